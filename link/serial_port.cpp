@@ -1,0 +1,199 @@
+#include "link/serial_port.h"
+
+// termios2 (any bit rate through BOTHER) comes from the kernel headers, which cannot be
+// mixed with <termios.h>; this file uses only the kernel's definitions.
+#include <asm/termbits.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+
+#include "link/frame.h"
+#include "link/shell.h"
+
+namespace tevrolink {
+namespace {
+
+bool ConfigureLine(int fd, uint32_t baudRate) {
+    struct termios2 tio {};
+    if (ioctl(fd, TCGETS2, &tio) != 0) return false;
+    tio.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR |
+                                          ICRNL | IXON | IXOFF | IXANY | INPCK | IUCLC);
+    tio.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+    tio.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+    tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB | CRTSCTS | HUPCL | CBAUD |
+                                          (CBAUD << IBSHIFT));
+    tio.c_cflag |= CS8 | CLOCAL | CREAD | BOTHER | (BOTHER << IBSHIFT);
+    tio.c_ispeed = baudRate;
+    tio.c_ospeed = baudRate;
+    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VTIME] = 0;
+    return ioctl(fd, TCSETS2, &tio) == 0;
+}
+
+void SleepMs(int ms) {
+    struct timespec ts {ms / 1000, static_cast<long>(ms % 1000) * 1000000L};
+    while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {}
+}
+
+class SerialLink final : public Transport {
+public:
+    explicit SerialLink(int fd) : fd_(fd) {}
+    ~SerialLink() override {
+        // The exclusive flag outlives this descriptor while another process holds the tty.
+        ioctl(fd_, TIOCNXCL);
+        ::close(fd_);
+    }
+
+    int Descriptor() const override { return fd_; }
+
+    void SendFrame(const uint8_t *frame, std::size_t size) override {
+        WriteAll(frame, kFrameHeader);
+        if (size > kFrameHeader) WriteAll(frame + kFrameHeader, size - kFrameHeader);
+    }
+
+    bool PollFrame(ShellPort &port) override {
+        uint8_t *buf = port.rxBuffer;
+        if (port.rxState == kRxComplete || port.rxState == kRxReset) {
+            std::memset(buf, 0, kReceiveBufferSize);
+            port.rxState = kRxHunting;
+        }
+        int queued = Queued();
+        if (queued <= 0) return false;
+        switch (port.rxState) {
+        case kRxHunting:
+            while (queued-- > 0) {
+                if (!ReadExactly(buf, 1)) return false;
+                if (buf[kSync] == kSyncByte) {
+                    port.rxState = kRxSynced;
+                    break;
+                }
+            }
+            return false;
+        case kRxSynced:
+            if (queued < static_cast<int>(kFrameHeader - 1)) return false;
+            if (!ReadExactly(buf + 1, kFrameHeader - 1)) return Reject(port);
+            port.rxState = kRxHeader;
+            if (buf[kLength] != 0) return false;
+            return Judge(port);
+        case kRxHeader:
+            if (queued < buf[kLength]) return false;
+            if (!ReadExactly(buf + kFrameHeader, buf[kLength])) return Reject(port);
+            return Judge(port);
+        default:
+            return Reject(port);
+        }
+    }
+
+    void WaitForInput(const ShellPort &port, int timeoutMs) override {
+        if (timeoutMs <= 0) return;
+        const int queued = Queued();
+        if (queued > 0) {
+            // Part of a frame is queued; a tty cannot wake us when more has arrived, so
+            // come back after about a millisecond (under 12 byte times at 115200 baud).
+            std::size_t needed = 1;
+            if (port.rxState == kRxSynced) needed = kFrameHeader - 1;
+            if (port.rxState == kRxHeader) needed = port.rxBuffer[kLength];
+            if (static_cast<std::size_t>(queued) < needed) SleepMs(std::min(timeoutMs, 1));
+            return;
+        }
+        struct pollfd pfd {fd_, POLLIN, 0};
+        const int n = poll(&pfd, 1, timeoutMs);
+        // A hung-up line reports POLLHUP at once and forever: sleep instead of spinning.
+        if (n > 0 && !(pfd.revents & POLLIN)) SleepMs(timeoutMs);
+    }
+
+private:
+    int Queued() const {
+        int n = 0;
+        if (ioctl(fd_, FIONREAD, &n) != 0) return 0;
+        return n;
+    }
+
+    bool ReadExactly(uint8_t *dst, std::size_t size) {
+        std::size_t got = 0;
+        while (got < size) {
+            const ssize_t n = ::read(fd_, dst + got, size - got);
+            if (n > 0) {
+                got += static_cast<std::size_t>(n);
+            } else if (n < 0 && errno == EINTR) {
+                continue;
+            } else {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    void WriteAll(const uint8_t *src, std::size_t size) {
+        std::size_t done = 0;
+        while (done < size) {
+            const ssize_t n = ::write(fd_, src + done, size - done);
+            if (n > 0) {
+                done += static_cast<std::size_t>(n);
+            } else if (n < 0 && errno == EINTR) {
+                continue;
+            } else {
+                return;
+            }
+        }
+    }
+
+    static bool Judge(ShellPort &port) {
+        if (CheckLinkFrame(port.rxBuffer)) {
+            port.rxState = kRxComplete;
+            return true;
+        }
+        return Reject(port);
+    }
+
+    static bool Reject(ShellPort &port) {
+        port.ResetReceive();
+        return false;
+    }
+
+    int fd_;
+};
+
+}  // namespace
+
+std::string SerialDevicePath(const char *name) {
+    if (name[0] == '/') return name;
+    return std::string("/dev/") + name;
+}
+
+std::unique_ptr<Transport> OpenSerialPort(const char *name, uint32_t baudRate) {
+    if (!name || !*name) {
+        errno = ENOENT;
+        return nullptr;
+    }
+    const std::string path = SerialDevicePath(name);
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    // Another process holding the port (or its lock) makes the open fail with EBUSY.
+    if (ioctl(fd, TIOCEXCL) != 0 || flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int err = errno == EWOULDBLOCK ? EBUSY : errno;
+        ::close(fd);
+        errno = err;
+        return nullptr;
+    }
+    if (!ConfigureLine(fd, baudRate)) {
+        const int err = errno;
+        ioctl(fd, TIOCNXCL);
+        ::close(fd);
+        errno = err;
+        return nullptr;
+    }
+    const int lines = TIOCM_DTR | TIOCM_RTS;
+    ioctl(fd, TIOCMBIC, &lines);  // a pty has no modem lines; that is not an error
+    ioctl(fd, TCFLSH, TCIOFLUSH);
+    return std::make_unique<SerialLink>(fd);
+}
+
+}  // namespace tevrolink
