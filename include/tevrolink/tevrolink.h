@@ -106,7 +106,90 @@ TEVROLINK_API int CopyShell(uint8_t *frame);
  * NULL) receives the raw credit field of the status profile. */
 TEVROLINK_API int IsShellReadable(uint8_t *linkState, uint16_t *credit);
 
+/* ---- Host-node commands --------------------------------------------------------------- */
+/* Each sends one request and waits for the matching reply, resending every 150 ms up to
+ * five times (about 750 ms in all). 1 on success; 0 when the shell is closed or no
+ * matching reply came. Outputs are written only on success. */
+
+/* Output devices of a node, for the output-file commands. */
+#define OUT_UART0   0x24 /* UART-0 port; setting = baud rate */
+#define OUT_UART1   0x25 /* UART-1 port; setting = baud rate */
+#define OUT_LCD     0x81 /* LCD screen; start = row * 65536 + column */
+#define OUT_FLASH   0x01 /* serial Flash; start = byte address */
+#define OUT_EEPROM  0x02 /* serial EEPROM; start = byte address */
+#define OUT_DEFAULT 0xFF /* the protocol stack's FIFO queue */
+
+/* Station numbers are 1-254; a peer of 0 means broadcast. `out` receives the value now in
+ * force, as the host node reports it. */
+TEVROLINK_API int SetHostNodeID(int id, uint8_t *out);
+/* `role`: non-zero = master node (may address stations and broadcast), 0 = slave node. */
+TEVROLINK_API int GetHostNodeID(uint8_t *id, uint8_t *role);
+TEVROLINK_API int SetPeerNodeID(int id, uint8_t *out);
+TEVROLINK_API int GetPeerNodeID(uint8_t *out);
+/* Working frequency points 0-16. */
+TEVROLINK_API int SetFrequencyPointX1(int point, uint8_t *out);
+TEVROLINK_API int GetFrequencyPointX1(uint8_t *out);
+TEVROLINK_API int SetFrequencyPointX2(int point, uint8_t *out);
+TEVROLINK_API int GetFrequencyPointX2(uint8_t *out);
+/* Transmit power level 0-7 (-20 dBm to +10 dBm); `out` is masked to 0-7. */
+TEVROLINK_API int SetWirelessPower(int level, uint8_t *out);
+TEVROLINK_API int GetWirelessPower(uint8_t *out);
+/* The host node's own retransmission setting (the PC side: SetHostHandShake). */
+TEVROLINK_API int SetShellHandShake(int onOff);
+TEVROLINK_API int GetShellHandShake(uint8_t *out);
+/* Sends the code of `baudRate` (110 ... 256000; unlisted rates send the code of 19200);
+ * the host node uses the new rate after it restarts. */
+TEVROLINK_API int SetDeviceBaudRate(uint32_t baudRate);
+/* Sends nothing; always 1. */
+TEVROLINK_API int SetHostBaudRate(uint32_t baudRate);
+/* Activates or suspends the `count` (low 8 bits) stations listed. */
+TEVROLINK_API int SetNodeActive(const uint8_t *stations, int count);
+TEVROLINK_API int SetNodeInactive(const uint8_t *stations, int count);
+/* Lists the active stations in ascending order; 255 (nothing written) when more than
+ * `capacity` are active. */
+TEVROLINK_API int GetActiveNodeList(uint8_t *dest, int capacity, uint8_t *count);
+/* Copies the node status reply (four 32-byte station bitmaps: active, online, link,
+ * suspended; station n is bit n mod 8 of byte n / 8); 255 when it exceeds `capacity`. */
+TEVROLINK_API int GetNetworkNodeStatus(uint8_t *dest, int capacity, uint8_t *length);
+TEVROLINK_API int QueryNodeStatus(int station, uint8_t *out);
+/* `inOut` (required): non-zero starts a search; replaced by the host node's answer. */
+TEVROLINK_API int SearchZelkoraNetwork(uint8_t *inOut);
+/* Copies the version text (no terminator added); 255 when it exceeds `capacity`. */
+TEVROLINK_API int GetFirmwareVersion(uint8_t *dest, int capacity);
+TEVROLINK_API int GetHostMediaInfo(int device, uint16_t *first, uint16_t *second);
+/* Sets the host node's clock from the PC's local time. */
+TEVROLINK_API int SetHostRTCTimer(void);
+/* `mode` 0 = command set mode, non-zero = data transfer mode. */
+TEVROLINK_API int StartNetCenter(int mode);
+TEVROLINK_API int StartMonitorService(int onOff);
+/* Disconnects; sent without waiting for a reply. 1 if sent, 0 if the shell is closed. */
+TEVROLINK_API int StopHost(void);
+/* Directs what the host node receives to an output device (OUT_*). */
+TEVROLINK_API int SetHostNodeOutputFile(int device, uint32_t setting, uint32_t start);
+/* Clears `size` characters of a device from `start` (0xFFFFFFFF: the whole device). */
+TEVROLINK_API int ClearHostNodeOutputFile(int device, uint32_t start, uint32_t size);
+/* The same for a station, sent inside one stream frame; no reply is awaited. 1 when
+ * handed to the host node, 0 when the link was not ready (nothing sent). */
+TEVROLINK_API int SetPeerNodeOutputFile(int station, int device, uint32_t setting, uint32_t start);
+TEVROLINK_API int ClearPeerNodeOutputFile(int station, int device, uint32_t start, uint32_t size);
+
 /* ---- Packet tests and profiles -------------------------------------------------------- */
+/* `frame` NULL means the receive frame, which the last poll reported. Returned pointers
+ * point into that frame and are valid until the next poll by any thread. */
+
+/* Data packet (code 0x1E): 1, and `kind` = packet kind (1 file data, 2 embedded command). */
+TEVROLINK_API int IsValidDataPacket(const uint8_t *frame, uint8_t *kind);
+/* Attribute flags of any frame: first packet, last packet, information packet (0 or 1). */
+TEVROLINK_API int IsDataPacketHead(const uint8_t *frame);
+TEVROLINK_API int IsDataPacketTail(const uint8_t *frame);
+TEVROLINK_API int IsDataPacketInfo(const uint8_t *frame);
+/* Sending station and payload length; returns the payload. */
+TEVROLINK_API uint8_t *GetDataPacketProfile(const uint8_t *frame, uint8_t *station, uint8_t *length);
+/* Rewrites the attribute bytes of a run of records that starts at byte 8 of `buffer` and is
+ * byte 5 long (each record: an 8-byte header, attribute at 2, payload length at 3): first
+ * (0x04) on the first, last (0x08) on the one that ends the run, information (0x02) on
+ * all. `buffer` must hold 16 bytes beyond the run's end. Returns the offset reached. */
+TEVROLINK_API int SetPacketAttribute(uint8_t *buffer, int flags);
 
 /* 1 if `frame` (NULL: the receive frame) is a status report: code 0x9D gives kind 1 and
  * applies the acknowledgement rules to the link state; code 0x9C gives kind 2. Else 0. */
@@ -115,6 +198,44 @@ TEVROLINK_API int IsValidStatusPacket(const uint8_t *frame, uint8_t *kind);
 /* Copies the 32-byte status profile to `profile` (if not NULL) and marks it read.
  * Returns 1. */
 TEVROLINK_API int GetStatusPacketProfile(uint8_t *profile);
+
+/* Debug packet in the receive frame: kind 1 (code 0x1F) or 2 (code 0x30). */
+TEVROLINK_API int IsValidDebugPacket(uint8_t *kind);
+/* Event sub-kind of the debug packet in the receive frame; returns its payload. */
+TEVROLINK_API uint8_t *GetDebugPacketProfile(uint8_t *subKind);
+/* Signal packet (code 0xB1): station state changes. */
+TEVROLINK_API int IsValidSignalPacket(const uint8_t *frame);
+/* The signal packet's payload, or NULL when `frame` is not one. */
+TEVROLINK_API uint8_t *GetSignalPacketProfile(const uint8_t *frame);
+
+/* ---- Streams and flow control --------------------------------------------------------- */
+
+/* Sends one stream frame to `station` (0 = broadcast): the low 8 bits of `length`, at most
+ * 240 bytes; attribute = kind << 4 | flags. Does not wait for the acknowledgement.
+ * 1 if sent; 0 if the shell is closed or the previous frame is not yet acknowledged. */
+TEVROLINK_API int WriteStreamToShell(const uint8_t *source, uint32_t length, int station,
+                                     int kind, int flags);
+/* Sends up to 240 bytes to the host node itself and waits for its acknowledgement. */
+TEVROLINK_API int SendPacketToHostNode(const uint8_t *source, uint32_t length);
+/* Asks the host node for `count` bytes; returns how many were copied (at most `capacity`),
+ * 0 when there was no answer or `dest` is NULL. */
+TEVROLINK_API int RecvPacketFromHostNode(uint8_t *dest, int capacity, uint32_t count);
+/* Copies the status profile to `profile` (if not NULL). 1 if a status report arrived since
+ * the profile was last read; otherwise sends a status query and returns 0. */
+TEVROLINK_API int QueryHostRTxStatus(uint8_t *profile);
+/* 1 when a stream frame may be written now; `size` receives how many bytes (50, 100, 150
+ * or 200: the host node's credit rounded down). `linkState` is always written. */
+TEVROLINK_API int IsShellWritable(uint8_t *linkState, uint16_t *size);
+/* Waits until a stream frame may be written (`size` as IsShellWritable) or the host node
+ * reports the receiving station suspended; returns the host flags (0x80 receiver active,
+ * 0x08 activation needed, 0x04 suspended). Returns 0xFF, at once, when the link falls out
+ * of step or the shell is closed, and after 5 s in which no frame arrived: 0xFF has the
+ * suspended bit set, so callers that stop on 0x04 stop. Never ends the process. */
+TEVROLINK_API int WaitForShellWritable(uint16_t *size);
+/* Waits until the host node's transmit buffer is empty: returns 1 and stores the credit.
+ * Gives up like WaitForShellWritable (shell closed, 5 s without a frame): stores 0 and
+ * returns 0. Nothing may be counted as delivered after a 0. */
+TEVROLINK_API int WaitForShellEmpty(uint16_t *credit);
 
 #ifdef __cplusplus
 }

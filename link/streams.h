@@ -1,0 +1,23 @@
+// Stream writing to stations and the host node, and the flow control around it.
+#pragma once
+
+#include <cstdint>
+
+namespace tevrolink {
+
+constexpr int kStatusQueryPeriodMs = 100;
+// A wait gives up when no frame at all has arrived for this long.
+constexpr int kSilenceLimitMs = 5000;
+// Returned by WaitForShellWritable when the link is lost (out of step, closed, silent);
+// it has the suspended bit set so that callers that stop on it stop.
+constexpr uint8_t kWriteWaitFailed = 0xFF;
+
+int WriteStreamToShell(const uint8_t *source, uint32_t length, int station, int kind, int flags);
+int SendPacketToHostNode(const uint8_t *source, uint32_t length);
+int RecvPacketFromHostNode(uint8_t *dest, int capacity, uint32_t count);
+int QueryHostRTxStatus(uint8_t *profile);
+int IsShellWritable(uint8_t *linkState, uint16_t *size);
+int WaitForShellWritable(uint16_t *size);
+int WaitForShellEmpty(uint16_t *credit);
+
+}  // namespace tevrolink
