@@ -3,11 +3,13 @@
 
 #include "link/checksum.h"
 #include "link/commands.h"
+#include "link/file_transfer.h"
 #include "link/export_lock.h"
 #include "link/packets.h"
 #include "link/receive.h"
 #include "link/shell.h"
 #include "link/streams.h"
+#include "setup/discovery.h"
 
 using namespace tevrolink;
 
@@ -327,6 +329,46 @@ int WaitForShellWritable(uint16_t *size) {
 int WaitForShellEmpty(uint16_t *credit) {
     ExportLock lock;
     return tevrolink::WaitForShellEmpty(credit);
+}
+
+int DownloadFileToHost(uint32_t position, const char *path) {
+    ExportLock lock;
+    return tevrolink::DownloadFileToHost(position, path);
+}
+
+int DownloadFileToNetwork(int peer, uint32_t position, const char *path) {
+    ExportLock lock;
+    return tevrolink::DownloadFileToNetwork(peer, position, path);
+}
+
+int UploadFileFromHost(uint32_t position, uint32_t size, const char *path) {
+    ExportLock lock;
+    return tevrolink::UploadFileFromHost(position, size, path);
+}
+
+int SendIPDeviceSearchRequest(void) {
+    ExportLock lock;
+    return tevrolink::SendIPDeviceSearchRequest();
+}
+
+int IsValidIPAddrResponse(const uint8_t *frame) {
+    ExportLock lock;
+    return tevrolink::IsValidIPAddrResponse(frame);
+}
+
+int ReadSocketPacket(uint8_t *buffer, uint32_t size) {
+    ExportLock lock;
+    return tevrolink::ReadSocketPacket(buffer, size);
+}
+
+int SetNodeIPAddress(const char *address) {
+    ExportLock lock;
+    return tevrolink::SetNodeIPAddress(address);
+}
+
+int UpdateNodeNetworkParameter(const DeviceEntry *entry) {
+    ExportLock lock;
+    return tevrolink::UpdateNodeNetworkParameter(entry);
 }
 
 }  // extern "C"

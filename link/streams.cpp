@@ -158,4 +158,17 @@ int WaitForShellEmpty(uint16_t *credit) {
     }
 }
 
+bool WaitForAcknowledgement() {
+    Shell &shell = TheShell();
+    SilenceWatch silence;
+    for (;;) {
+        if (!shell.IsOpen() || shell.linkState == kLinkUnsynced) return false;
+        if (shell.linkState == kLinkReady) return true;
+        IsShellReadable(nullptr, nullptr);
+        silence.Polled();
+        if (silence.Expired()) return false;
+        if (shell.port.rxState != kRxComplete) WaitForLink(silence.RemainingMs());
+    }
+}
+
 }  // namespace tevrolink

@@ -20,4 +20,8 @@ int IsShellWritable(uint8_t *linkState, uint16_t *size);
 int WaitForShellWritable(uint16_t *size);
 int WaitForShellEmpty(uint16_t *credit);
 
+// Polls until the last sequenced frame is acknowledged: true then; false when the link
+// falls out of step, the shell closes, or no frame arrives for 5 s.
+bool WaitForAcknowledgement();
+
 }  // namespace tevrolink

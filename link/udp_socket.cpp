@@ -21,6 +21,7 @@ constexpr std::size_t kDatagramLimit = 255;
 
 class UdpLink final : public Transport {
 public:
+    // The peer is read at every send: discovery may point the open shell at another device.
     UdpLink(int fd, const sockaddr_in &peer) : fd_(fd), peer_(peer) {}
     ~UdpLink() override { ::close(fd_); }
 
@@ -58,7 +59,7 @@ public:
 
 private:
     int fd_;
-    sockaddr_in peer_;
+    const sockaddr_in &peer_;
 };
 
 }  // namespace

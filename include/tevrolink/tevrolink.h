@@ -237,10 +237,67 @@ TEVROLINK_API int WaitForShellWritable(uint16_t *size);
  * returns 0. Nothing may be counted as delivered after a 0. */
 TEVROLINK_API int WaitForShellEmpty(uint16_t *credit);
 
+/* ---- File transfer -------------------------------------------------------------------- */
+/* Each blocks until the transfer ends, prints its progress on standard output (a figure
+ * such as "48.0%" followed by as many backspaces as it has characters) and returns 1 when
+ * every byte reached its destination, else 0. Nothing else may use the link meanwhile. */
+
+/* Writes a file into the host node's serial Flash from `position`, 240 bytes a frame, each
+ * acknowledged. 0 for a file that cannot be read or is empty (nothing sent). */
+TEVROLINK_API int DownloadFileToHost(uint32_t position, const char *path);
+/* Writes a file into the serial Flash of station `peer` through the radio network, in the
+ * chunk sizes the host node grants. Stops with 0 when the station is suspended or the
+ * link is lost; returns 1 only after the host node acknowledged the last chunk. */
+TEVROLINK_API int DownloadFileToNetwork(int peer, uint32_t position, const char *path);
+/* Reads `size` bytes from the host node's serial Flash at `position` into a new file.
+ * A short answer is asked for again after re-positioning; 16 in a row give up with 0 (the
+ * file keeps what arrived). 0 at once for size 0 (no file created). */
+TEVROLINK_API int UploadFileFromHost(uint32_t position, uint32_t size, const char *path);
+
+/* ---- Network-attached devices --------------------------------------------------------- */
+
+/* UDP port on which network-attached host nodes take searches and updates. */
+#define DEVICE_PORT 12580
+
+/* A device's network configuration, as it travels in searches and updates: addresses in
+ * network byte order (first octet first), the port most significant byte first. */
+typedef struct DeviceEntry {
+    uint8_t ipAddress[4];
+    uint8_t subnetMask[4];
+    uint8_t gateway[4];
+    uint8_t macAddress[6];
+    uint8_t primaryDns[4];
+    uint8_t secondaryDns[4];
+    uint8_t centreAddress[4];   /* the control centre (the PC) */
+    uint8_t centrePort[2];
+    char description[32];       /* NUL-terminated within the 32 bytes */
+    uint8_t autoAddress;        /* non-zero: address, mask and gateway by DHCP */
+    uint8_t autoDns;            /* non-zero: DNS servers obtained automatically */
+} DeviceEntry;
+
+/* Sends the 8-byte search request on the open shell, which the caller opened with
+ * OpenNETShell(NULL, "255.255.255.255", 0, DEVICE_PORT). Returns 1. */
+TEVROLINK_API int SendIPDeviceSearchRequest(void);
+/* 1 if `frame` (required) is a search answer with a valid CRC; its DeviceEntry is the 66
+ * bytes behind the 8-byte header. */
+TEVROLINK_API int IsValidIPAddrResponse(const uint8_t *frame);
+/* Zeroes `buffer`, then waits up to about 200 ms (20 checks, 10 ms apart) for one datagram
+ * on the shell's socket and receives at most `size` bytes of it; its sender becomes the
+ * shell's peer. Returns the datagram's length, 0 when none came, negative on a socket
+ * error or a closed shell. */
+TEVROLINK_API int ReadSocketPacket(uint8_t *buffer, uint32_t size);
+/* Points the open UDP shell at another address on the same port (unconvertible text:
+ * 255.255.255.255). Returns 1. */
+TEVROLINK_API int SetNodeIPAddress(const char *address);
+/* Opens the shell in broadcast mode towards DEVICE_PORT (closing what it held) and sends
+ * `entry` as an update for the device whose macAddress it carries. Returns 1. */
+TEVROLINK_API int UpdateNodeNetworkParameter(const DeviceEntry *entry);
+
 #ifdef __cplusplus
 }
 
 static_assert(sizeof(LinkFrameRecord) == 248, "a frame record is 248 bytes");
+static_assert(sizeof(DeviceEntry) == 66, "a device entry is 66 bytes on the wire");
 #endif
 
 #endif /* TEVROLINK_TEVROLINK_H */
