@@ -1,0 +1,40 @@
+// Everything the steps of the manager core work on: the shared state, the window, the
+// clock, the output directory, and the two requests the worker waits for. The steps are
+// free functions that take it, as the state record is handed around.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+#include "manager/core/app_state.h"
+#include "manager/core/clock.h"
+#include "manager/core/output_directory.h"
+#include "manager/core/view.h"
+#include "manager/core/window_request.h"
+
+namespace meradon {
+
+struct Core {
+    Core(MeradonView &view, Clock &clock, std::filesystem::path outputDir)
+        : view(view), clock(clock), output(std::move(outputDir)) {}
+
+    int64_t Now() { return clock.NowMs(); }
+    int64_t Since(const std::atomic<int64_t> &time) { return clock.NowMs() - time.load(); }
+
+    // Record lines.
+    void Line(const std::string &text) { view.AddRecordLine(text, LineStyle::Stamped); }
+    void Indented(const std::string &text) { view.AddRecordLine(text, LineStyle::Indented); }
+
+    // Blocking requests of the worker; false when shutdown ended the wait.
+    bool MessageBox(const std::string &text);
+    bool SendCommand(int command);
+
+    AppState state;
+    MeradonView &view;
+    Clock &clock;
+    OutputDirectory output;
+    WindowRequest messageBox;
+    WindowRequest command;
+};
+
+}  // namespace meradon

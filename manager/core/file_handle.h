@@ -1,0 +1,14 @@
+// An owned stdio stream that closes itself.
+#pragma once
+
+#include <cstdio>
+#include <memory>
+
+namespace meradon {
+
+struct FileCloser {
+    void operator()(std::FILE *file) const { std::fclose(file); }
+};
+using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
+
+}  // namespace meradon

@@ -1,0 +1,92 @@
+#include "manager/core/manager.h"
+
+#include "manager/core/queue_pump.h"
+#include "manager/core/station_list.h"
+#include "tevrolink/tevrolink.h"
+
+namespace meradon {
+
+Manager::Manager(MeradonView &view, Clock &clock, std::filesystem::path outputDir)
+    : core_(view, clock, std::move(outputDir)), worker_(core_) {}
+
+Manager::~Manager() { Stop(); }
+
+void Manager::Start() {
+    AppState &state = core_.state;
+    const int64_t now = core_.Now();
+    state.lastPollTime.store(now);
+    state.autoSaveTime.store(now);
+    state.traceFileTime.store(now);
+    state.linkMode.store(LINK_NO_MODE);
+    state.loopSend.store(core_.view.IsChecked(ControlId::LoopSending) ? 1 : 0);
+    worker_.Start();
+}
+
+void Manager::Stop() {
+    core_.messageBox.Release();
+    core_.command.Release();
+    worker_.Stop();
+}
+
+void Manager::PumpQueues() { meradon::PumpQueues(core_); }
+
+PrepareResult Manager::PrepareSending(const std::string &path) {
+    AppState &state = core_.state;
+    if (path.empty()) return PrepareResult::NoPath;
+    if (!state.sendFile.Open(path)) return PrepareResult::CannotOpen;
+    const uint32_t size = state.sendFile.Size();
+    if (size == 0) {
+        state.sendFile.Close();
+        return PrepareResult::EmptyFile;
+    }
+    state.sendSize.store(size);
+    state.loopCount.store(0);
+    state.retryCount.store(0);
+    const int64_t now = core_.Now();
+    state.sendStartTime.store(now);
+    state.passStartTime.store(now);
+    state.sendState.store(ACTIVATE);
+    return PrepareResult::Armed;
+}
+
+void Manager::FinishSending() {
+    AppState &state = core_.state;
+    state.txCredit.store(0);
+    state.sendFile.Close();
+    state.retryCount.store(0);
+}
+
+void Manager::CloseLink() {
+    AppState &state = core_.state;
+    if (state.sendFile.IsOpen()) core_.view.PostCommand(CMD_TRANSFER_END);
+    state.linkMode.store(LINK_WINDOW);
+    state.recvFile.reset();
+    state.traceFile.Close();
+    CloseShell();
+    state.dataQueue.Clear();
+    state.signalQueue.Clear();
+    state.statusQueue.Clear();
+}
+
+bool Manager::RefreshFromHost() {
+    uint8_t status[1024] = {};
+    uint8_t length = 0;
+    if (GetNetworkNodeStatus(status, sizeof status, &length) != 1) return false;
+    meradon::RefreshStationList(core_, status);
+    return true;
+}
+
+void Manager::RefreshStationList(const uint8_t *bitmaps) { meradon::RefreshStationList(core_, bitmaps); }
+
+bool Manager::StartNetworkSearch() {
+    AppState &state = core_.state;
+    for (auto &s : state.stationState) s.store(0xFF);
+    state.lastSignal.fill(0x80);
+    uint8_t start = 1;
+    if (SearchZelkoraNetwork(&start) != 1) return false;
+    state.lastRxTime.store(core_.Now());
+    state.linkMode.store(LINK_SEARCH);
+    return true;
+}
+
+}  // namespace meradon

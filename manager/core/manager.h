@@ -1,0 +1,71 @@
+// Meradon's headless core as the main window uses it: the state record, the worker
+// thread, the timer step, and the operations of the window that own core resources.
+//
+// Texts that the core produces (record lines, control texts, balloons, message boxes) are
+// UTF-8; the window converts where a file must hold GBK.
+//
+// Lifetime: the view and the clock must outlive the Manager. Destroying the Manager (or
+// Stop) releases a worker that waits on a message box or a command, then joins it, so the
+// state is never freed under a running worker.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+#include "manager/core/core.h"
+#include "manager/core/worker.h"
+
+namespace meradon {
+
+enum class PrepareResult {
+    Armed,        // the file is open and the sending starts
+    NoPath,       // "请输入文件名！"
+    CannotOpen,   // "打开文件失败，请确认文件位置！"
+    EmptyFile,    // "文件长度为零,请重新选择文件"
+};
+
+class Manager {
+public:
+    Manager(MeradonView &view, Clock &clock, std::filesystem::path outputDir);
+    ~Manager();
+    Manager(const Manager &) = delete;
+    Manager &operator=(const Manager &) = delete;
+
+    // Window creation: stamps the start times, sets linkMode = 0xFF, starts the worker.
+    void Start();
+    // Exit: releases a waiting worker and joins it.
+    void Stop();
+
+    AppState &State() { return core_.state; }
+    Core &Context() { return core_; }
+
+    // Timer step of the window thread.
+    void PumpQueues();
+
+    // Send button: opens `path` and arms the sending.
+    PrepareResult PrepareSending(const std::string &path);
+    // CMD_TRANSFER_END: closes the file being sent.
+    void FinishSending();
+    // The core's part of closing the link: ends a sending (posts CMD_TRANSFER_END), gives
+    // the link to the window, closes the receive and trace files and the shell, and empties
+    // the queues.
+    void CloseLink();
+
+    // Refresh command: reads the node status from the host node and redraws the list.
+    // False when the host node did not answer.
+    bool RefreshFromHost();
+    void RefreshStationList(const uint8_t *bitmaps);
+    // Search command: resets the station states and starts a network search; true when the
+    // host node accepted it (the worker then dispatches only, until the search ends).
+    bool StartNetworkSearch();
+
+    // Answers to the worker's requests.
+    void MessageBoxClosed() { core_.messageBox.Answer(); }
+    void CommandFinished() { core_.command.Answer(); }
+
+private:
+    Core core_;
+    Worker worker_;
+};
+
+}  // namespace meradon

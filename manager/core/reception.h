@@ -1,0 +1,21 @@
+// Files that stations send to this PC: each data packet's payload is appended to the one
+// open receive file, counted per station, and the file is judged against the size and
+// CRC-32 that its info packet announced when its tail arrives. Window thread only.
+#pragma once
+
+#include <cstdint>
+
+#include "manager/core/core.h"
+
+namespace meradon {
+
+// One data packet record taken from the data queue.
+void OnDataPacket(Core &core, const uint8_t *packet);
+// Appends payload bytes, opening a new receive file first when none is open.
+void WriteReceivedData(Core &core, uint8_t station, const uint8_t *payload, uint8_t length);
+// Closes a receive file that stopped growing (called once 30 s passed without data).
+void ReceiveTimeout(Core &core);
+// Tells the operator that a file could not be created.
+void ReportFileError(Core &core);
+
+}  // namespace meradon

@@ -1,0 +1,225 @@
+#include "manager/core/sending.h"
+
+#include <algorithm>
+#include <array>
+#include <vector>
+
+#include "manager/core/send_report.h"
+#include "manager/core/text_format.h"
+#include "tevrolink/tevrolink.h"
+
+namespace meradon {
+
+namespace {
+
+// Stream frame attributes of a file's packets.
+constexpr int kFileData = 1;   // packet kind
+constexpr int kAttrInfo = 2;
+constexpr int kAttrHead = 4;
+constexpr int kAttrTail = 8;
+
+constexpr uint8_t kHostIdleMax = 0x10;    // host state nibbles 0x00 and 0x10: idle
+constexpr uint8_t kHostConnected = 0x40;  // connected to a peer
+
+uint8_t HostState(const StatusProfile &profile) { return profile[1] & 0xF0; }
+
+StatusProfile ReadProfile() {
+    StatusProfile profile{};
+    GetStatusPacketProfile(profile.data());
+    return profile;
+}
+
+uint16_t ProfileWord(const StatusProfile &profile, std::size_t offset) {
+    return static_cast<uint16_t>(profile[offset] | profile[offset + 1] << 8);
+}
+
+void PutLittleEndian32(uint8_t *out, uint32_t value) {
+    for (int i = 0; i < 4; ++i) out[i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+// Refreshes the station list through the window, with the host node in command set mode
+// meanwhile, as the window's refresh talks to it.
+void RefreshStationsThroughWindow(Core &core) {
+    StartNetCenter(0);
+    core.SendCommand(CMD_REFRESH);
+    StartNetCenter(1);
+}
+
+void ActivateBroadcastStations(Core &core) {
+    RefreshStationsThroughWindow(core);
+    std::vector<uint8_t> stations;
+    for (int i = 0; i < kStations; ++i) {
+        uint8_t s = core.state.stationState[i].load();
+        if ((s & STATION_ACTIVE) && (s & STATION_SUSPENDED)) stations.push_back(uint8_t(i + 1));
+    }
+    if (stations.empty()) return;
+    StartNetCenter(0);
+    std::string line = "准备通讯,激活节点 ";
+    for (std::size_t i = 0; i < stations.size(); ++i) {
+        SetNodeActive(&stations[i], 1);
+        line += Format(i ? ",%u" : "%u", stations[i]);
+    }
+    StartNetCenter(1);
+    core.Line(line);
+}
+
+}  // namespace
+
+void SendStep(Core &core) {
+    if (!IsShellActive()) return;
+    switch (core.state.sendState.load()) {
+    case ACTIVATE: ActivateReceivers(core); break;
+    case SEND_INFO: SendFileInfo(core); break;
+    case START: AnnounceTransfer(core); break;
+    case STREAM: SendChunk(core, 0); break;
+    case FILE_END: AnnounceFileEnd(core); break;
+    case FINISH: FinishTransfer(core); break;
+    case REPORT: WriteReport(core); break;
+    case END_PASS: EndPass(core); break;
+    default: break;
+    }
+}
+
+void ActivateReceivers(Core &core) {
+    AppState &state = core.state;
+    if (HostState(ReadProfile()) > kHostIdleMax) {
+        state.stepTime.store(core.Now());  // busy: try again 500 ms after it is idle
+        return;
+    }
+    if (core.Since(state.stepTime) <= kActivationRetryMs) return;
+    if (state.txCredit.load() != 0 && state.sendFile.IsOpen()) state.sendState.store(SEND_INFO);
+    if (!(state.hostFlags.load() & HOST_NEEDS_ACTIVATION)) return;
+
+    state.retryCount.fetch_add(1);
+    state.stepTime.store(core.Now());
+    state.sendState.store(ACTIVATE);
+    const uint8_t peer = state.peerNode.load();
+    if (peer == 0) {
+        ActivateBroadcastStations(core);
+        return;
+    }
+    StartNetCenter(0);
+    SetPeerNodeID(peer, nullptr);
+    StartNetCenter(1);
+    QueryHostRTxStatus(nullptr);
+    core.Line(Format("准备通讯,激活节点 %u", peer));
+}
+
+void SendFileInfo(Core &core) {
+    AppState &state = core.state;
+    state.sendDone.store(0);
+    if (state.txCredit.load() == 0) return;
+    const std::string path = state.sendFile.Path();
+    state.sendFile.WithFile([&](std::FILE *file) {
+        core.view.SetProgress(ControlId::TransferProgress, 0);
+        // Measuring the size also rewinds the file, so every pass sends it from its start.
+        std::fseek(file, 0, SEEK_END);
+        long size = std::ftell(file);
+        std::fseek(file, 0, SEEK_SET);
+        uint8_t info[8];
+        PutLittleEndian32(info, static_cast<uint32_t>(size > 0 ? size : 0));
+        PutLittleEndian32(info + 4, QuickFileCRC32(path.c_str()));
+        WriteStreamToShell(info, sizeof info, state.peerNode.load(), kFileData, kAttrInfo);
+        state.txCredit.store(0);
+        state.sendState.store(START);
+    });
+}
+
+void AnnounceTransfer(Core &core) {
+    const uint8_t peer = core.state.peerNode.load();
+    core.Line(peer ? Format("开始传输,接收点为 %u", peer) : std::string("开始传输,广播模式"));
+    core.state.sendState.store(STREAM);
+    SendChunk(core, kAttrHead);
+}
+
+void SendChunk(Core &core, int attribute) {
+    AppState &state = core.state;
+    // The chunk is read and handed to the link under the file's lock: once the window has
+    // closed the file, nothing more of it is sent.
+    state.sendFile.WithFile([&](std::FILE *file) {
+        if (state.hostFlags.load() & HOST_RECEIVER_SUSPENDED) {
+            state.retryCount.fetch_add(1);
+            return;
+        }
+        uint16_t granted = 0;
+        if (!IsShellWritable(nullptr, &granted)) return;
+        std::array<uint8_t, 256> chunk;
+        std::size_t count = std::fread(chunk.data(), 1, std::min<std::size_t>(granted, chunk.size()), file);
+        const uint32_t done = state.sendDone.fetch_add(static_cast<uint32_t>(count)) +
+                              static_cast<uint32_t>(count);
+        const uint32_t size = state.sendSize.load();
+        if (done >= size) {
+            state.sendState.store(FILE_END);
+            attribute |= kAttrTail;
+        }
+        if (count) WriteStreamToShell(chunk.data(), static_cast<uint32_t>(count),
+                                      state.peerNode.load(), kFileData, attribute);
+        state.txCredit.store(0);
+
+        const unsigned long loops = state.loopCount.load();
+        std::string text = Format("%lu/%lu", static_cast<unsigned long>(done),
+                                  static_cast<unsigned long>(size));
+        if (loops) text += Format(" X%lu", loops);
+        core.view.SetControlText(ControlId::TransferText, text + " bytes");
+        state.lastPollTime.store(core.Now());
+
+        if (done < size) return;
+        state.sendDone.store(0);
+        if (state.loopSend.load())
+            state.loopCount.fetch_add(1);
+        else
+            core.view.PostCommand(CMD_TRANSFER_END);
+    });
+}
+
+void AnnounceFileEnd(Core &core) {
+    core.Line("文件结束,等待传输完成");
+    core.state.sendState.store(FINISH);
+}
+
+void FinishTransfer(Core &core) {
+    StatusProfile profile = ReadProfile();
+    if (ProfileWord(profile, 12) != 0) return;  // bytes still in the host's send buffer
+    if (HostState(profile) == kHostConnected) StopHost();
+    core.Line("传输完成,正在断开连接...");
+    core.state.sendState.store(REPORT);
+}
+
+void WriteReport(Core &core) {
+    AppState &state = core.state;
+    if (HostState(ReadProfile()) > kHostIdleMax) return;
+    state.sendState.store(END_PASS);
+    core.Line("连接断开,正在生成报告...");
+    RefreshStationsThroughWindow(core);
+
+    std::array<uint8_t, kStations> stations;
+    for (int i = 0; i < kStations; ++i) stations[i] = state.stationState[i].load();
+    const int64_t elapsedMs = core.Since(state.passStartTime);
+    for (const std::string &line :
+         ReportLines(state.peerNode.load(), state.hostFlags.load(), stations,
+                     static_cast<uint64_t>(elapsedMs > 0 ? elapsedMs / 1000 : 0)))
+        core.Indented(line);
+}
+
+void EndPass(Core &core) {
+    AppState &state = core.state;
+    if (state.loopSend.load()) {
+        state.sendState.store(ACTIVATE);
+    } else {
+        state.sendState.store(IDLE);
+        core.view.PostCommand(CMD_TRANSFER_END);
+    }
+    state.passStartTime.store(core.Now());
+}
+
+void ShowSendClock(Core &core) {
+    if (!core.state.sendFile.IsOpen()) return;
+    const int64_t elapsedMs = core.Since(core.state.sendStartTime);
+    const uint64_t s = elapsedMs > 0 ? static_cast<uint64_t>(elapsedMs) / 1000 : 0;
+    core.view.SetControlText(ControlId::ElapsedClock,
+                             Format("%02u:%02u:%02u", static_cast<unsigned>(s / 3600),
+                                    static_cast<unsigned>(s / 60 % 60),
+                                    static_cast<unsigned>(s % 60)));
+}
+
+}  // namespace meradon

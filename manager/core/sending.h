@@ -1,0 +1,27 @@
+// The file sending state machine ('@' ACTIVATE to 'H' IDLE), advanced by the worker.
+#pragma once
+
+#include <cstdint>
+
+#include "manager/core/core.h"
+
+namespace meradon {
+
+constexpr int64_t kActivationRetryMs = 500;
+
+// Runs the step of the current state; nothing while no link is open.
+void SendStep(Core &core);
+
+void ActivateReceivers(Core &core);
+void SendFileInfo(Core &core);
+void AnnounceTransfer(Core &core);
+void SendChunk(Core &core, int attribute);
+void AnnounceFileEnd(Core &core);
+void FinishTransfer(Core &core);
+void WriteReport(Core &core);
+void EndPass(Core &core);
+
+// Elapsed time of the whole sending in the clock control, for each acknowledgement.
+void ShowSendClock(Core &core);
+
+}  // namespace meradon

@@ -1,0 +1,42 @@
+// The worker thread: polls the open link about once a millisecond, dispatches what
+// arrives, watches the link during a sending, polls the host node's status when nothing
+// else does, and advances the file sending.
+#pragma once
+
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "manager/core/core.h"
+
+namespace meradon {
+
+constexpr int64_t kStatusPollMs = 250;
+
+// One pass of the worker loop. True when a packet was dispatched.
+bool WorkerStep(Core &core);
+// True when the worker must ask for the host node's status itself, because no chunks
+// flowing would bring status reports. Refreshes `txCredit` while a file is open.
+bool NeedStatusPoll(Core &core);
+
+class Worker {
+public:
+    explicit Worker(Core &core) : core_(core) {}
+    ~Worker() { Stop(); }
+
+    void Start();
+    // Ends the loop and joins the thread. The core's blocking requests must have been
+    // released first, or a worker waiting on the window would never see the stop.
+    void Stop();
+
+private:
+    void WorkerMain();
+
+    Core &core_;
+    std::thread thread_;
+    std::mutex mutex_;
+    std::condition_variable stopSignal_;
+    bool stopping_ = false;
+};
+
+}  // namespace meradon

@@ -1,0 +1,96 @@
+// The parts that cross between the worker and the window thread: the queues, the
+// requests the worker waits on, and shutdown while the worker is blocked.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <fstream>
+#include <future>
+#include <thread>
+
+#include "manager/core/manager.h"
+#include "manager/core/spsc_queue.h"
+#include "tests/manager/core_fixture.h"
+
+using namespace meradon;
+using namespace meradon_test;
+
+TEST(SpscQueue, KeepsOrderAcrossBlocksAndThreads) {
+    SpscQueue<std::array<uint32_t, 2>, 4> queue;
+    std::array<uint32_t, 2> out{};
+    EXPECT_FALSE(queue.Pop(out));
+    constexpr uint32_t kCount = 200'000;
+    std::thread producer([&] {
+        for (uint32_t i = 0; i < kCount; ++i) queue.Push({i, ~i});
+    });
+    uint32_t expected = 0;
+    while (expected < kCount) {
+        if (!queue.Pop(out)) continue;
+        ASSERT_EQ(out[0], expected);
+        ASSERT_EQ(out[1], ~expected);
+        ++expected;
+    }
+    producer.join();
+    EXPECT_FALSE(queue.Pop(out));
+    queue.Push({7, 7});
+    queue.Clear();
+    EXPECT_FALSE(queue.Pop(out));
+}
+
+TEST(WindowRequest, WaitsForTheAnswerOrForShutdown) {
+    WindowRequest request;
+    std::promise<void> asked;
+    auto waiter = std::async(std::launch::async, [&] {
+        return request.AskAndWait([&] { asked.set_value(); });
+    });
+    asked.get_future().wait();
+    EXPECT_EQ(waiter.wait_for(std::chrono::milliseconds(20)), std::future_status::timeout);
+    request.Answer();
+    EXPECT_TRUE(waiter.get());
+
+    // Answered before the asker starts waiting.
+    EXPECT_TRUE(request.AskAndWait([&] { request.Answer(); }));
+
+    auto released = std::async(std::launch::async, [&] { return request.AskAndWait([] {}); });
+    request.Release();
+    EXPECT_FALSE(released.get());
+    EXPECT_FALSE(request.AskAndWait([] {})) << "after shutdown nothing waits";
+}
+
+TEST(Manager, StopsWhileTheWorkerIsInAMessageBox) {
+    RecordingView view;
+    ManualClock clock;
+    auto dir = FreshDirectory("stop");
+    std::filesystem::create_directories(dir);
+    const auto file = dir / "payload.bin";
+    { std::ofstream(file) << "some bytes to send"; }
+    std::promise<void> boxShown;
+    view.onMessageBox = [&](const std::string &) { boxShown.set_value(); };  // never closed
+    {
+        Manager manager(view, clock, dir);
+        manager.Start();
+        ASSERT_EQ(manager.PrepareSending(file.string()), PrepareResult::Armed);
+        // Data transfer mode with no link: the worker sees the link out of step.
+        manager.State().linkMode = LINK_DATA;
+        ASSERT_EQ(boxShown.get_future().wait_for(std::chrono::seconds(5)), std::future_status::ready);
+        EXPECT_EQ(view.TakePosted(), std::vector<int>{CMD_TRANSFER_END});
+        // Destroying the manager must release the box and join the worker.
+    }
+    EXPECT_EQ(view.Boxes(), std::vector<std::string>{"串口通讯失步，请检查后重试！"});
+    EXPECT_EQ(view.Enabled()[ControlId::Send], true) << "controls restored after the box";
+    std::filesystem::remove_all(dir);
+}
+
+TEST(Manager, PrepareSendingRefusals) {
+    RecordingView view;
+    ManualClock clock;
+    auto dir = FreshDirectory("prepare");
+    std::filesystem::create_directories(dir);
+    Manager manager(view, clock, dir);
+    EXPECT_EQ(manager.PrepareSending(""), PrepareResult::NoPath);
+    EXPECT_EQ(manager.PrepareSending((dir / "missing").string()), PrepareResult::CannotOpen);
+    { std::ofstream(dir / "empty"); }
+    EXPECT_EQ(manager.PrepareSending((dir / "empty").string()), PrepareResult::EmptyFile);
+    EXPECT_FALSE(manager.State().sendFile.IsOpen());
+    EXPECT_EQ(manager.State().sendState.load(), IDLE);
+    std::filesystem::remove_all(dir);
+}
