@@ -1,0 +1,399 @@
+#include "sim/host_sim.h"
+
+#include <arpa/inet.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <system_error>
+
+#include "sim/status_report.h"
+#include "sim/udp_endpoint.h"
+
+namespace hostsim {
+namespace {
+
+// Longest sleep of the thread when nothing is due: it only bounds how stale a line-speed
+// check or a missed wake-up can get.
+constexpr auto kIdleWait = Millis(200);
+
+int MillisUntil(Clock::time_point due, Clock::time_point now) {
+    if (due <= now) return 0;
+    const auto wait = std::min<Clock::duration>(due - now, kIdleWait);
+    // Round up, so the thread never wakes just before a deadline and spins.
+    return static_cast<int>(std::chrono::ceil<Millis>(wait).count());
+}
+
+}  // namespace
+
+FramePredicate WithCode(uint8_t code) {
+    return [code](const RecordedFrame &f) { return f.Code() == code; };
+}
+
+FramePredicate WithCodeAndSeq(uint8_t code, uint8_t seq) {
+    return [code, seq](const RecordedFrame &f) { return f.Code() == code && f.Seq() == seq; };
+}
+
+std::unique_ptr<HostSim> HostSim::StartUdp(const std::string &address, uint16_t port) {
+    return std::unique_ptr<HostSim>(new HostSim(std::make_unique<UdpEndpoint>(address, port)));
+}
+
+std::unique_ptr<HostSim> HostSim::StartPty(const PtyOptions &options) {
+    return std::unique_ptr<HostSim>(new HostSim(std::make_unique<PtyEndpoint>(options)));
+}
+
+HostSim::HostSim(std::unique_ptr<Endpoint> endpoint)
+    : endpoint_(std::move(endpoint)), node_([this](const Bytes &f) { Transmit(f, true); }) {
+    wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (wakeFd_ < 0) throw std::system_error(errno, std::generic_category(), "eventfd");
+    thread_ = std::thread([this] { Run(); });
+}
+
+HostSim::~HostSim() {
+    Stop();
+    ::close(wakeFd_);
+}
+
+void HostSim::Stop() {
+    if (stopping_.exchange(true)) return;
+    WakeLoop();
+    if (thread_.joinable()) thread_.join();
+}
+
+void HostSim::WakeLoop() const {
+    const uint64_t one = 1;
+    [[maybe_unused]] const ssize_t n = ::write(wakeFd_, &one, sizeof one);
+}
+
+void HostSim::Run() {
+    std::vector<IncomingFrame> frames;
+    while (!stopping_) {
+        pollfd fds[2] = {{endpoint_->Descriptor(), POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+        int timeout;
+        {
+            std::lock_guard lock(mutex_);
+            const auto now = Clock::now();
+            if (endpoint_->WantsWrite()) fds[0].events |= POLLOUT;
+            timeout = MillisUntil(std::min(node_.NextDue(now), endpoint_->NextDue()), now);
+        }
+        poll(fds, 2, timeout);
+        if (fds[1].revents & POLLIN) {
+            uint64_t count;
+            [[maybe_unused]] const ssize_t n = ::read(wakeFd_, &count, sizeof count);
+        }
+        {
+            std::lock_guard lock(mutex_);
+            frames.clear();
+            endpoint_->ReadFrames(frames);
+            const auto now = Clock::now();
+            for (IncomingFrame &f : frames) TakeIn(std::move(f), now);
+            node_.Tick(Clock::now());
+            endpoint_->FlushWrites();
+        }
+        changed_.notify_all();
+    }
+}
+
+void HostSim::Record(std::vector<RecordedFrame> &log, Bytes bytes, Fate fate) {
+    log.push_back(RecordedFrame{std::move(bytes), Clock::now(), fate});
+}
+
+void HostSim::TakeIn(IncomingFrame frame, Clock::time_point now) {
+    Fate fate = Fate::kPassed;
+    if (!frame.crcOk) {
+        fate = Fate::kBadCrc;
+    } else if (dropReceived_ > 0) {
+        --dropReceived_;
+        fate = Fate::kDropped;
+    } else if (corruptReceived_ > 0) {
+        --corruptReceived_;
+        frame.bytes.back() ^= 0x01;  // one flipped bit: the frame check now fails
+        fate = Fate::kCorrupted;
+    } else if (silent_) {
+        fate = Fate::kIgnored;
+    }
+    Record(received_, frame.bytes, fate);
+    if (fate == Fate::kPassed) node_.OnFrame(frame.bytes, now);
+}
+
+void HostSim::Transmit(const Bytes &frame, bool fromNode) {
+    if (fromNode && silent_) return;
+    if (!endpoint_->Answering()) {
+        Record(sent_, frame, Fate::kIgnored);
+        return;
+    }
+    if (dropSent_ > 0) {
+        --dropSent_;
+        Record(sent_, frame, Fate::kDropped);
+        return;
+    }
+    if (corruptSent_ > 0) {
+        --corruptSent_;
+        Bytes damaged = frame;
+        damaged.back() ^= 0x01;
+        endpoint_->Send(damaged);
+        Record(sent_, std::move(damaged), Fate::kCorrupted);
+        return;
+    }
+    endpoint_->Send(frame);
+    Record(sent_, frame, Fate::kPassed);
+    if (duplicateSent_ > 0) {
+        --duplicateSent_;
+        endpoint_->Send(frame);
+        Record(sent_, frame, Fate::kPassed);
+    }
+}
+
+uint16_t HostSim::Port() const {
+    const auto *udp = dynamic_cast<const UdpEndpoint *>(endpoint_.get());
+    return udp ? udp->Port() : 0;
+}
+
+std::string HostSim::PtyPath() const {
+    const auto *pty = dynamic_cast<const PtyEndpoint *>(endpoint_.get());
+    return pty ? pty->SlavePath() : std::string();
+}
+
+std::string HostSim::Describe() const { return endpoint_->Describe(); }
+
+void HostSim::SetUdpPeer(const std::string &address, uint16_t port) {
+    sockaddr_in peer{};
+    peer.sin_family = AF_INET;
+    peer.sin_port = htons(port);
+    if (inet_pton(AF_INET, address.c_str(), &peer.sin_addr) != 1)
+        throw std::system_error(EINVAL, std::generic_category(), "bad address " + address);
+    std::lock_guard lock(mutex_);
+    if (auto *udp = dynamic_cast<UdpEndpoint *>(endpoint_.get())) udp->SetPeer(peer);
+}
+
+void HostSim::SetBaud(uint32_t baud) {
+    std::lock_guard lock(mutex_);
+    if (auto *pty = dynamic_cast<PtyEndpoint *>(endpoint_.get())) pty->SetBaud(baud);
+}
+
+void HostSim::SendFrame(uint8_t code, uint8_t seq, uint8_t node, uint8_t attr,
+                        std::span<const uint8_t> payload) {
+    {
+        std::lock_guard lock(mutex_);
+        Transmit(BuildFrame(code, seq, node, attr, payload), false);
+    }
+    changed_.notify_all();
+    WakeLoop();
+}
+
+void HostSim::SendRaw(const Bytes &bytes) {
+    {
+        std::lock_guard lock(mutex_);
+        endpoint_->Send(bytes);
+        Record(sent_, bytes, Fate::kPassed);
+    }
+    changed_.notify_all();
+    WakeLoop();
+}
+
+void HostSim::SendStatus(uint8_t code, uint8_t seq) {
+    With([&](HostNode &n) {
+        Transmit(BuildFrame(code, seq, 0, 0, BuildStatusPayload(n.Model())), false);
+    });
+}
+
+void HostSim::SendDataPacket(uint8_t station, uint8_t attribute,
+                             std::span<const uint8_t> payload) {
+    With([&](HostNode &n) { n.SendDataPacket(station, attribute, payload); });
+}
+
+void HostSim::StartSync() {
+    With([](HostNode &n) { n.Link().StartSync(); });
+}
+
+void HostSim::SendFileFromStation(uint8_t station, std::span<const uint8_t> content,
+                                  const FileSendOptions &options) {
+    With([&](HostNode &n) { n.SendFileFromStation(station, content, options); });
+}
+
+void HostSim::SendDebug(bool longForm, const DebugEvent &event) {
+    With([&](HostNode &n) { n.SendDebug(longForm, event); });
+}
+
+void HostSim::SendSignal(uint8_t stateCode, uint8_t station) {
+    With([&](HostNode &n) { n.SendSignal(stateCode, station); });
+}
+
+void HostSim::StartSearch() {
+    With([](HostNode &n) { n.StartSearch(Clock::now()); });
+}
+
+std::vector<RecordedFrame> HostSim::Received() const {
+    std::lock_guard lock(mutex_);
+    return received_;
+}
+
+std::vector<RecordedFrame> HostSim::Sent() const {
+    std::lock_guard lock(mutex_);
+    return sent_;
+}
+
+std::size_t HostSim::ReceivedCount() const {
+    std::lock_guard lock(mutex_);
+    return received_.size();
+}
+
+std::size_t HostSim::SentCount() const {
+    std::lock_guard lock(mutex_);
+    return sent_.size();
+}
+
+std::optional<RecordedFrame> HostSim::WaitForReceived(const FramePredicate &match, Millis timeout,
+                                                      std::size_t from) const {
+    auto found = WaitForReceivedCount(match, 1, timeout, from);
+    if (found.empty()) return std::nullopt;
+    return found.front();
+}
+
+std::optional<RecordedFrame> HostSim::WaitForSent(const FramePredicate &match, Millis timeout,
+                                                  std::size_t from) const {
+    std::unique_lock lock(mutex_);
+    std::optional<RecordedFrame> hit;
+    changed_.wait_for(lock, timeout, [&] {
+        for (std::size_t i = from; i < sent_.size(); ++i)
+            if (match(sent_[i])) {
+                hit = sent_[i];
+                return true;
+            }
+        return false;
+    });
+    return hit;
+}
+
+std::vector<RecordedFrame> HostSim::WaitForReceivedCount(const FramePredicate &match,
+                                                         std::size_t count, Millis timeout,
+                                                         std::size_t from) const {
+    std::unique_lock lock(mutex_);
+    std::vector<RecordedFrame> hits;
+    changed_.wait_for(lock, timeout, [&] {
+        hits.clear();
+        for (std::size_t i = from; i < received_.size() && hits.size() < count; ++i)
+            if (match(received_[i])) hits.push_back(received_[i]);
+        return hits.size() >= count;
+    });
+    return hits;
+}
+
+bool HostSim::WaitUntil(const std::function<bool(const HostNode &)> &check, Millis timeout) const {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, timeout, [&] { return check(node_); });
+}
+
+void HostSim::ClearRecord() {
+    std::lock_guard lock(mutex_);
+    received_.clear();
+    sent_.clear();
+}
+
+void HostSim::DropReceived(unsigned count) {
+    std::lock_guard lock(mutex_);
+    dropReceived_ = count;
+}
+
+void HostSim::CorruptReceived(unsigned count) {
+    std::lock_guard lock(mutex_);
+    corruptReceived_ = count;
+}
+
+void HostSim::DropSent(unsigned count) {
+    std::lock_guard lock(mutex_);
+    dropSent_ = count;
+}
+
+void HostSim::CorruptSent(unsigned count) {
+    std::lock_guard lock(mutex_);
+    corruptSent_ = count;
+}
+
+void HostSim::DuplicateSent(unsigned count) {
+    std::lock_guard lock(mutex_);
+    duplicateSent_ = count;
+}
+
+void HostSim::SetSilent(bool silent) {
+    std::lock_guard lock(mutex_);
+    silent_ = silent;
+}
+
+void HostSim::SetReplyFault(uint8_t requestCode, const ReplyFault &fault) {
+    With([&](HostNode &n) { n.SetReplyFault(requestCode, fault); });
+}
+
+HostSettings HostSim::Settings() const {
+    std::lock_guard lock(mutex_);
+    return node_.Model().settings;
+}
+
+void HostSim::UpdateSettings(const std::function<void(HostSettings &)> &change) {
+    With([&](HostNode &n) { change(n.Model().settings); });
+}
+
+void HostSim::AddStations(std::initializer_list<uint8_t> stations, bool active) {
+    With([&](HostNode &n) {
+        for (uint8_t s : stations) {
+            Station &st = n.Model().stations.At(s);
+            st.present = true;
+            st.online = true;
+            st.active = st.active || active;
+        }
+    });
+}
+
+Station HostSim::StationState(uint8_t station) const {
+    std::lock_guard lock(mutex_);
+    return node_.Model().stations.At(station);
+}
+
+void HostSim::UpdateStation(uint8_t station, const std::function<void(Station &)> &change) {
+    With([&](HostNode &n) { change(n.Model().stations.At(station)); });
+}
+
+std::vector<ReceivedFile> HostSim::ReceivedFiles(uint8_t station) const {
+    std::lock_guard lock(mutex_);
+    return node_.Model().stations.At(station).files.Finished();
+}
+
+Bytes HostSim::StationDevice(uint8_t station, uint8_t device) const {
+    std::lock_guard lock(mutex_);
+    return node_.Model().stations.At(station).devices.Contents(device);
+}
+
+Bytes HostSim::HostDevice(uint8_t device) const {
+    std::lock_guard lock(mutex_);
+    return node_.Model().devices.Contents(device);
+}
+
+void HostSim::SetDrainRate(uint32_t bytesPerSecond) {
+    With([&](HostNode &n) { n.Model().txBuffer.SetDrainRate(bytesPerSecond); });
+}
+
+void HostSim::SetBufferSize(uint16_t size) {
+    With([&](HostNode &n) { n.Model().txBuffer.SetSize(size); });
+}
+
+Bytes HostSim::StatusPayload() const {
+    std::lock_guard lock(mutex_);
+    return BuildStatusPayload(node_.Model());
+}
+
+LinkCounters HostSim::LinkStats() const {
+    std::lock_guard lock(mutex_);
+    return node_.Link().Counters();
+}
+
+NodeCounters HostSim::NodeStats() const {
+    std::lock_guard lock(mutex_);
+    return node_.Counters();
+}
+
+void HostSim::SetDemo(Millis period) {
+    With([&](HostNode &n) { n.SetDemo(period, Clock::now()); });
+}
+
+}  // namespace hostsim

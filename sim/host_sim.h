@@ -1,0 +1,170 @@
+// HostSim: the stand-in host node running in its own thread, for tests and the hostsim
+// program. It records every frame that passes with a monotonic time stamp, lets a test
+// wait for a frame (never sleep), injects faults, and gives locked access to the node's
+// state.
+#pragma once
+
+#include <netinet/in.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "sim/endpoint.h"
+#include "sim/host_node.h"
+#include "sim/pty_endpoint.h"
+#include "sim/wire.h"
+
+namespace hostsim {
+
+// What became of a recorded frame.
+enum class Fate {
+    kPassed,     // received and acted on, or sent
+    kDropped,    // lost on purpose (fault injection)
+    kCorrupted,  // damaged on purpose; a corrupted received frame is not acted on
+    kBadCrc,     // arrived with a wrong CRC and was ignored
+    kIgnored,    // received while silent, or not sent because the pty is at another speed
+};
+
+struct RecordedFrame {
+    Bytes bytes;  // as on the wire (after corruption, if any)
+    Clock::time_point at;
+    Fate fate = Fate::kPassed;
+
+    uint8_t Code() const { return bytes.size() > kCode ? bytes[kCode] : 0; }
+    uint8_t Seq() const { return bytes.size() > kSeq ? bytes[kSeq] : 0; }
+    uint8_t Node() const { return bytes.size() > kNode ? bytes[kNode] : 0; }
+    uint8_t Attr() const { return bytes.size() > kAttr ? bytes[kAttr] : 0; }
+    std::span<const uint8_t> Payload() const { return PayloadOf(bytes); }
+};
+
+using FramePredicate = std::function<bool(const RecordedFrame &)>;
+FramePredicate WithCode(uint8_t code);
+FramePredicate WithCodeAndSeq(uint8_t code, uint8_t seq);
+
+class HostSim {
+public:
+    // Runs on UDP `address`:`port`; port 0 picks a free one (see Port()).
+    static std::unique_ptr<HostSim> StartUdp(const std::string &address = "127.0.0.1",
+                                             uint16_t port = 0);
+    // Runs on a new pseudo-terminal (see PtyPath()).
+    static std::unique_ptr<HostSim> StartPty(const PtyOptions &options = {});
+    ~HostSim();  // stops the thread and joins it
+    HostSim(const HostSim &) = delete;
+    HostSim &operator=(const HostSim &) = delete;
+
+    void Stop();
+    uint16_t Port() const;           // UDP port, 0 on a pty
+    std::string PtyPath() const;     // pty slave path, empty on UDP
+    std::string Describe() const;    // either, as text
+    // UDP: where node-initiated frames go before the PC has sent anything.
+    void SetUdpPeer(const std::string &address, uint16_t port);
+    // pty: the line speed at which the node answers (0: any).
+    void SetBaud(uint32_t baud);
+
+    // ---- sending ------------------------------------------------------------------------
+    // A frame built and sealed here; faults to sent frames apply to it, silence does not.
+    void SendFrame(uint8_t code, uint8_t seq = 0, uint8_t node = 0, uint8_t attr = 0,
+                   std::span<const uint8_t> payload = {});
+    // Bytes put on the link exactly as given (no sealing, no faults).
+    void SendRaw(const Bytes &bytes);
+    // A status report (0x9D or 0x9C) with the node's present state.
+    void SendStatus(uint8_t code, uint8_t seq);
+    // A data packet from `station`, numbered (and resent) by the node's link protocol.
+    void SendDataPacket(uint8_t station, uint8_t attribute, std::span<const uint8_t> payload);
+    void StartSync();
+    void SendFileFromStation(uint8_t station, std::span<const uint8_t> content,
+                             const FileSendOptions &options = {});
+    void SendDebug(bool longForm, const DebugEvent &event);
+    void SendSignal(uint8_t stateCode, uint8_t station);
+    void StartSearch();
+
+    // ---- the record ---------------------------------------------------------------------
+    std::vector<RecordedFrame> Received() const;  // from the PC, in arrival order
+    std::vector<RecordedFrame> Sent() const;      // to the PC, in sending order
+    std::size_t ReceivedCount() const;
+    std::size_t SentCount() const;
+    // Waits until a frame at index >= `from` of the record matches; nullopt on time-out.
+    std::optional<RecordedFrame> WaitForReceived(const FramePredicate &match, Millis timeout,
+                                                 std::size_t from = 0) const;
+    std::optional<RecordedFrame> WaitForSent(const FramePredicate &match, Millis timeout,
+                                             std::size_t from = 0) const;
+    // Waits until `count` frames at index >= `from` match; returns them (fewer on time-out).
+    std::vector<RecordedFrame> WaitForReceivedCount(const FramePredicate &match,
+                                                    std::size_t count, Millis timeout,
+                                                    std::size_t from = 0) const;
+    // Waits until `check` holds for the node (checked on every change); false on time-out.
+    bool WaitUntil(const std::function<bool(const HostNode &)> &check, Millis timeout) const;
+    void ClearRecord();
+
+    // ---- faults -------------------------------------------------------------------------
+    void DropReceived(unsigned count);
+    void CorruptReceived(unsigned count);
+    void DropSent(unsigned count);
+    void CorruptSent(unsigned count);
+    void DuplicateSent(unsigned count);
+    // Silent: frames are still recorded but not acted on, and the node sends nothing of
+    // its own accord.
+    void SetSilent(bool silent);
+    void SetReplyFault(uint8_t requestCode, const ReplyFault &fault);
+
+    // ---- state --------------------------------------------------------------------------
+    // Runs `fn` on the node under the lock (read or change anything); the thread then
+    // re-plans its timers.
+    template <typename Fn>
+    auto With(Fn &&fn) {
+        struct Wake {
+            const HostSim *sim;
+            ~Wake() { sim->WakeLoop(); }
+        } wake{this};
+        std::lock_guard lock(mutex_);
+        return fn(node_);
+    }
+    HostSettings Settings() const;
+    void UpdateSettings(const std::function<void(HostSettings &)> &change);
+    // Makes stations present (and online), optionally active too.
+    void AddStations(std::initializer_list<uint8_t> stations, bool active = false);
+    Station StationState(uint8_t station) const;
+    void UpdateStation(uint8_t station, const std::function<void(Station &)> &change);
+    std::vector<ReceivedFile> ReceivedFiles(uint8_t station) const;
+    Bytes StationDevice(uint8_t station, uint8_t device) const;
+    Bytes HostDevice(uint8_t device) const;
+    void SetDrainRate(uint32_t bytesPerSecond);
+    void SetBufferSize(uint16_t size);
+    Bytes StatusPayload() const;
+    LinkCounters LinkStats() const;
+    NodeCounters NodeStats() const;
+    void SetDemo(Millis period);
+
+private:
+    explicit HostSim(std::unique_ptr<Endpoint> endpoint);
+    void Run();
+    void WakeLoop() const;
+    // All below run with mutex_ held.
+    void TakeIn(IncomingFrame frame, Clock::time_point now);
+    void Transmit(const Bytes &frame, bool fromNode);
+    void Record(std::vector<RecordedFrame> &log, Bytes bytes, Fate fate);
+
+    mutable std::mutex mutex_;
+    mutable std::condition_variable changed_;
+    std::unique_ptr<Endpoint> endpoint_;
+    HostNode node_;
+    std::vector<RecordedFrame> received_;
+    std::vector<RecordedFrame> sent_;
+    unsigned dropReceived_ = 0, corruptReceived_ = 0;
+    unsigned dropSent_ = 0, corruptSent_ = 0, duplicateSent_ = 0;
+    bool silent_ = false;
+
+    int wakeFd_ = -1;
+    std::atomic<bool> stopping_{false};
+    std::thread thread_;
+};
+
+}  // namespace hostsim

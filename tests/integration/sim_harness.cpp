@@ -1,0 +1,98 @@
+#include "tests/integration/sim_harness.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "link/receive.h"
+#include "link/shell.h"
+
+namespace simtest {
+
+std::string CarrierName(Carrier t) { return t == Carrier::kUdp ? "Udp" : "Pty"; }
+
+uint16_t FreeUdpPort() {
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
+    socklen_t n = sizeof a;
+    getsockname(fd, reinterpret_cast<sockaddr *>(&a), &n);
+    ::close(fd);
+    return ntohs(a.sin_port);
+}
+
+std::unique_ptr<HostSim> OpenLink(Carrier carrier, uint32_t baud, uint32_t simBaud) {
+    tevrolink::CloseShell();
+    std::unique_ptr<HostSim> sim;
+    if (carrier == Carrier::kUdp) {
+        sim = HostSim::StartUdp("127.0.0.1", 0);
+        const uint16_t local = FreeUdpPort();
+        sim->SetUdpPeer("127.0.0.1", local);
+        if (!tevrolink::OpenNETShell("127.0.0.1", "127.0.0.1", local, sim->Port())) return nullptr;
+    } else {
+        hostsim::PtyOptions options;
+        options.baud = simBaud ? simBaud : baud;
+        sim = HostSim::StartPty(options);
+        if (!tevrolink::OpenCOMShell(sim->PtyPath().c_str(), baud)) return nullptr;
+    }
+    // A fresh start for the protocol state the UDP open leaves as it was.
+    tevrolink::Shell &shell = tevrolink::TheShell();
+    shell.txSeq = 255;
+    shell.rxSeq = 255;
+    shell.port.resendCount = 0;
+    return sim;
+}
+
+bool PumpUntil(const std::function<bool()> &done, Millis timeout,
+               const std::function<void(const FrameRecord &)> &onFrame) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!done()) {
+        const auto left = std::chrono::duration_cast<Millis>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return false;
+        if (tevrolink::IsShellReadable(nullptr, nullptr)) {
+            if (onFrame) {
+                FrameRecord frame{};
+                tevrolink::CopyShell(frame.data());
+                onFrame(frame);
+            }
+            continue;  // more may be queued
+        }
+        // Short waits: `done` may depend on the sim, which the library cannot see.
+        tevrolink::WaitForLink(static_cast<int>(std::min<long>(left.count(), 10)));
+    }
+    return true;
+}
+
+std::optional<FrameRecord> NextFrame(Millis timeout) {
+    std::optional<FrameRecord> got;
+    PumpUntil([&] { return got.has_value(); }, timeout,
+              [&](const FrameRecord &f) {
+                  if (!got) got = f;
+              });
+    return got;
+}
+
+std::vector<FrameRecord> CollectUntil(const std::function<bool()> &done, Millis timeout) {
+    std::vector<FrameRecord> frames;
+    PumpUntil(done, timeout, [&](const FrameRecord &f) { frames.push_back(f); });
+    return frames;
+}
+
+bool Synchronise() {
+    tevrolink::SetHostHandShake(1);
+    return PumpUntil([] { return tevrolink::TheShell().linkState == tevrolink::kLinkReady; }, kWait);
+}
+
+bool Barrier(HostSim &sim) {
+    constexpr uint8_t kIgnoredCode = 0x7F;
+    const std::size_t from = sim.ReceivedCount();
+    tevrolink::SendControlFrame(kIgnoredCode, 0);
+    return sim.WaitForReceived(hostsim::WithCode(kIgnoredCode), kWait, from).has_value();
+}
+
+}  // namespace simtest
