@@ -1,0 +1,112 @@
+// A manager on a recording view, talking over UDP on 127.0.0.1 to a hostsim host node,
+// with the test thread acting as the window thread: it handles posted commands and runs
+// the 1 ms timer step, as the main window does.
+#pragma once
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <thread>
+
+#include "manager/core/manager.h"
+#include "sim/host_sim.h"
+#include "tests/manager/core_fixture.h"
+#include "tevrolink/tevrolink.h"
+
+namespace meradon_test {
+
+inline uint16_t FreeUdpPort() {
+    int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
+    socklen_t n = sizeof a;
+    ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &n);
+    ::close(fd);
+    return ntohs(a.sin_port);
+}
+
+class HostSimSession {
+public:
+    explicit HostSimSession(const std::string &label)
+        : sim(hostsim::HostSim::StartUdp("127.0.0.1", 0)),
+          dir(FreshDirectory(label)),
+          manager(view, clock, dir) {
+        // The window's answers to the worker: a refresh reads the node status; boxes are
+        // closed by the operator at once.
+        view.onCommand = [this](int command) {
+            if (command == meradon::CMD_REFRESH) manager.RefreshFromHost();
+            manager.CommandFinished();
+        };
+        view.onMessageBox = [this](const std::string &) { manager.MessageBoxClosed(); };
+        std::filesystem::create_directories(dir);
+    }
+    ~HostSimSession() {
+        manager.Stop();
+        ::CloseShell();
+        std::filesystem::remove_all(dir);
+    }
+
+    meradon::AppState &State() { return manager.State(); }
+
+    // Opens the link and starts the worker, as opening the main window and "打开" do.
+    bool Open() {
+        manager.Start();
+        return ::OpenNETShell("127.0.0.1", "127.0.0.1", FreeUdpPort(), sim->Port()) == 1;
+    }
+
+    // "数据传输模式" with `peer` typed as the receiving station.
+    bool EnterDataMode(uint8_t peer) {
+        State().linkMode = meradon::LINK_WINDOW;
+        State().peerNode = peer;
+        ::SetHostHandShake(0);
+        if (::StartNetCenter(1) != 1 || ::StartMonitorService(0) != 1) return false;
+        State().linkMode = meradon::LINK_DATA;
+        return true;
+    }
+
+    std::string WriteFile(const std::string &name, const std::vector<uint8_t> &bytes) {
+        auto path = dir / name;
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        return path.string();
+    }
+
+    // Runs the window's side until `done` holds; false after `timeout`. `eachTick` runs
+    // first on every tick.
+    bool RunWindowUntil(const std::function<bool()> &done, std::chrono::milliseconds timeout,
+                        const std::function<void()> &eachTick = {}) {
+        const auto end = std::chrono::steady_clock::now() + timeout;
+        while (std::chrono::steady_clock::now() < end) {
+            if (eachTick) eachTick();
+            for (int command : view.TakePosted())
+                if (command == meradon::CMD_TRANSFER_END) manager.FinishSending();
+            manager.PumpQueues();
+            if (done()) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));  // the window's timer
+        }
+        return false;
+    }
+
+    std::unique_ptr<hostsim::HostSim> sim;
+    RecordingView view;
+    meradon::SystemClock clock;
+    std::filesystem::path dir;
+    meradon::Manager manager;
+};
+
+inline std::vector<uint8_t> Pattern(std::size_t n, uint8_t seed) {
+    std::vector<uint8_t> b(n);
+    for (std::size_t i = 0; i < n; ++i) b[i] = static_cast<uint8_t>(seed ^ (i * 31 + i / 7));
+    return b;
+}
+
+}  // namespace meradon_test
