@@ -1,0 +1,258 @@
+// discover: network-attached host nodes found by broadcast; configure: change one's
+// network configuration.
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "cli/commands.h"
+#include "cli/errors.h"
+#include "cli/output.h"
+#include "cli/values.h"
+#include "setup/text_encoding.h"
+#include "tevrolink/tevrolink.h"
+
+namespace cli {
+namespace {
+
+constexpr std::size_t kDescriptionBytes = sizeof(DeviceEntry::description) - 1;  // NUL within
+// Answers are read until one read waits in vain; a flood of datagrams cannot hold the
+// search forever.
+constexpr int kMaxDatagrams = 1024;
+constexpr auto kMaxSearch = std::chrono::seconds(10);
+
+const char kDiscoverHelp[] =
+    "usage: tevrolink discover [--json]\n"
+    "\n"
+    "Broadcasts a device search on UDP port 12580 of the local network and lists the\n"
+    "network-attached host nodes that answer: address, mask, gateway, MAC address, DNS\n"
+    "servers, control centre address and port, description, and whether address (DHCP)\n"
+    "and DNS servers are obtained automatically. Answers are read until none has come\n"
+    "for about 200 ms.\n";
+
+const char kConfigureHelp[] =
+    "usage: tevrolink configure MAC KEY=VALUE... [--json]\n"
+    "\n"
+    "Searches for the device with hardware address MAC (00-1A-2B-3C-4D-5E), changes the\n"
+    "fields given, sends the new configuration to it by broadcast and waits for its\n"
+    "confirmation. Every value is checked before anything is sent.\n"
+    "\n"
+    "Fields:\n"
+    "  ip=ADDR  mask=MASK  gateway=ADDR  dns1=ADDR  dns2=ADDR\n"
+    "  centre=ADDR          address of the control centre (this PC, as a rule)\n"
+    "  centre-port=N        UDP port of the control centre, 1-65535\n"
+    "  description=TEXT     at most 31 bytes once written in GBK\n"
+    "  dhcp=on|off          obtain address, mask and gateway automatically\n"
+    "  auto-dns=on|off      obtain the DNS servers automatically\n";
+
+// Opens the broadcast shell; it is closed again when this goes out of scope.
+class BroadcastShell {
+public:
+    BroadcastShell() {
+        if (!OpenNETShell(nullptr, "255.255.255.255", 0, DEVICE_PORT))
+            throw Failure(std::string("cannot open a UDP socket for the device search: ") + std::strerror(errno));
+    }
+    ~BroadcastShell() { CloseShell(); }
+    BroadcastShell(const BroadcastShell &) = delete;
+    BroadcastShell &operator=(const BroadcastShell &) = delete;
+};
+
+std::vector<DeviceEntry> Search() {
+    BroadcastShell shell;
+    SendIPDeviceSearchRequest();
+    std::vector<DeviceEntry> devices;
+    const auto deadline = std::chrono::steady_clock::now() + kMaxSearch;
+    for (int n = 0; n < kMaxDatagrams && std::chrono::steady_clock::now() < deadline; ++n) {
+        LinkFrameRecord frame{};
+        const int got = ReadSocketPacket(frame, sizeof frame);
+        if (got == 0) break;
+        if (got < 0) throw Failure(std::string("the device search failed: ") + std::strerror(errno));
+        if (!IsValidIPAddrResponse(frame)) continue;
+        DeviceEntry entry{};
+        std::memcpy(&entry, frame + TEVROLINK_FRAME_HEADER, sizeof entry);
+        devices.push_back(entry);
+    }
+    return devices;
+}
+
+std::string Description(const DeviceEntry &d) {
+    return tevrolink::GbkToUtf8(std::string_view(d.description, sizeof d.description));
+}
+
+unsigned CentrePort(const DeviceEntry &d) { return d.centrePort[0] * 256u + d.centrePort[1]; }
+
+void DeviceJson(JsonWriter &json, const DeviceEntry &d) {
+    json.BeginObject()
+        .Field("address", FormatIpv4(d.ipAddress))
+        .Field("mask", FormatIpv4(d.subnetMask))
+        .Field("gateway", FormatIpv4(d.gateway))
+        .Field("mac", FormatMac(d.macAddress))
+        .Field("dns1", FormatIpv4(d.primaryDns))
+        .Field("dns2", FormatIpv4(d.secondaryDns))
+        .Field("centre", FormatIpv4(d.centreAddress))
+        .Field("centre_port", CentrePort(d))
+        .Field("description", Description(d))
+        .Field("dhcp", d.autoAddress != 0)
+        .Field("auto_dns", d.autoDns != 0)
+        .EndObject();
+}
+
+std::vector<std::string> DeviceRow(const DeviceEntry &d) {
+    return {FormatIpv4(d.ipAddress),
+            FormatIpv4(d.subnetMask),
+            FormatIpv4(d.gateway),
+            FormatMac(d.macAddress),
+            FormatIpv4(d.primaryDns) + "," + FormatIpv4(d.secondaryDns),
+            FormatIpv4(d.centreAddress) + ":" + std::to_string(CentrePort(d)),
+            d.autoAddress ? "on" : "off",
+            d.autoDns ? "on" : "off",
+            Description(d)};
+}
+
+const std::vector<std::string> kDeviceHeaders = {"ADDRESS", "MASK",  "GATEWAY",  "MAC",        "DNS",
+                                                 "CENTRE",  "DHCP",  "AUTO-DNS", "DESCRIPTION"};
+
+int RunDiscover(const Arguments &args) {
+    if (!args.positional.empty()) throw UsageError("discover takes no arguments");
+    const std::vector<DeviceEntry> devices = Search();
+    if (args.Json()) {
+        JsonWriter json;
+        json.BeginObject().Key("devices").BeginArray();
+        for (const DeviceEntry &d : devices) DeviceJson(json, d);
+        json.EndArray().EndObject().Print();
+        return kExitOk;
+    }
+    if (devices.empty()) {
+        std::printf("no device answered the search\n");
+        return kExitOk;
+    }
+    std::vector<std::vector<std::string>> rows;
+    for (const DeviceEntry &d : devices) rows.push_back(DeviceRow(d));
+    PrintTable(kDeviceHeaders, rows);
+    return kExitOk;
+}
+
+bool ValidMask(const Ipv4 &m) {
+    const uint32_t v = (uint32_t{m[0]} << 24) | (uint32_t{m[1]} << 16) | (uint32_t{m[2]} << 8) | m[3];
+    return (~v & (~v + 1)) == 0;  // ones, then only zeros
+}
+
+// The changes asked for, each checked; applied to the device's entry once it is found.
+struct Changes {
+    std::map<std::string, std::string> fields;
+
+    void ApplyTo(DeviceEntry &d) const {
+        for (const auto &[key, value] : fields) {
+            Ipv4 a{};
+            ParseIpv4(value, a);
+            if (key == "ip") std::memcpy(d.ipAddress, a.data(), 4);
+            if (key == "mask") std::memcpy(d.subnetMask, a.data(), 4);
+            if (key == "gateway") std::memcpy(d.gateway, a.data(), 4);
+            if (key == "dns1") std::memcpy(d.primaryDns, a.data(), 4);
+            if (key == "dns2") std::memcpy(d.secondaryDns, a.data(), 4);
+            if (key == "centre") std::memcpy(d.centreAddress, a.data(), 4);
+            if (key == "centre-port") {
+                const uint32_t port = std::stoul(value);
+                d.centrePort[0] = static_cast<uint8_t>(port >> 8);
+                d.centrePort[1] = static_cast<uint8_t>(port & 0xFF);
+            }
+            if (key == "description") {
+                const std::string gbk = tevrolink::Utf8ToGbk(value);
+                std::memset(d.description, 0, sizeof d.description);
+                std::memcpy(d.description, gbk.data(), gbk.size());
+            }
+            if (key == "dhcp") d.autoAddress = ParseOnOff(value, key) ? 1 : 0;
+            if (key == "auto-dns") d.autoDns = ParseOnOff(value, key) ? 1 : 0;
+        }
+    }
+};
+
+Changes ParseChanges(const std::vector<std::string> &items) {
+    Changes c;
+    if (items.empty()) throw UsageError("configure wants at least one KEY=VALUE; see tevrolink configure --help");
+    for (const std::string &item : items) {
+        const std::size_t eq = item.find('=');
+        if (eq == std::string::npos) throw UsageError("\"" + item + "\" is not KEY=VALUE");
+        const std::string key = item.substr(0, eq);
+        const std::string value = item.substr(eq + 1);
+        if (c.fields.count(key)) throw UsageError(key + " is given twice");
+        Ipv4 a{};
+        if (key == "ip" || key == "gateway" || key == "dns1" || key == "dns2" || key == "centre") {
+            if (!ParseIpv4(value, a)) throw UsageError(key + " wants an IPv4 address, not \"" + value + "\"");
+        } else if (key == "mask") {
+            if (!ParseIpv4(value, a) || !ValidMask(a))
+                throw UsageError("mask wants a subnet mask such as 255.255.255.0, not \"" + value + "\"");
+        } else if (key == "centre-port") {
+            ParseNumber(value, 1, 65535, "centre-port");
+        } else if (key == "description") {
+            const std::string gbk = tevrolink::Utf8ToGbk(value);
+            if (gbk.size() > kDescriptionBytes)
+                throw UsageError("the description takes at most " + std::to_string(kDescriptionBytes) +
+                                 " bytes in GBK; \"" + value + "\" needs " + std::to_string(gbk.size()));
+        } else if (key == "dhcp" || key == "auto-dns") {
+            ParseOnOff(value, key);
+        } else {
+            throw UsageError("there is no field \"" + key +
+                             "\"; fields are ip, mask, gateway, dns1, dns2, centre, centre-port, "
+                             "description, dhcp and auto-dns");
+        }
+        c.fields[key] = value;
+    }
+    return c;
+}
+
+int RunConfigure(const Arguments &args) {
+    if (args.positional.empty()) throw UsageError("configure wants the device's MAC address and KEY=VALUE fields");
+    Mac mac{};
+    if (!ParseMac(args.positional[0], mac))
+        throw UsageError("\"" + args.positional[0] + "\" is not a MAC address such as 00-1A-2B-3C-4D-5E");
+    const Changes changes =
+        ParseChanges(std::vector<std::string>(args.positional.begin() + 1, args.positional.end()));
+
+    const std::string macText = FormatMac(mac.data());
+    DeviceEntry entry{};
+    bool found = false;
+    for (const DeviceEntry &d : Search()) {
+        if (std::memcmp(d.macAddress, mac.data(), mac.size()) != 0) continue;
+        entry = d;
+        found = true;
+        break;
+    }
+    if (!found) throw Failure("no device with MAC address " + macText + " answered the search");
+    changes.ApplyTo(entry);
+
+    LinkFrameRecord reply{};
+    int got = 0;
+    {
+        UpdateNodeNetworkParameter(&entry);  // opens its own broadcast socket
+        got = ReadSocketPacket(reply, sizeof reply);
+        CloseShell();
+    }
+    if (got <= 0) throw Failure("the device " + macText + " did not confirm its new configuration");
+    if (args.Json()) {
+        JsonWriter json;
+        json.BeginObject().Field("mac", macText).Field("confirmed", true).Key("device");
+        DeviceJson(json, entry);
+        json.EndObject().Print();
+        return kExitOk;
+    }
+    std::printf("device %s confirmed its new configuration:\n", macText.c_str());
+    PrintTable(kDeviceHeaders, {DeviceRow(entry)});
+    return kExitOk;
+}
+
+}  // namespace
+
+std::vector<Command> DeviceCommands() {
+    return {
+        {"discover", "find network-attached host nodes by broadcast", kDiscoverHelp, false, {},
+         RunDiscover},
+        {"configure", "change the network configuration of a network-attached host node",
+         kConfigureHelp, false, {}, RunConfigure},
+    };
+}
+
+}  // namespace cli

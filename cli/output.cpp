@@ -1,0 +1,165 @@
+#include "cli/output.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace cli {
+
+namespace {
+
+// Decodes the next code point; a malformed byte counts as one code point of its own.
+uint32_t NextCodePoint(const std::string &s, std::size_t &i) {
+    const unsigned char c = static_cast<unsigned char>(s[i]);
+    int extra = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
+    uint32_t cp = extra == 3 ? c & 0x07u : extra == 2 ? c & 0x0Fu : extra == 1 ? c & 0x1Fu : c;
+    ++i;
+    while (extra-- > 0 && i < s.size() && (static_cast<unsigned char>(s[i]) & 0xC0) == 0x80)
+        cp = (cp << 6) | (static_cast<unsigned char>(s[i++]) & 0x3Fu);
+    return cp;
+}
+
+bool Wide(uint32_t cp) {
+    return (cp >= 0x1100 && cp <= 0x115F) || (cp >= 0x2E80 && cp <= 0xA4CF) ||
+           (cp >= 0xAC00 && cp <= 0xD7A3) || (cp >= 0xF900 && cp <= 0xFAFF) ||
+           (cp >= 0xFE30 && cp <= 0xFE4F) || (cp >= 0xFF00 && cp <= 0xFF60) ||
+           (cp >= 0xFFE0 && cp <= 0xFFE6) || (cp >= 0x20000 && cp <= 0x3FFFD);
+}
+
+std::string Pad(const std::string &text, std::size_t width) {
+    const std::size_t w = DisplayWidth(text);
+    return w >= width ? text : text + std::string(width - w, ' ');
+}
+
+}  // namespace
+
+std::size_t DisplayWidth(const std::string &utf8) {
+    std::size_t width = 0;
+    for (std::size_t i = 0; i < utf8.size();) width += Wide(NextCodePoint(utf8, i)) ? 2 : 1;
+    return width;
+}
+
+std::string JsonEscape(const std::string &utf8) {
+    std::string out = "\"";
+    for (const char ch : utf8) {
+        const unsigned char c = static_cast<unsigned char>(ch);
+        switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        case '\b': out += "\\b"; break;
+        case '\f': out += "\\f"; break;
+        default:
+            if (c < 0x20) {
+                char esc[8];
+                std::snprintf(esc, sizeof esc, "\\u%04x", c);
+                out += esc;
+            } else {
+                out += ch;
+            }
+        }
+    }
+    return out + "\"";
+}
+
+void JsonWriter::BeforeValue() {
+    if (afterKey_) {
+        afterKey_ = false;
+        return;
+    }
+    if (!first_.empty()) {
+        if (!first_.back()) text_ += ',';
+        first_.back() = false;
+    }
+}
+
+JsonWriter &JsonWriter::BeginObject() {
+    BeforeValue();
+    text_ += '{';
+    first_.push_back(true);
+    return *this;
+}
+
+JsonWriter &JsonWriter::EndObject() {
+    text_ += '}';
+    first_.pop_back();
+    return *this;
+}
+
+JsonWriter &JsonWriter::BeginArray() {
+    BeforeValue();
+    text_ += '[';
+    first_.push_back(true);
+    return *this;
+}
+
+JsonWriter &JsonWriter::EndArray() {
+    text_ += ']';
+    first_.pop_back();
+    return *this;
+}
+
+JsonWriter &JsonWriter::Key(const std::string &key) {
+    BeforeValue();
+    text_ += JsonEscape(key) + ':';
+    afterKey_ = true;
+    return *this;
+}
+
+JsonWriter &JsonWriter::String(const std::string &value) {
+    BeforeValue();
+    text_ += JsonEscape(value);
+    return *this;
+}
+
+JsonWriter &JsonWriter::Number(int64_t value) {
+    BeforeValue();
+    text_ += std::to_string(value);
+    return *this;
+}
+
+JsonWriter &JsonWriter::Bool(bool value) {
+    BeforeValue();
+    text_ += value ? "true" : "false";
+    return *this;
+}
+
+JsonWriter &JsonWriter::Null() {
+    BeforeValue();
+    text_ += "null";
+    return *this;
+}
+
+void JsonWriter::Print() const {
+    std::fputs(text_.c_str(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+void PrintTable(const std::vector<std::string> &headers,
+                const std::vector<std::vector<std::string>> &rows) {
+    std::vector<std::size_t> widths(headers.size());
+    for (std::size_t c = 0; c < headers.size(); ++c) widths[c] = DisplayWidth(headers[c]);
+    for (const auto &row : rows)
+        for (std::size_t c = 0; c < row.size() && c < widths.size(); ++c)
+            widths[c] = std::max(widths[c], DisplayWidth(row[c]));
+    auto line = [&](const std::vector<std::string> &cells) {
+        std::string text;
+        for (std::size_t c = 0; c < cells.size() && c < widths.size(); ++c)
+            text += c + 1 == cells.size() ? cells[c] : Pad(cells[c], widths[c]) + "  ";
+        std::printf("%s\n", text.c_str());
+    };
+    line(headers);
+    for (const auto &row : rows) line(row);
+    std::fflush(stdout);
+}
+
+void PrintFields(const std::vector<std::pair<std::string, std::string>> &fields) {
+    std::size_t width = 0;
+    for (const auto &f : fields) width = std::max(width, DisplayWidth(f.first) + 1);
+    for (const auto &f : fields) std::printf("%s  %s\n", Pad(f.first + ":", width).c_str(), f.second.c_str());
+    std::fflush(stdout);
+}
+
+}  // namespace cli

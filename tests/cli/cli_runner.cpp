@@ -1,0 +1,310 @@
+#include "tests/cli/cli_runner.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace clitest {
+
+Child::Child(const std::vector<std::string> &args) {
+    std::vector<std::string> all{TEVROLINK_CLI_PATH};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char *> argv;
+    for (std::string &a : all) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    int out[2], err[2];
+    if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) throw std::runtime_error("pipe2");
+    pid_ = fork();
+    if (pid_ < 0) throw std::runtime_error("fork");
+    if (pid_ == 0) {
+        const int devNull = open("/dev/null", O_RDONLY);
+        dup2(devNull, STDIN_FILENO);
+        dup2(out[1], STDOUT_FILENO);
+        dup2(err[1], STDERR_FILENO);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    close(out[1]);
+    close(err[1]);
+    reader_ = std::thread([this, o = out[0], e = err[0]] { Collect(o, e); });
+}
+
+Child::~Child() {
+    if (!finished_) {
+        kill(pid_, SIGKILL);
+        Finish(std::chrono::seconds(5));
+    }
+}
+
+void Child::Collect(int outFd, int errFd) {
+    pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
+    int open = 2;
+    while (open > 0) {
+        if (poll(fds, 2, -1) < 0) continue;
+        for (pollfd &p : fds) {
+            if (p.fd < 0 || !(p.revents & (POLLIN | POLLHUP | POLLERR))) continue;
+            char buffer[4096];
+            const ssize_t n = read(p.fd, buffer, sizeof buffer);
+            std::lock_guard lock(mutex_);
+            if (n > 0) {
+                (p.fd == outFd ? out_ : err_).append(buffer, static_cast<std::size_t>(n));
+            } else {
+                close(p.fd);
+                p.fd = -1;
+                --open;
+            }
+            changed_.notify_all();
+        }
+    }
+    std::lock_guard lock(mutex_);
+    closed_ = true;
+    changed_.notify_all();
+}
+
+bool Child::WaitForOutput(const std::string &text, std::chrono::milliseconds timeout) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, timeout, [&] { return out_.find(text) != std::string::npos || closed_; }) &&
+           out_.find(text) != std::string::npos;
+}
+
+Result Child::Finish(std::chrono::milliseconds timeout) {
+    {
+        std::unique_lock lock(mutex_);
+        if (!changed_.wait_for(lock, timeout, [&] { return closed_; })) kill(pid_, SIGKILL);
+    }
+    int status = 0;
+    waitpid(pid_, &status, 0);
+    if (reader_.joinable()) reader_.join();
+    finished_ = true;
+    Result r;
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::lock_guard lock(mutex_);
+    r.out = out_;
+    r.err = err_;
+    return r;
+}
+
+Result RunProgram(const std::vector<std::string> &args) {
+    Child child(args);
+    return child.Finish();
+}
+
+// ---- JSON -----------------------------------------------------------------------------
+
+const Json &Json::operator[](const std::string &key) const {
+    const auto *o = std::get_if<JsonObject>(&value);
+    if (!o) throw std::runtime_error("not an object, looking for " + key);
+    const auto it = o->find(key);
+    if (it == o->end()) throw std::runtime_error("no key " + key);
+    return it->second;
+}
+
+const Json &Json::operator[](std::size_t index) const {
+    const auto *a = std::get_if<JsonArray>(&value);
+    if (!a || index >= a->size()) throw std::runtime_error("no element " + std::to_string(index));
+    return (*a)[index];
+}
+
+std::size_t Json::Size() const {
+    if (const auto *a = std::get_if<JsonArray>(&value)) return a->size();
+    if (const auto *o = std::get_if<JsonObject>(&value)) return o->size();
+    throw std::runtime_error("not a container");
+}
+
+double Json::Number() const {
+    if (const auto *d = std::get_if<double>(&value)) return *d;
+    throw std::runtime_error("not a number");
+}
+
+const std::string &Json::Str() const {
+    if (const auto *s = std::get_if<std::string>(&value)) return *s;
+    throw std::runtime_error("not a string");
+}
+
+bool Json::Bool() const {
+    if (const auto *b = std::get_if<bool>(&value)) return *b;
+    throw std::runtime_error("not a bool");
+}
+
+namespace {
+
+class Parser {
+public:
+    explicit Parser(const std::string &t) : t_(t) {}
+
+    std::optional<Json> Document() {
+        std::optional<Json> v = Value();
+        Space();
+        if (!v || i_ != t_.size()) return std::nullopt;
+        return v;
+    }
+
+private:
+    void Space() {
+        while (i_ < t_.size() && std::strchr(" \t\r\n", t_[i_])) ++i_;
+    }
+    bool Eat(char c) {
+        Space();
+        if (i_ < t_.size() && t_[i_] == c) {
+            ++i_;
+            return true;
+        }
+        return false;
+    }
+    bool Word(const char *w) {
+        const std::size_t n = std::strlen(w);
+        if (t_.compare(i_, n, w) != 0) return false;
+        i_ += n;
+        return true;
+    }
+    std::optional<std::string> String() {
+        if (!Eat('"')) return std::nullopt;
+        std::string s;
+        while (i_ < t_.size()) {
+            const unsigned char c = static_cast<unsigned char>(t_[i_++]);
+            if (c == '"') return s;
+            if (c < 0x20) return std::nullopt;
+            if (c != '\\') {
+                s += static_cast<char>(c);
+                continue;
+            }
+            if (i_ >= t_.size()) return std::nullopt;
+            const char e = t_[i_++];
+            switch (e) {
+            case '"': case '\\': case '/': s += e; break;
+            case 'n': s += '\n'; break;
+            case 't': s += '\t'; break;
+            case 'r': s += '\r'; break;
+            case 'b': s += '\b'; break;
+            case 'f': s += '\f'; break;
+            case 'u': {
+                if (i_ + 4 > t_.size()) return std::nullopt;
+                const unsigned cp = std::stoul(t_.substr(i_, 4), nullptr, 16);
+                i_ += 4;
+                if (cp < 0x80) {
+                    s += static_cast<char>(cp);
+                } else {
+                    s += '?';  // enough for checks: the program escapes only control bytes
+                }
+                break;
+            }
+            default: return std::nullopt;
+            }
+        }
+        return std::nullopt;
+    }
+    std::optional<Json> Value() {
+        Space();
+        if (i_ >= t_.size()) return std::nullopt;
+        const char c = t_[i_];
+        if (c == '{') {
+            ++i_;
+            JsonObject o;
+            if (Eat('}')) return Json{o};
+            do {
+                auto k = String();
+                if (!k || !Eat(':')) return std::nullopt;
+                auto v = Value();
+                if (!v) return std::nullopt;
+                o[*k] = *v;
+            } while (Eat(','));
+            if (!Eat('}')) return std::nullopt;
+            return Json{o};
+        }
+        if (c == '[') {
+            ++i_;
+            JsonArray a;
+            if (Eat(']')) return Json{a};
+            do {
+                auto v = Value();
+                if (!v) return std::nullopt;
+                a.push_back(*v);
+            } while (Eat(','));
+            if (!Eat(']')) return std::nullopt;
+            return Json{a};
+        }
+        if (c == '"') {
+            auto s = String();
+            if (!s) return std::nullopt;
+            return Json{*s};
+        }
+        if (Word("true")) return Json{true};
+        if (Word("false")) return Json{false};
+        if (Word("null")) return Json{nullptr};
+        const std::size_t start = i_;
+        if (i_ < t_.size() && t_[i_] == '-') ++i_;
+        while (i_ < t_.size() && (std::isdigit(static_cast<unsigned char>(t_[i_])) || std::strchr(".eE+-", t_[i_]))) ++i_;
+        if (start == i_) return std::nullopt;
+        try {
+            std::size_t used = 0;
+            const double d = std::stod(t_.substr(start, i_ - start), &used);
+            if (used != i_ - start) return std::nullopt;
+            return Json{d};
+        } catch (const std::exception &) {
+            return std::nullopt;
+        }
+    }
+
+    const std::string &t_;
+    std::size_t i_ = 0;
+};
+
+}  // namespace
+
+std::optional<Json> ParseJson(const std::string &text) { return Parser(text).Document(); }
+
+std::vector<std::string> Lines(const std::string &text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+uint16_t FreeUdpPort() {
+    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
+    socklen_t n = sizeof a;
+    getsockname(fd, reinterpret_cast<sockaddr *>(&a), &n);
+    close(fd);
+    return ntohs(a.sin_port);
+}
+
+std::string TempPath(const std::string &name) {
+    static const std::string dir = [] {
+        std::string pattern = (std::filesystem::temp_directory_path() / "tevrolink-cli-XXXXXX").string();
+        if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp");
+        return pattern;
+    }();
+    return dir + "/" + name;
+}
+
+std::string MakeFile(const std::string &name, std::size_t size, unsigned seed) {
+    const std::string path = TempPath(name);
+    std::ofstream out(path, std::ios::binary);
+    for (std::size_t i = 0; i < size; ++i) out.put(static_cast<char>((i * 7 + seed * 13 + i / 251) & 0xFF));
+    return path;
+}
+
+std::string ReadWholeFile(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+}  // namespace clitest

@@ -1,0 +1,166 @@
+// info and set against hostsim: what the host node holds is what the program shows, and
+// bad values never leave the PC.
+#include <ctime>
+
+#include "sim/command_handlers.h"
+#include "tests/cli/cli_fixture.h"
+
+namespace clitest {
+namespace {
+
+using hostsim::HostSettings;
+using hostsim::WithCode;
+
+// "主机 V2" in GBK.
+const hostsim::Bytes kGbkFirmware = {0xD6, 0xF7, 0xBB, 0xFA, ' ', 'V', '2'};
+
+TEST_F(CliAgainstSim, InfoShowsWhatTheHostNodeHolds) {
+    sim_->UpdateSettings([](HostSettings &s) {
+        s.nodeId = 7;
+        s.peer = 3;
+        s.pointX1 = 5;
+        s.pointX2 = 16;
+        s.power = 4;
+        s.handShake = true;
+        s.firmware = kGbkFirmware;
+    });
+    sim_->AddStations({2, 5, 6, 7}, true);
+    sim_->AddStations({9});
+
+    const Result json = RunCli({"info", "--json"});
+    ASSERT_EQ(json.status, 0) << json.err;
+    const Json doc = Document(json);
+    EXPECT_EQ(doc["station"].Int(), 7);
+    EXPECT_EQ(doc["role"].Str(), "master");
+    EXPECT_EQ(doc["peer"].Int(), 3);
+    EXPECT_FALSE(doc["broadcast"].Bool());
+    EXPECT_EQ(doc["freq1"].Int(), 5);
+    EXPECT_EQ(doc["freq2"].Int(), 16);
+    EXPECT_EQ(doc["power"]["level"].Int(), 4);
+    EXPECT_EQ(doc["power"]["dbm"].Int(), -5);
+    EXPECT_TRUE(doc["retransmission"].Bool());
+    EXPECT_EQ(doc["firmware"].Str(), "主机 V2");
+    ASSERT_EQ(doc["active"].Size(), 4u);
+    EXPECT_EQ(doc["active"][0].Int(), 2);
+    EXPECT_EQ(doc["active"][3].Int(), 7);
+    // The host node retransmits while the PC side is off: the window's warning.
+    EXPECT_NE(json.err.find("数据重传设置与设备不符"), std::string::npos) << json.err;
+
+    const Result text = RunCli({"info", "--handshake"});
+    ASSERT_EQ(text.status, 0) << text.err;
+    EXPECT_NE(text.out.find("- 05 dBm"), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("2,5-7"), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("主机 V2"), std::string::npos) << text.out;
+    EXPECT_EQ(text.err, "") << "PC and host node agree on retransmission";
+}
+
+TEST_F(CliAgainstSim, SetChangesEverySettingAndPrintsTheValueInForce) {
+    struct Case {
+        std::vector<std::string> args;
+        std::function<bool(const HostSettings &)> applied;
+    };
+    const std::vector<Case> cases = {
+        {{"station", "254"}, [](const HostSettings &s) { return s.nodeId == 254; }},
+        {{"peer", "9"}, [](const HostSettings &s) { return s.peer == 9; }},
+        {{"peer", "broadcast"}, [](const HostSettings &s) { return s.peer == 0; }},
+        {{"freq1", "16"}, [](const HostSettings &s) { return s.pointX1 == 16; }},
+        {{"freq2", "0"}, [](const HostSettings &s) { return s.pointX2 == 0; }},
+        {{"power", "-20"}, [](const HostSettings &s) { return s.power == 7; }},
+        {{"power", "+07 dBm"}, [](const HostSettings &s) { return s.power == 1; }},
+        {{"power", "3"}, [](const HostSettings &s) { return s.power == 3; }},
+        {{"retransmission", "on"}, [](const HostSettings &s) { return s.handShake; }},
+        {{"baud", "57600"}, [](const HostSettings &s) { return s.baudCode == 0x28; }},
+    };
+    for (const Case &c : cases) {
+        std::vector<std::string> args{"set"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const Result r = RunCli(args);
+        EXPECT_EQ(r.status, 0) << c.args[0] << " " << c.args[1] << ": " << r.err;
+        EXPECT_TRUE(c.applied(sim_->Settings())) << c.args[0] << " " << c.args[1];
+    }
+
+    const Result power = RunCli({"set", "power", "-5", "--json"});
+    ASSERT_EQ(power.status, 0) << power.err;
+    const Json doc = Document(power);
+    EXPECT_EQ(doc["setting"].Str(), "power");
+    EXPECT_EQ(doc["value"]["level"].Int(), 4);
+    EXPECT_EQ(doc["value"]["text"].Str(), "- 05 dBm");
+
+    const Result clock = RunCli({"set", "clock"});
+    ASSERT_EQ(clock.status, 0) << clock.err;
+    const std::time_t now = std::time(nullptr);
+    EXPECT_EQ(sim_->Settings().clock[6], std::localtime(&now)->tm_year + 1900 - 2000);
+}
+
+TEST_F(CliAgainstSim, BadValuesAreRefusedBeforeAnythingIsSent) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {{"set", "station", "0"}, "输入无效,有效的节点号码是 1-254"},
+        {{"set", "station", "255"}, "输入无效,有效的节点号码是 1-254"},
+        {{"set", "station", "12a"}, "输入无效,有效的节点号码是 1-254"},
+        {{"set", "peer", "255"}, "输入无效,有效的节点号码是 1-254"},
+        {{"set", "freq1", "17"}, "输入越界,有效的工作频点在0-16"},
+        {{"set", "freq2", "-1"}, "输入越界,有效的工作频点在0-16"},
+        {{"set", "power", "8"}, "power"},
+        {{"set", "power", "+11"}, "power"},
+        {{"set", "retransmission", "maybe"}, "on or off"},
+        {{"set", "baud", "4800"}, "9600, 14400, 19200, 38400, 57600, 115200"},
+        {{"set", "clock", "noon"}, "clock"},
+        {{"set", "volume", "3"}, "no setting"},
+        {{"set", "station"}, "needs a value"},
+        {{"activate", "0,4"}, "输入无效,有效的节点号码是 1-254"},
+        {{"suspend", "9-3"}, "backwards"},
+        {{"flash-write", "x", "--station", "300"}, "输入无效,有效的节点号码是 1-254"},
+        {{"flash-read", "x", "--size", "0"}, "size"},
+        {{"monitor", "--count", "0"}, "count"},
+        {{"info", "--frobnicate"}, "--frobnicate"},
+    };
+    for (const Case &c : cases) {
+        const Result r = RunCli(c.args);
+        EXPECT_EQ(r.status, 2) << c.args[0] << " " << c.args[1];
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+        EXPECT_EQ(Lines(r.err).size(), 1u) << "one sentence: " << r.err;
+        EXPECT_EQ(r.out, "");
+    }
+    // Everything the sim received came after the refusals: the first frame is this one.
+    ASSERT_EQ(RunCli({"set", "freq1", "3"}).status, 0);
+    const auto received = sim_->Received();
+    ASSERT_FALSE(received.empty());
+    EXPECT_EQ(received.front().Code(), hostsim::kCmdSetPointX1);
+}
+
+TEST_F(CliAgainstSim, SlaveNodeRefusesPeerAndBroadcast) {
+    sim_->UpdateSettings([](HostSettings &s) {
+        s.master = false;
+        s.peer = 4;
+    });
+    const Result peer = RunCli({"set", "peer", "5"});
+    EXPECT_EQ(peer.status, 1);
+    EXPECT_NE(peer.err.find("从节点仅能向主节点发送数据,无需指定"), std::string::npos) << peer.err;
+    const Result broadcast = RunCli({"set", "peer", "broadcast"});
+    EXPECT_EQ(broadcast.status, 1);
+    EXPECT_NE(broadcast.err.find("从节点不支持广播功能"), std::string::npos) << broadcast.err;
+    EXPECT_EQ(sim_->Settings().peer, 4);
+    for (const auto &f : sim_->Received()) EXPECT_NE(f.Code(), hostsim::kCmdSetPeer);
+}
+
+TEST_F(CliAgainstSim, HostNodeThatRefusesOrStaysSilentIsAFailure) {
+    hostsim::ReplyFault keeps;
+    keeps.payload = hostsim::Bytes{3};  // answers with the number it keeps
+    sim_->SetReplyFault(hostsim::kCmdSetNodeId, keeps);
+    const Result refused = RunCli({"set", "station", "8"});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("refused"), std::string::npos) << refused.err;
+
+    sim_->SetSilent(true);
+    const Result silent = RunCli({"info", "--json"});
+    EXPECT_EQ(silent.status, 1);
+    EXPECT_NE(silent.err.find("did not answer"), std::string::npos) << silent.err;
+    EXPECT_EQ(silent.out, "") << "no half document on a failure";
+}
+
+}  // namespace
+}  // namespace clitest

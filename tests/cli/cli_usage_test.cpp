@@ -1,0 +1,152 @@
+// The program's contract with scripts and people: help on every level, exit status 2 for
+// bad usage, and ports that cannot be opened say why. Serial links run over hostsim's pty.
+#include <fcntl.h>
+#include <grp.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <fstream>
+
+#include "cli/commands.h"
+#include "cli/link_open.h"
+#include "tests/cli/cli_fixture.h"
+
+namespace clitest {
+namespace {
+
+TEST(CliUsage, HelpOnEveryLevelDocumentsEveryOption) {
+    const Result top = RunProgram({"--help"});
+    ASSERT_EQ(top.status, 0);
+    for (const cli::Command &c : cli::AllCommands()) {
+        EXPECT_NE(top.out.find(std::string("  ") + c.name + " "), std::string::npos) << c.name;
+        const Result help = RunProgram({c.name, "--help"});
+        EXPECT_EQ(help.status, 0) << c.name;
+        EXPECT_EQ(help.out.rfind(std::string("usage: tevrolink ") + c.name, 0), 0u) << help.out;
+        for (const cli::OptionSpec &o : c.options)
+            EXPECT_NE(help.out.find(o.name), std::string::npos) << c.name << " " << o.name;
+        if (c.usesLink) {
+            for (const cli::OptionSpec &o : cli::kLinkOptions)
+                EXPECT_NE(help.out.find(o.name), std::string::npos) << c.name << " " << o.name;
+        }
+        EXPECT_NE(help.out.find("--json"), std::string::npos) << c.name;
+    }
+    EXPECT_EQ(RunProgram({"help", "set"}).out, RunProgram({"set", "-h"}).out);
+}
+
+TEST(CliUsage, BadUsageEndsWithStatusTwoAndOneSentence) {
+    const std::vector<std::vector<std::string>> cases = {
+        {},
+        {"frobnicate"},
+        {"info"},  // no link
+        {"--port", "ttyUSB0", "--udp", "127.0.0.1", "info"},
+        {"--udp", "300.1.1.1", "info"},
+        {"--udp", "127.0.0.1:0", "info"},
+        {"--udp", "255.255.255.255", "info"},
+        {"--udp", "127.0.0.1", "--local-port", "0", "info"},
+        {"--udp", "127.0.0.1", "--baud", "9600", "info"},
+        {"--port", "ttyUSB0", "--local-port", "9", "info"},
+        {"--port", "ttyUSB0", "--baud", "fast", "info"},
+        {"ports", "--port", "ttyUSB0"},
+        {"detect"},
+        {"--port", "ttyUSB0", "info", "--json", "--json"},
+        {"--port", "ttyUSB0", "flash-read", "out.bin"},
+        {"--port", "ttyUSB0", "activate"},
+        {"configure", "00-1A-2B-3C-4D"},
+        {"configure", "00-1A-2B-3C-4D-5E"},
+        {"configure", "00-1A-2B-3C-4D-5E", "colour=red"},
+        {"configure", "00-1A-2B-3C-4D-5E", "mask=255.0.255.0"},
+        {"configure", "00-1A-2B-3C-4D-5E", "ip=10.0.0"},
+        {"configure", "00-1A-2B-3C-4D-5E", "centre-port=70000"},
+        {"configure", "00-1A-2B-3C-4D-5E", "description=一二三四五六七八九十一二三四五六"},
+    };
+    for (const auto &args : cases) {
+        const Result r = RunProgram(args);
+        std::string shown;
+        for (const auto &a : args) shown += a + " ";
+        EXPECT_EQ(r.status, 2) << shown << r.err;
+        ASSERT_EQ(Lines(r.err).size(), 1u) << shown << r.err;
+        EXPECT_EQ(r.err.rfind("tevrolink: ", 0), 0u) << r.err;
+        EXPECT_EQ(r.out, "") << shown;
+    }
+}
+
+TEST(CliUsage, PortThatCannotBeOpenedSaysWhy) {
+    const std::string missing = "/dev/tevrolink-test-missing";
+    const Result info = RunProgram({"--port", missing, "info"});
+    EXPECT_EQ(info.status, 1);
+    EXPECT_EQ(info.err, "tevrolink: cannot open serial port " + missing +
+                            ": it is missing (no such device; see tevrolink ports)\n");
+
+    // The search prints the engine's lines up to the failed open, then the reason.
+    const Result detect = RunProgram({"detect", missing});
+    EXPECT_EQ(detect.status, 1);
+    const auto lines = Lines(detect.out);
+    ASSERT_EQ(lines.size(), 5u) << detect.out;
+    EXPECT_EQ(lines[0], "                   通过串口 " + missing + " 搜索设备");
+    EXPECT_EQ(lines[3], "[1]  正在测试波特率 9600 ...");
+    EXPECT_EQ(lines[4], "       打开串口设备 " + missing + " 失败");
+    EXPECT_NE(detect.err.find("it is missing"), std::string::npos) << detect.err;
+
+    // Another program holding the port.
+    auto sim = hostsim::HostSim::StartPty();
+    const int held = open(sim->PtyPath().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(flock(held, LOCK_EX | LOCK_NB), 0);
+    const Result busy = RunProgram({"--port", sim->PtyPath(), "info"});
+    close(held);
+    EXPECT_EQ(busy.status, 1);
+    EXPECT_NE(busy.err.find("busy, held by another program"), std::string::npos) << busy.err;
+}
+
+TEST(CliUsage, PermissionProblemNamesTheOwningGroup) {
+    const group *dialout = getgrnam("dialout");
+    if (!dialout) GTEST_SKIP() << "this machine has no group dialout to own a test device";
+    const std::string device = TempPath("ttyFAKE0");
+    std::ofstream(device).put('x');
+    ASSERT_EQ(chown(device.c_str(), static_cast<uid_t>(-1), dialout->gr_gid), 0);
+    EXPECT_EQ(cli::SerialOpenError(device, EACCES),
+              "cannot open serial port " + device + ": permission denied; join the group dialout that owns it and log in again");
+    EXPECT_NE(cli::SerialOpenError("ttyUSB7", EBUSY).find("/dev/ttyUSB7"), std::string::npos);
+}
+
+TEST(CliSerial, DetectFindsTheRateAndInfoUsesIt) {
+    hostsim::PtyOptions options;
+    options.baud = 38400;
+    auto sim = hostsim::HostSim::StartPty(options);
+    const std::string port = sim->PtyPath();
+
+    const Result detect = RunProgram({"detect", port, "--json"});
+    ASSERT_EQ(detect.status, 0) << detect.err;
+    const std::optional<Json> doc = ParseJson(detect.out);
+    ASSERT_TRUE(doc) << detect.out;
+    EXPECT_EQ((*doc)["baud"].Int(), 38400);
+    const Json &log = (*doc)["log"];
+    // Headings, four tries (9600, 14400 and 19200 unanswered), the detection lines.
+    ASSERT_EQ(log.Size(), 11u);
+    EXPECT_EQ(log[5].Str(), "[3]  正在测试波特率 19200 ...");
+    EXPECT_EQ(log[6].Str(), "[4]  正在测试波特率 38400 ...");
+    EXPECT_EQ(log[7].Str(), "       检测到设备 HostSim V1.00");
+    EXPECT_EQ(log[10].Str(), "[X]  本机串口 " + port + " 波特率为 38400");
+
+    const Result info = RunProgram({"--port", port, "--baud", "38400", "info", "--json"});
+    ASSERT_EQ(info.status, 0) << info.err;
+    const std::optional<Json> settings = ParseJson(info.out);
+    ASSERT_TRUE(settings) << info.out;
+    EXPECT_EQ((*settings)["station"].Int(), sim->Settings().nodeId);
+    EXPECT_EQ((*settings)["firmware"].Str(), "HostSim V1.00");
+
+    const Result wrongRate = RunProgram({"--port", port, "info"});
+    EXPECT_EQ(wrongRate.status, 1) << "19200 is not the rate the host node answers at";
+}
+
+TEST(CliPorts, ListingIsValidJson) {
+    const Result r = RunProgram({"ports", "--json"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::optional<Json> doc = ParseJson(r.out);
+    ASSERT_TRUE(doc) << r.out;
+    EXPECT_TRUE((*doc)["ports"].IsArray());
+}
+
+}  // namespace
+}  // namespace clitest
