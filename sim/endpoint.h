@@ -10,10 +10,12 @@
 
 namespace hostsim {
 
-// A frame as it arrived; `crcOk` is false for a datagram that failed the frame check.
+// A frame as it arrived; `crcOk` is false for a datagram that failed the frame check,
+// `wrongSpeed` is set for one heard while the line ran at another speed than the node's.
 struct IncomingFrame {
     Bytes bytes;
     bool crcOk = true;
+    bool wrongSpeed = false;
 };
 
 class Endpoint {

@@ -103,6 +103,8 @@ void HostSim::TakeIn(IncomingFrame frame, Clock::time_point now) {
     Fate fate = Fate::kPassed;
     if (!frame.crcOk) {
         fate = Fate::kBadCrc;
+    } else if (frame.wrongSpeed) {
+        fate = Fate::kIgnored;
     } else if (dropReceived_ > 0) {
         --dropReceived_;
         fate = Fate::kDropped;

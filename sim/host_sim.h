@@ -30,7 +30,8 @@ enum class Fate {
     kDropped,    // lost on purpose (fault injection)
     kCorrupted,  // damaged on purpose; a corrupted received frame is not acted on
     kBadCrc,     // arrived with a wrong CRC and was ignored
-    kIgnored,    // received while silent, or not sent because the pty is at another speed
+    kIgnored,    // received while silent or at another line speed; or not sent because the
+                 // pty runs at another speed
 };
 
 struct RecordedFrame {

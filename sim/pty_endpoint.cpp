@@ -83,15 +83,12 @@ void PtyEndpoint::ReadFrames(std::vector<IncomingFrame> &out) {
     for (;;) {
         const ssize_t n = ::read(master_, buf, sizeof buf);
         if (n <= 0) break;
-        // At the wrong speed a real node would sample garbage; nothing it hears counts.
-        if (answering) reader_.Feed(buf, static_cast<std::size_t>(n), now, frames);
+        reader_.Feed(buf, static_cast<std::size_t>(n), now, frames);
     }
-    if (answering) {
-        reader_.Expire(now, frames);
-    } else {
-        reader_.Reset();
-    }
-    for (Bytes &f : frames) out.push_back(IncomingFrame{std::move(f), true});
+    reader_.Expire(now, frames);
+    // At the wrong speed a real node would sample garbage. The frames are still handed on,
+    // marked, so that a test can see what the PC tried; the node does not act on them.
+    for (Bytes &f : frames) out.push_back(IncomingFrame{std::move(f), true, !answering});
 }
 
 void PtyEndpoint::Send(const Bytes &frame) {
