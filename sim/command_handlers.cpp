@@ -116,7 +116,11 @@ const std::map<uint8_t, Handler> &Table() {
         {kCmdNetCenter, [](HostModel &m, std::span<const uint8_t> p, CommandEffects &) {
              // 1 asks for command set mode, 0 for data transfer mode.
              m.settings.dataMode = Arg(p) == 0;
-             if (m.settings.dataMode) m.Activate();
+             if (m.settings.dataMode) {
+                 m.Activate();
+             } else {
+                 m.connected = false;
+             }
              return std::optional<Bytes>(One(Arg(p)));
          }},
         {kCmdSetHandShake, [](HostModel &m, std::span<const uint8_t> p, CommandEffects &) {

@@ -21,7 +21,9 @@ uint8_t HostModel::HostState() const {
     if (searching) return kHostSearching;
     if (!settings.dataMode) return kHostCommandMode;
     if (txBuffer.Fill() > 0) return kHostSending;
-    if (settings.peer != 0 && stations.At(settings.peer).linked) return kHostConnected;
+    // An activated but idle station is no connection yet: the PC waits for the idle state
+    // before it starts a sending, and ends a finished one with StopHost.
+    if (connected) return kHostConnected;
     return kHostDataIdle;
 }
 
@@ -58,6 +60,7 @@ void HostModel::Activate() {
 }
 
 void HostModel::Disconnect() {
+    connected = false;
     stations.ForEach([](unsigned, Station &s) { s.linked = false; });
 }
 

@@ -49,6 +49,9 @@ struct HostModel {
     OutputDevices devices;        // the host's own, for data addressed to node 255
     TransmitBuffer txBuffer;
     bool searching = false;
+    // A connection carries the PC's stream data to the receiving station(s): it opens with
+    // the first stream frame and lasts until the PC ends it (StopHost, command set mode).
+    bool connected = false;
     // Status report fields that tests may force: the gate word must be 0 for the PC to
     // write; `flagsOverride` replaces the computed flags when set (>= 0).
     uint16_t statusGate = 0;
@@ -58,7 +61,7 @@ struct HostModel {
     uint8_t HostFlags() const;
     // Brings the receiving station(s) up, as the start of data transfer mode does.
     void Activate();
-    // Drops every radio link (the PC's disconnect).
+    // Ends the connection and drops every radio link (the PC's StopHost).
     void Disconnect();
     // Hands a packet that the radio has finished sending to its station(s).
     void DeliverToStations(const QueuedPacket &packet);

@@ -54,6 +54,7 @@ void HostNode::OnStream(const Bytes &frame, Clock::time_point now) {
             model_.devices.Write(payload);
         } else {
             model_.txBuffer.Push(destination, frame[kAttr], payload, now);
+            model_.connected = true;
         }
     }
     // The report is built after the frame was taken in, so its credit already counts it.

@@ -65,7 +65,7 @@ TEST_F(FlowControl, ActivationFlagsFollowTheReceivingStation) {
     Activate(5);
     p = Query();
     EXPECT_EQ(p.Flags(), 0x80);
-    EXPECT_EQ(p.HostState(), 0x40) << "connected to its peer";
+    EXPECT_EQ(p.HostState(), 0x10) << "activated, but no data has flowed yet";
     uint16_t room = 0;
     EXPECT_EQ(IsShellWritable(nullptr, &room), 1);
     EXPECT_EQ(room, 200) << "2048 free, capped at 200";
@@ -115,6 +115,9 @@ TEST_F(FlowControl, CreditShrinksAsTheBufferFillsAndReturnsAsItDrains) {
     uint16_t credit = 0;
     ASSERT_EQ(WaitForShellEmpty(&credit), 1);
     EXPECT_EQ(credit, 300);
+    EXPECT_EQ(Query().HostState(), 0x40) << "connected until the PC ends it";
+    ASSERT_EQ(StopHost(), 1);
+    EXPECT_EQ(Query().HostState(), 0x10);
     const hostsim::Station station = sim_->StationState(5);
     EXPECT_EQ(station.bytesReceived, 300u);
     ASSERT_EQ(station.files.Finished().size(), 1u);
