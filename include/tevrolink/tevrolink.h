@@ -293,6 +293,53 @@ TEVROLINK_API int SetNodeIPAddress(const char *address);
  * `entry` as an update for the device whose macAddress it carries. Returns 1. */
 TEVROLINK_API int UpdateNodeNetworkParameter(const DeviceEntry *entry);
 
+/* ---- Set-up dialogs (libtevrolink-dialogs) ------------------------------------------ */
+/* Modal Qt dialogs, in their own library so that programs without a window need no Qt.
+ * Window handles are opaque: a `void *` is a QWidget *. Call them on the thread that runs
+ * (or will run) the program's QApplication; without one, the dialog makes its own
+ * QApplication for as long as it is shown and deletes it afterwards (a program that runs
+ * only a QCoreApplication gets no dialog: the functions return 0). An `activeWindow`
+ * variable receives the dialog whenever it is activated, and NULL when the dialog ends
+ * while it still names it. */
+
+/* The serial set-up record: the caller owns it, the dialog reads and updates it. */
+typedef struct ComSettings {
+    uint32_t baudRate;   /* rate the dialog opens the port with; a search stores the rate found */
+    char portName[256];  /* NUL-terminated port name as OpenCOMShell takes it */
+    void **activeWindow; /* may be NULL: the dialog's window while it is active */
+} ComSettings;
+
+/* The network set-up record. Addresses are NUL-terminated dotted-quad texts. */
+typedef struct NetSettings {
+    uint16_t localPort;       /* local UDP port of the caller's link */
+    char localAddress[20];    /* local interface address; empty = all interfaces */
+    char deviceAddress[20];   /* address of the device last chosen in the device table */
+    void *addressWindow;      /* may be NULL: a QWidget whose "text" property receives the
+                                 chosen device's address (a QLineEdit, say) */
+    void **activeWindow;      /* may be NULL: the dialog's window while it is active */
+} NetSettings;
+
+/* Shows the serial dialog for `settings` (required), owned by `owner` (may be NULL). It
+ * searches the rate at which the device on settings->portName answers and writes it into
+ * settings->baudRate, and can tell the device to use another rate. Returns 1 when the
+ * dialog has been closed; 0 when `settings` is NULL. */
+TEVROLINK_API int SetupCOMInterface(void *owner, ComSettings *settings);
+/* The same for a port name and a rate variable (in and out, may be NULL: the dialog then
+ * starts at rate 0). Returns 0 without a dialog when `portName` is NULL or does not fit
+ * ComSettings.portName (255 bytes); else 1 once closed, the rate copied back. */
+TEVROLINK_API int SetupCOMInterface2(const char *portName, uint32_t *baudRate);
+/* Shows the network dialog for `settings` (required), owned by `owner` (may be NULL): the
+ * PC's adapters, the local address and port of the caller's link (kept by OK only), the
+ * network-attached devices found by a search, whose configuration it can change. Choosing
+ * a device writes its address into settings->deviceAddress at once. Returns 1 when the
+ * dialog has been closed; 0 when `settings` is NULL. */
+TEVROLINK_API int SetupNETInterface(void *owner, NetSettings *settings);
+/* The same for text buffers of 20 bytes and a port variable, each may be NULL: the local
+ * address and port are read from and copied back into `localAddress` and `localPort`, the
+ * chosen device's address into `deviceAddress`, however the dialog was closed. Returns 1. */
+TEVROLINK_API int SetupNETInterface2(char *localAddress, uint16_t *localPort,
+                                     char *deviceAddress);
+
 #ifdef __cplusplus
 }
 

@@ -1,0 +1,97 @@
+// The C interface of libtevrolink-dialogs, called as a console program calls it: there is
+// no QApplication until the library makes one for the dialog.
+#include <QApplication>
+#include <QComboBox>
+#include <QPushButton>
+#include <QTimer>
+#include <cstring>
+#include <functional>
+#include <gtest/gtest.h>
+#include <string>
+
+#include "tests/dialogs/network_namespace.h"
+#include "tevrolink/tevrolink.h"
+
+namespace {
+
+// What to do with the dialog once it runs; set by each test.
+std::function<void(QWidget *dialog)> handleDialog;
+int applicationsMade = 0;
+
+void OnApplicationMade() {
+    ++applicationsMade;
+    QTimer::singleShot(0, [] {
+        QWidget *dialog = QApplication::activeModalWidget();
+        ASSERT_NE(dialog, nullptr);
+        handleDialog(dialog);
+    });
+}
+
+void Press(QWidget *dialog, const char *button) {
+    auto *found = dialog->findChild<QPushButton *>(button);
+    ASSERT_NE(found, nullptr) << button;
+    found->click();
+}
+
+TEST(DialogExports, SerialDialogRunsWithoutAnApplicationOfItsOwn) {
+    QString title, selected;
+    handleDialog = [&](QWidget *dialog) {
+        title = dialog->windowTitle();
+        selected = dialog->findChild<QComboBox *>("baudRateList")->currentText();
+        dialog->close();
+    };
+    uint32_t rate = 4800;
+    EXPECT_EQ(SetupCOMInterface2("ttyS7", &rate), 1);
+    EXPECT_EQ(title, "Zelkora Wireless Network Manager - ttyS7:4800");
+    EXPECT_EQ(selected, "19200");
+    EXPECT_EQ(rate, 4800u);
+    EXPECT_EQ(QCoreApplication::instance(), nullptr) << "the dialog's application outlived it";
+
+    EXPECT_EQ(SetupCOMInterface2("ttyS7", nullptr), 1);
+    EXPECT_EQ(title, "Zelkora Wireless Network Manager - ttyS7:0");
+}
+
+TEST(DialogExports, SerialDialogRefusesMissingOrOverlongPortNames) {
+    const int before = applicationsMade;
+    uint32_t rate = 9600;
+    EXPECT_EQ(SetupCOMInterface2(nullptr, &rate), 0);
+    const std::string overlong = "/dev/" + std::string(300, 'x');
+    EXPECT_EQ(SetupCOMInterface2(overlong.c_str(), &rate), 0);
+    EXPECT_EQ(SetupCOMInterface(nullptr, nullptr), 0);
+    EXPECT_EQ(applicationsMade, before) << "a dialog was shown";
+    EXPECT_EQ(rate, 9600u);
+}
+
+TEST(DialogExports, NetworkDialogCopiesBackHoweverItWasClosed) {
+    // In the private network the PC has no adapters, so OK has no local choice to keep.
+    if (!dialogtest::PrivateNetworkFailure().empty())
+        GTEST_SKIP() << dialogtest::PrivateNetworkFailure();
+    char local[20] = "192.168.1.5";
+    char device[20] = "stale";
+    uint16_t port = 10086;
+    QString title;
+    handleDialog = [&](QWidget *dialog) {
+        title = dialog->windowTitle();
+        Press(dialog, "cancelButton");
+    };
+    EXPECT_EQ(SetupNETInterface2(local, &port, device), 1);
+    EXPECT_EQ(title, "Zelkora Wireless Network Manager - 192.168.1.5:10086");
+    EXPECT_STREQ(local, "192.168.1.5");
+    EXPECT_EQ(port, 10086);
+    EXPECT_STREQ(device, "") << "no device was chosen";
+
+    handleDialog = [](QWidget *dialog) { Press(dialog, "okButton"); };
+    EXPECT_EQ(SetupNETInterface2(local, &port, nullptr), 1);
+    EXPECT_STREQ(local, "");
+    EXPECT_EQ(port, 0);
+    EXPECT_EQ(QCoreApplication::instance(), nullptr);
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    dialogtest::EnterPrivateNetwork();
+    ::testing::InitGoogleTest(&argc, argv);
+    qAddPreRoutine(OnApplicationMade);
+    return RUN_ALL_TESTS();
+}
