@@ -44,6 +44,10 @@ std::string TraceFileName(const std::string &selector, const LocalTime &t) {
     return FitName(LinkNamePart(selector), DatePart(t, "log"));
 }
 
+std::string ReportFileName(const std::string &selector, const LocalTime &t) {
+    return FitName("Report-" + LinkNamePart(selector), DatePart(t, "txt"));
+}
+
 OutputDirectory::OutputDirectory(std::filesystem::path directory)
     : directory_(std::filesystem::absolute(directory)) {}
 

@@ -22,6 +22,8 @@ std::string LinkNamePart(const std::string &selector);
 std::string ReceiveFileName(const std::string &selector, unsigned station, const LocalTime &t);
 // "<link> YY-MM-DD hh-mm-ss.log"
 std::string TraceFileName(const std::string &selector, const LocalTime &t);
+// "Report-<link> YY-MM-DD hh-mm-ss.txt": the saved operation record.
+std::string ReportFileName(const std::string &selector, const LocalTime &t);
 
 class OutputDirectory {
 public:

@@ -1,0 +1,145 @@
+// meradon: the operator's program for a Zelkora radio network, "Zelkora Wireless Network
+// Manager".
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDir>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <optional>
+
+#include "manager/ui/demo_host.h"
+#include "manager/ui/main_window.h"
+#include "manager/ui/setup_dialogs.h"
+#include "tevrolink/tevrolink.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: meradon [--output-dir DIR] [--demo]\n"
+    "\n"
+    "Zelkora Wireless Network Manager: runs a Zelkora radio network through its host node,\n"
+    "attached by a serial port or by UDP.\n"
+    "\n"
+    "  --output-dir DIR  where received files, trace logs and saved records go\n"
+    "                    (default ~/Meradon, created on first use)\n"
+    "  --demo            start a stand-in host node (hostsim) with a small live network on\n"
+    "                    127.0.0.1, point the network interface at it and open the link;\n"
+    "                    it ends with the window\n"
+    "  --help            show this text\n"
+    "  --version         show the version\n"
+    "\n"
+    "Qt's own options (-platform, -style, ...) are accepted as well.\n";
+
+struct Options {
+    std::filesystem::path outputDir;
+    bool demo = false;
+};
+
+[[noreturn]] void Fail(const std::string &error) {
+    std::fprintf(stderr, "meradon: %s\n\n%s", error.c_str(), kUsage);
+    std::exit(2);
+}
+
+// --help and --version are answered before any window system is contacted.
+void AnswerInfoOptions(int argc, char **argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h")) {
+            std::fputs(kUsage, stdout);
+            std::exit(0);
+        }
+        if (!std::strcmp(argv[i], "--version")) {
+            std::printf("meradon %s\n", MERADON_VERSION);
+            std::exit(0);
+        }
+    }
+}
+
+// The arguments Qt has left.
+Options Parse(const QStringList &args) {
+    Options o;
+    for (int i = 1; i < args.size(); ++i) {
+        const QString arg = args[i];
+        if (arg == "--demo") {
+            o.demo = true;
+        } else if (arg == "--output-dir" || arg.startsWith("--output-dir=")) {
+            QString value = arg.section('=', 1);
+            if (arg == "--output-dir") {
+                if (i + 1 >= args.size()) Fail("--output-dir needs a directory");
+                value = args[++i];
+            }
+            if (value.isEmpty()) Fail("--output-dir needs a directory");
+            o.outputDir = value.toStdString();
+        } else {
+            Fail("unknown option " + arg.toStdString());
+        }
+    }
+    if (o.outputDir.empty()) o.outputDir = (QDir::homePath() + "/Meradon").toStdString();
+    return o;
+}
+
+int signalPipe[2] = {-1, -1};
+
+void OnStopSignal(int) {
+    const char byte = 1;
+    [[maybe_unused]] ssize_t n = ::write(signalPipe[1], &byte, 1);
+}
+
+// SIGINT and SIGTERM end the event loop, so the window shuts the worker and the demo's
+// host node down as "退出" does.
+void QuitOnStopSignals(QApplication &app) {
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0) return;
+    auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &app);
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, &QApplication::quit);
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    AnswerInfoOptions(argc, argv);
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("meradon");
+    QApplication::setApplicationVersion(MERADON_VERSION);
+    QApplication::setQuitOnLastWindowClosed(false);
+    const Options options = Parse(QApplication::arguments());
+    QuitOnStopSignals(app);
+
+    std::optional<meradon::ui::DemoHost> demo;
+    int code = 0;
+    {
+        meradon::ui::MainWindow window(options.outputDir);
+        window.SetSetupDialogs(meradon::ui::LibrarySetupDialogs());
+        QObject::connect(&window, &meradon::ui::MainWindow::exitRequested, &app, &QApplication::quit);
+        if (options.demo) {
+            demo.emplace();
+            if (!demo->Start()) {
+                std::fprintf(stderr, "meradon: the demo's host node did not start: %s\n",
+                             demo->Error().toLocal8Bit().constData());
+                return 1;
+            }
+            window.SetRemotePort(demo->Port());
+            window.PointAtNetwork("127.0.0.1");
+        }
+        window.show();
+        if (options.demo) {
+            QTimer::singleShot(0, &window, [&window] {
+                if (auto *open = window.findChild<QAbstractButton *>("openButton")) open->click();
+            });
+        }
+        code = QApplication::exec();
+    }
+    CloseShell();
+    return code;
+}

@@ -1,0 +1,26 @@
+// The operation record: time-stamped lines, a horizontal scroll range that follows the
+// widest line (the view measures its items), and the bytes of a saved report.
+#pragma once
+
+#include <QByteArray>
+#include <QListWidget>
+#include <QStringList>
+
+namespace meradon::ui {
+
+class RecordList : public QListWidget {
+    Q_OBJECT
+public:
+    explicit RecordList(QWidget *parent = nullptr);
+
+    // Appends the line and selects it, which scrolls it into view.
+    void AddLine(const QString &line);
+    // Empties the list; the horizontal scroll range goes back to 0.
+    void ClearLines();
+    QStringList Lines() const;
+};
+
+// The report file's contents: the lines in GBK joined by "\r\n", nothing after the last.
+QByteArray ReportBytes(const QStringList &lines);
+
+}  // namespace meradon::ui

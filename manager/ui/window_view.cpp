@@ -1,0 +1,106 @@
+#include "manager/ui/window_view.h"
+
+#include <QThread>
+
+#include "manager/ui/main_window.h"
+
+namespace meradon::ui {
+
+namespace {
+QString Text(const std::string &utf8) { return QString::fromStdString(utf8); }
+}  // namespace
+
+template <typename Action>
+void WindowView::OnWindow(Action action) {
+    if (QThread::currentThread() == window_->thread())
+        action();
+    else
+        Queue(std::move(action));
+}
+
+template <typename Action>
+void WindowView::Queue(Action action) {
+    QMetaObject::invokeMethod(window_, std::move(action), Qt::QueuedConnection);
+}
+
+void WindowView::SetChecked(ControlId box, bool checked) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    checked_[box] = checked;
+}
+
+void WindowView::SetSelectorText(const std::string &text) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    selector_ = text;
+}
+
+void WindowView::AddRecordLine(const std::string &text, LineStyle style) {
+    OnWindow([w = window_, t = Text(text), style] { w->AddRecordLine(t, style); });
+}
+
+void WindowView::SetControlText(ControlId control, const std::string &text) {
+    OnWindow([w = window_, control, t = Text(text)] { w->SetControlText(control, t); });
+}
+
+void WindowView::SetProgress(ControlId bar, int position) {
+    OnWindow([w = window_, bar, position] { w->SetProgress(bar, position); });
+}
+
+void WindowView::EnableControl(ControlId control, bool enabled) {
+    OnWindow([w = window_, control, enabled] { w->EnableControl(control, enabled); });
+}
+
+void WindowView::FocusControl(ControlId control) {
+    OnWindow([w = window_, control] { w->FocusControl(control); });
+}
+
+void WindowView::EnableSendSetup(bool enabled) {
+    OnWindow([w = window_, enabled] { w->EnableSendSetup(enabled); });
+}
+
+void WindowView::SetStationCell(int row, int column, const std::string &text) {
+    OnWindow([w = window_, row, column, t = Text(text)] { w->SetStationCell(row, column, t); });
+}
+
+void WindowView::SelectStationRow(int row) {
+    OnWindow([w = window_, row] { w->SelectStationRow(row); });
+}
+
+void WindowView::PostCommand(int command) {
+    Queue([w = window_, command] { w->RunCommand(command); });
+}
+
+void WindowView::RequestCommand(int command) {
+    Queue([w = window_, command] {
+        w->RunCommand(command);
+        w->Core().CommandFinished();
+    });
+}
+
+void WindowView::RequestMessageBox(const std::string &text) {
+    Queue([w = window_, t = Text(text)] { w->ShowWorkerMessage(t); });
+}
+
+void WindowView::ShowTrayBalloon(const std::string &text) {
+    OnWindow([w = window_, t = Text(text)] { w->ShowTrayBalloon(t); });
+}
+
+void WindowView::ShowLinkPicture(uint8_t code) {
+    OnWindow([w = window_, code] { w->ShowLinkPicture(code); });
+}
+
+bool WindowView::IsChecked(ControlId box) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = checked_.find(box);
+    return it != checked_.end() && it->second;
+}
+
+std::string WindowView::LinkSelectorText() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return selector_;
+}
+
+void WindowView::SaveRecords(bool quiet) {
+    OnWindow([w = window_, quiet] { w->SaveRecords(quiet); });
+}
+
+}  // namespace meradon::ui

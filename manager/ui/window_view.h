@@ -1,0 +1,56 @@
+// The window as the manager core sees it. The core calls from the worker thread as well
+// as from the window thread: calls from the window thread act at once, calls from other
+// threads are queued to it and never wait; posted and requested commands and the worker's
+// message boxes are always queued. IsChecked and LinkSelectorText are answered from
+// copies that the window keeps up to date under a lock.
+#pragma once
+
+#include <map>
+#include <mutex>
+#include <string>
+
+#include "manager/core/view.h"
+
+namespace meradon::ui {
+
+class MainWindow;
+
+class WindowView final : public MeradonView {
+public:
+    explicit WindowView(MainWindow *window) : window_(window) {}
+
+    // Window thread: the copies the worker reads.
+    void SetChecked(ControlId box, bool checked);
+    void SetSelectorText(const std::string &text);
+
+    void AddRecordLine(const std::string &text, LineStyle style) override;
+    void SetControlText(ControlId control, const std::string &text) override;
+    void SetProgress(ControlId bar, int position) override;
+    void EnableControl(ControlId control, bool enabled) override;
+    void FocusControl(ControlId control) override;
+    void EnableSendSetup(bool enabled) override;
+    void SetStationCell(int row, int column, const std::string &text) override;
+    void SelectStationRow(int row) override;
+    void PostCommand(int command) override;
+    void RequestCommand(int command) override;
+    void RequestMessageBox(const std::string &text) override;
+    void ShowTrayBalloon(const std::string &text) override;
+    void ShowLinkPicture(uint8_t code) override;
+    bool IsChecked(ControlId box) override;
+    std::string LinkSelectorText() override;
+    void SaveRecords(bool quiet) override;
+
+private:
+    // Runs `action` on the window thread: now when called there, else queued.
+    template <typename Action>
+    void OnWindow(Action action);
+    template <typename Action>
+    void Queue(Action action);
+
+    MainWindow *const window_;  // outlives the worker: the window stops it first
+    std::mutex mutex_;
+    std::map<ControlId, bool> checked_;
+    std::string selector_;
+};
+
+}  // namespace meradon::ui
