@@ -176,9 +176,16 @@ std::unique_ptr<Transport> OpenSerialPort(const char *name, uint32_t baudRate) {
     const std::string path = SerialDevicePath(name);
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) return nullptr;
-    // Another process holding the port (or its lock) makes the open fail with EBUSY.
-    if (ioctl(fd, TIOCEXCL) != 0 || flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    // Another program holding the port's lock makes the open fail with EBUSY. The lock
+    // comes first so that a port held elsewhere is never marked exclusive by us.
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int err = errno == EWOULDBLOCK ? EBUSY : errno;
+        ::close(fd);
+        errno = err;
+        return nullptr;
+    }
+    if (ioctl(fd, TIOCEXCL) != 0) {
+        const int err = errno;
         ::close(fd);
         errno = err;
         return nullptr;

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <cstring>
 #include <system_error>
 
@@ -54,7 +55,9 @@ DeviceEntry MakeEntry(const char *address, const char *mask, const char *gateway
     Address(centre, entry.centreAddress);
     entry.centrePort[0] = static_cast<uint8_t>(centrePort >> 8);
     entry.centrePort[1] = static_cast<uint8_t>(centrePort);
-    std::strncpy(entry.description, description, sizeof entry.description);
+    // A description may fill all 32 bytes with no terminator, as devices send it.
+    std::memcpy(entry.description, description,
+                std::min(std::strlen(description), sizeof entry.description));
     return entry;
 }
 
