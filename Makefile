@@ -3,7 +3,7 @@
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build test asan tsan clean
+.PHONY: all deps build test asan tsan clean demo
 
 all: build
 
@@ -22,6 +22,10 @@ asan: deps
 	cmake --build build-asan -j $(JOBS)
 	cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 		ctest --output-on-failure -j $(JOBS)
+
+# Meradon against a stand-in host node with a small live network on 127.0.0.1.
+demo:
+	./scripts/demo
 
 clean:
 	rm -rf build build-asan build-tsan

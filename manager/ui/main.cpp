@@ -91,12 +91,16 @@ void OnStopSignal(int) {
     [[maybe_unused]] ssize_t n = ::write(signalPipe[1], &byte, 1);
 }
 
-// SIGINT and SIGTERM end the event loop, so the window shuts the worker and the demo's
-// host node down as "退出" does.
-void QuitOnStopSignals(QApplication &app) {
+// SIGINT and SIGTERM act as "退出": the window shuts the worker down, then the event loop
+// ends and the demo's host node with it.
+void ExitOnStopSignals(meradon::ui::MainWindow &window) {
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0) return;
-    auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &app);
-    QObject::connect(notifier, &QSocketNotifier::activated, &app, &QApplication::quit);
+    auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &window);
+    QObject::connect(notifier, &QSocketNotifier::activated, &window, [&window] {
+        char byte = 0;
+        [[maybe_unused]] ssize_t n = ::read(signalPipe[0], &byte, 1);
+        window.Exit();
+    });
     struct sigaction action {};
     action.sa_handler = OnStopSignal;
     sigemptyset(&action.sa_mask);
@@ -114,14 +118,16 @@ int main(int argc, char **argv) {
     QApplication::setApplicationVersion(MERADON_VERSION);
     QApplication::setQuitOnLastWindowClosed(false);
     const Options options = Parse(QApplication::arguments());
-    QuitOnStopSignals(app);
 
     std::optional<meradon::ui::DemoHost> demo;
     int code = 0;
     {
         meradon::ui::MainWindow window(options.outputDir);
         window.SetSetupDialogs(meradon::ui::LibrarySetupDialogs());
-        QObject::connect(&window, &meradon::ui::MainWindow::exitRequested, &app, &QApplication::quit);
+        // exit() rather than quit(): quit() first asks the windows to close, and closing the
+        // main window only hides it.
+        QObject::connect(&window, &meradon::ui::MainWindow::exitRequested, &app, [] { QApplication::exit(0); });
+        ExitOnStopSignals(window);
         if (options.demo) {
             demo.emplace();
             if (!demo->Start()) {
@@ -134,7 +140,9 @@ int main(int argc, char **argv) {
         }
         window.show();
         if (options.demo) {
+            // The demo's stations send debug packets when asked: ask, and open the link.
             QTimer::singleShot(0, &window, [&window] {
+                if (auto *trace = window.findChild<QAbstractButton *>("traceOutputCheck")) trace->setChecked(true);
                 if (auto *open = window.findChild<QAbstractButton *>("openButton")) open->click();
             });
         }

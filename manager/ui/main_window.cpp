@@ -54,6 +54,7 @@ QLineEdit *DigitsEdit(const char *name, QWidget *parent) {
     auto *edit = new QLineEdit(parent);
     edit->setObjectName(name);
     edit->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]*"), edit));
+    edit->setMaximumWidth(edit->fontMetrics().averageCharWidth() * 10);
     return edit;
 }
 
@@ -303,8 +304,7 @@ QWidget *MainWindow::BuildRightColumn() {
         settings->addWidget(rows[r].set, r, 8);
     }
     settings->setColumnMinimumWidth(4, fontMetrics().averageCharWidth() * 2);
-    settings->setColumnStretch(1, 1);
-    settings->setColumnStretch(6, 1);
+    settings->setColumnStretch(4, 1);
     settings->addWidget(new QLabel("无线网络站点列表:", column), 3, 0, 1, 4, Qt::AlignBottom);
     layout->addLayout(settings);
 
@@ -874,6 +874,7 @@ void MainWindow::Minimize() {
 }
 
 void MainWindow::Exit() {
+    if (exiting_) return;
     exiting_ = true;
     timer_->stop();
     CloseLink();

@@ -86,6 +86,8 @@ public:
     void EnableTransferGroup(bool on);
     void EnableRecordGroup(bool on);
     void EnableAllGroups(bool on);
+    // "退出": closes the link, shuts the worker down, removes the tray icon.
+    void Exit();
 
 signals:
     // "退出" has shut the core down; the program ends its event loop.
@@ -137,7 +139,6 @@ private:
     void EndSending();
     void OpenRemoteDialog();
     void Minimize();
-    void Exit();
 
     SystemClock clock_;
     WindowView view_;

@@ -1,6 +1,7 @@
 #include "manager/ui/station_table.h"
 
 #include <QHeaderView>
+#include <QStyle>
 
 namespace meradon::ui {
 
@@ -38,14 +39,21 @@ StationTable::StationTable(QWidget *parent) : QTableWidget(kRows, std::size(kCol
     verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
     horizontalHeader()->setHighlightSections(false);
 
-    // Widths follow the font, so that a larger font or a high-dpi screen keeps the texts.
-    const double scale = fontMetrics().averageCharWidth() / 6.0;
+    // Widths follow the font, so that a larger font or a high-dpi screen keeps the texts;
+    // the station column also holds the check box. A wider list shares out the room.
+    const double scale = std::max(1.0, fontMetrics().averageCharWidth() / 6.0);
+    const int checkBox = style()->pixelMetric(QStyle::PM_IndicatorWidth) + 8;
     QStringList headers;
+    int total = 0;
     for (int c = 0; c < columnCount(); ++c) {
         headers << QString::fromUtf8(kColumns[c].header);
-        setColumnWidth(c, static_cast<int>(kColumns[c].width * std::max(1.0, scale)));
+        const int width = static_cast<int>(kColumns[c].width * scale) + (c == 0 ? checkBox : 0);
+        setColumnWidth(c, width);
+        total += width;
     }
     setHorizontalHeaderLabels(headers);
+    horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+    setMinimumWidth(total + style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 2 * frameWidth());
     for (int i = 0; i < columnCount(); ++i)
         horizontalHeaderItem(i)->setTextAlignment(Qt::AlignCenter);
 
