@@ -23,6 +23,17 @@ asan: deps
 	cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 		ctest --output-on-failure -j $(JOBS)
 
+# The tests where threads meet: the library called from several threads, the manager's
+# worker beside its window thread.
+TSAN_TARGETS = integration_tests manager_core_tests manager_hostsim_tests
+TSAN_TESTS = ConcurrentExports|SpscQueue|WindowRequest|Manager\.|WithHostSim
+
+tsan: deps
+	cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTEVROLINK_TSAN=ON $(CMAKE_FLAGS)
+	cmake --build build-tsan -j $(JOBS) --target $(TSAN_TARGETS)
+	cd build-tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+		ctest --output-on-failure -j $(JOBS) -R '$(TSAN_TESTS)'
+
 # Meradon against a stand-in host node with a small live network on 127.0.0.1.
 demo:
 	./scripts/demo
