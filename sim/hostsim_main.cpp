@@ -1,5 +1,6 @@
-// hostsim: the stand-in host node as a program, on UDP or on a pseudo-terminal.
-#include <iconv.h>
+// hostsim: the stand-in host node as a program, on UDP or on a pseudo-terminal, and the
+// network-attached devices that a device search finds.
+#include <arpa/inet.h>
 
 #include <csignal>
 #include <cstdio>
@@ -8,15 +9,20 @@
 #include <iostream>
 #include <string>
 
+#include "setup/text_encoding.h"
+#include "sim/device_emulator.h"
+#include "sim/device_option.h"
 #include "sim/host_sim.h"
 #include "sim/udp_endpoint.h"
 
 namespace {
 
-const char kUsage[] =
-    "usage: hostsim (--udp ADDRESS:PORT | --pty [--link PATH] [--baud N] [--pace]) [options]\n"
+const char kUsageHead[] =
+    "usage: hostsim [--udp ADDRESS:PORT | --pty [--link PATH] [--baud N] [--pace]]\n"
+    "               [--device DEVICE]... [options]\n"
     "\n"
-    "Stands in for the host node of the radio network.\n"
+    "Stands in for the host node of the radio network (on UDP or a pseudo-terminal), and for\n"
+    "network-attached host nodes found by a device search (--device).\n"
     "\n"
     "  --udp ADDRESS:PORT  listen on UDP (port 0 picks a free port); answers the sender\n"
     "  --pty               make a pseudo-terminal and print its slave path\n"
@@ -29,9 +35,13 @@ const char kUsage[] =
     "  --handshake         retransmit unacknowledged data packets (default off)\n"
     "  --demo N            N live stations (2 to N+1) that report every 2 s\n"
     "  --drain N           radio speed in bytes per second (default 16000; 0 holds data)\n"
-    "  --buffer N          transmit buffer size in bytes (default 2048)\n"
+    "  --buffer N          transmit buffer size in bytes (default 2048)\n";
+
+const char kUsageTail[] =
     "  --verbose           print every frame that passes\n"
     "  --help              show this text\n";
+
+void PrintUsage(std::ostream &out) { out << kUsageHead << hostsim::kDeviceOptionHelp << kUsageTail; }
 
 struct Options {
     bool udp = false, pty = false, slave = false, handShake = false, verbose = false;
@@ -40,10 +50,13 @@ struct Options {
     hostsim::PtyOptions ptyOptions;
     int node = 1, demo = 0, drain = -1, buffer = -1;
     std::string firmware;
+    std::vector<hostsim::NetworkDevice> devices;
+    std::string deviceAddress = "0.0.0.0";
 };
 
 [[noreturn]] void Usage(const std::string &error) {
-    std::cerr << "hostsim: " << error << "\n\n" << kUsage;
+    std::cerr << "hostsim: " << error << "\n\n";
+    PrintUsage(std::cerr);
     std::exit(2);
 }
 
@@ -63,7 +76,7 @@ Options Parse(int argc, char **argv) {
             return argv[++i];
         };
         if (arg == "--help" || arg == "-h") {
-            std::cout << kUsage;
+            PrintUsage(std::cout);
             std::exit(0);
         } else if (arg == "--udp") {
             o.udp = true;
@@ -91,33 +104,27 @@ Options Parse(int argc, char **argv) {
             o.drain = static_cast<int>(Number(value(), 0, 10000000, "drain rate"));
         } else if (arg == "--buffer") {
             o.buffer = static_cast<int>(Number(value(), 1, 65535, "buffer size"));
+        } else if (arg == "--device") {
+            try {
+                o.devices.push_back(hostsim::ParseDeviceOption(
+                    value(), static_cast<unsigned>(o.devices.size() + 1)));
+            } catch (const std::invalid_argument &e) {
+                Usage(std::string("--device: ") + e.what());
+            }
+        } else if (arg == "--device-address") {
+            o.deviceAddress = value();
         } else if (arg == "--verbose") {
             o.verbose = true;
         } else {
             Usage("unknown option " + arg);
         }
     }
-    if (o.udp == o.pty) Usage("give exactly one of --udp and --pty");
+    if (o.udp && o.pty) Usage("give only one of --udp and --pty");
+    if (!o.udp && !o.pty && o.devices.empty()) Usage("give --udp, --pty or --device");
     if (o.udp && (!o.ptyOptions.linkPath.empty() || o.ptyOptions.baud || o.ptyOptions.pace))
         Usage("--link, --baud and --pace belong to --pty");
     if (o.ptyOptions.pace && !o.ptyOptions.baud) Usage("--pace needs --baud");
     return o;
-}
-
-// Device texts travel in GBK; the command line is UTF-8.
-hostsim::Bytes ToGbk(const std::string &utf8) {
-    iconv_t cd = iconv_open("GBK", "UTF-8");
-    if (cd == reinterpret_cast<iconv_t>(-1)) return hostsim::Bytes(utf8.begin(), utf8.end());
-    std::string in = utf8;
-    hostsim::Bytes out(in.size() * 2 + 4);
-    char *src = in.data();
-    char *dst = reinterpret_cast<char *>(out.data());
-    size_t srcLeft = in.size(), dstLeft = out.size();
-    const size_t rc = iconv(cd, &src, &srcLeft, &dst, &dstLeft);
-    iconv_close(cd);
-    if (rc == static_cast<size_t>(-1)) Usage("--firmware text cannot be written in GBK");
-    out.resize(out.size() - dstLeft);
-    return out;
 }
 
 void PrintFrames(const std::vector<hostsim::RecordedFrame> &frames, std::size_t from,
@@ -127,7 +134,37 @@ void PrintFrames(const std::vector<hostsim::RecordedFrame> &frames, std::size_t 
         for (uint8_t b : frames[i].bytes) std::printf(" %02X", b);
         std::printf("\n");
     }
-    std::fflush(stdout);
+}
+
+void PrintDatagrams(const std::vector<hostsim::DeviceDatagram> &datagrams, std::size_t from) {
+    for (std::size_t i = from; i < datagrams.size(); ++i) {
+        char sender[INET_ADDRSTRLEN] = {};
+        inet_ntop(AF_INET, &datagrams[i].from.sin_addr, sender, sizeof sender);
+        std::printf("%s:%u->devices", sender, ntohs(datagrams[i].from.sin_port));
+        for (uint8_t b : datagrams[i].bytes) std::printf(" %02X", b);
+        std::printf("\n");
+    }
+}
+
+std::unique_ptr<hostsim::HostSim> StartNode(const Options &o) {
+    std::unique_ptr<hostsim::HostSim> sim = o.udp ? hostsim::HostSim::StartUdp(o.udpAddress, o.udpPort)
+                                                  : hostsim::HostSim::StartPty(o.ptyOptions);
+    sim->UpdateSettings([&](hostsim::HostSettings &s) {
+        s.nodeId = static_cast<uint8_t>(o.node);
+        s.master = !o.slave;
+        s.handShake = o.handShake;
+        if (!o.firmware.empty()) {
+            const std::string gbk = tevrolink::Utf8ToGbk(o.firmware);
+            s.firmware.assign(gbk.begin(), gbk.end());
+        }
+    });
+    if (o.drain >= 0) sim->SetDrainRate(static_cast<uint32_t>(o.drain));
+    if (o.buffer > 0) sim->SetBufferSize(static_cast<uint16_t>(o.buffer));
+    for (int n = 0; n < o.demo; ++n) sim->AddStations({static_cast<uint8_t>(2 + n)});
+    if (o.demo > 0) sim->SetDemo(hostsim::Millis(2000));
+    std::printf("%s %s\n", o.udp ? "udp" : "pty", sim->Describe().c_str());
+    if (!o.ptyOptions.linkPath.empty()) std::printf("link %s\n", o.ptyOptions.linkPath.c_str());
+    return sim;
 }
 
 }  // namespace
@@ -135,7 +172,7 @@ void PrintFrames(const std::vector<hostsim::RecordedFrame> &frames, std::size_t 
 int main(int argc, char **argv) {
     const Options o = Parse(argc, argv);
 
-    // Block the stop signals before the node's thread starts, so only sigtimedwait sees them.
+    // Block the stop signals before the threads start, so only sigtimedwait sees them.
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGINT);
@@ -144,35 +181,28 @@ int main(int argc, char **argv) {
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
     std::unique_ptr<hostsim::HostSim> sim;
+    std::unique_ptr<hostsim::DeviceEmulator> devices;
     try {
-        sim = o.udp ? hostsim::HostSim::StartUdp(o.udpAddress, o.udpPort)
-                    : hostsim::HostSim::StartPty(o.ptyOptions);
+        if (o.udp || o.pty) sim = StartNode(o);
+        if (!o.devices.empty()) {
+            devices = std::make_unique<hostsim::DeviceEmulator>(o.devices, o.deviceAddress);
+            std::printf("devices %s:%u (%zu)\n", o.deviceAddress.c_str(), devices->Port(),
+                        o.devices.size());
+        }
     } catch (const std::exception &e) {
         std::cerr << "hostsim: " << e.what() << "\n";
         return 1;
     }
-    sim->UpdateSettings([&](hostsim::HostSettings &s) {
-        s.nodeId = static_cast<uint8_t>(o.node);
-        s.master = !o.slave;
-        s.handShake = o.handShake;
-        if (!o.firmware.empty()) s.firmware = ToGbk(o.firmware);
-    });
-    if (o.drain >= 0) sim->SetDrainRate(static_cast<uint32_t>(o.drain));
-    if (o.buffer > 0) sim->SetBufferSize(static_cast<uint16_t>(o.buffer));
-    for (int n = 0; n < o.demo; ++n) sim->AddStations({static_cast<uint8_t>(2 + n)});
-    if (o.demo > 0) sim->SetDemo(hostsim::Millis(2000));
-
-    std::printf("%s %s\n", o.udp ? "udp" : "pty", sim->Describe().c_str());
-    if (!o.ptyOptions.linkPath.empty()) std::printf("link %s\n", o.ptyOptions.linkPath.c_str());
     std::fflush(stdout);
 
-    std::size_t shownIn = 0, shownOut = 0;
+    std::size_t shownIn = 0, shownOut = 0, shownDevices = 0;
     const timespec tick{0, 100'000'000};
     for (;;) {
         const int sig = sigtimedwait(&stopSignals, nullptr, &tick);
         if (sig > 0) break;
-        if (o.verbose) {
-            // Printing from the record keeps the node's thread free of terminal output.
+        if (!o.verbose) continue;
+        // Printing from the records keeps the working threads free of terminal output.
+        if (sim) {
             const auto in = sim->Received();
             const auto out = sim->Sent();
             PrintFrames(in, shownIn, "PC->");
@@ -180,7 +210,13 @@ int main(int argc, char **argv) {
             shownIn = in.size();
             shownOut = out.size();
         }
+        if (devices) {
+            const auto heard = devices->Received();
+            PrintDatagrams(heard, shownDevices);
+            shownDevices = heard.size();
+        }
+        std::fflush(stdout);
     }
-    sim->Stop();
+    if (sim) sim->Stop();
     return 0;
 }

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "setup/adapter_info.h"
-#include "tests/dialogs/network_namespace.h"
+#include "tests/support/private_network.h"
 
 namespace dialogtest {
 namespace {
@@ -66,7 +66,8 @@ TEST(AdapterInfo, NetworkManagerStateTellsDhcpOnlyForManagedDevices) {
 }
 
 TEST(AdapterInfo, PrivateNetworkHasOnlyLoopbackWhichIsNeverListed) {
-    if (!PrivateNetworkFailure().empty()) GTEST_SKIP() << PrivateNetworkFailure();
+    if (const std::string &why = testsupport::EnterPrivateNetwork(); !why.empty())
+        GTEST_SKIP() << why;
     EXPECT_TRUE(ReadAdapters().empty());
     EXPECT_TRUE(LocalIPv4Addresses().empty());
 }

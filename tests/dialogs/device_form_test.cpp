@@ -4,7 +4,7 @@
 
 #include "setup/dialogs/device_form.h"
 #include "setup/text_encoding.h"
-#include "tests/dialogs/device_emulator.h"
+#include "sim/network_device.h"
 
 namespace dialogtest {
 namespace {
@@ -12,9 +12,16 @@ namespace {
 using namespace tevrolink::dialogs;
 
 TEST(DeviceForm, EntryShownAndReadBackIsTheSameEntry) {
-    DeviceEntry entry = MakeEntry("10.1.2.3", "255.255.0.0", "10.1.0.1", 0xEF, "10.1.9.9", 4660,
-                                  tevrolink::Utf8ToGbk("一号 gate").c_str());
-    entry.autoDns = 1;
+    const DeviceEntry entry = hostsim::MakeDeviceEntry({.address = "10.1.2.3",
+                                                        .mask = "255.255.0.0",
+                                                        .gateway = "10.1.0.1",
+                                                        .primaryDns = "8.8.8.8",
+                                                        .secondaryDns = "8.8.4.4",
+                                                        .centre = "10.1.9.9",
+                                                        .centrePort = 4660,
+                                                        .mac = {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0xEF},
+                                                        .description = tevrolink::Utf8ToGbk("一号 gate"),
+                                                        .autoDns = true});
     const DeviceForm form = FormFromEntry(entry);
     EXPECT_EQ(form.macText, "00-1A-2B-3C-4D-EF");
     EXPECT_EQ(form.centrePortText, "4660");
@@ -25,8 +32,9 @@ TEST(DeviceForm, EntryShownAndReadBackIsTheSameEntry) {
 }
 
 TEST(DeviceForm, LongDescriptionIsCutWithoutSplittingACharacter) {
-    DeviceForm form = FormFromEntry(MakeEntry("10.1.2.3", "255.0.0.0", "10.0.0.1", 1,
-                                              "10.1.9.9", 1, ""));
+    DeviceForm form = FormFromEntry(hostsim::MakeDeviceEntry(
+        {.address = "10.1.2.3", .mask = "255.0.0.0", .gateway = "10.0.0.1", .centre = "10.1.9.9",
+         .centrePort = 1}));
     form.description = "a" + std::string(21, 'b') + "中文字符串";  // 22 + 5 * 2 GBK bytes
     const CheckedEntry checked = EntryFromForm(form);
     ASSERT_EQ(checked.refusal, nullptr);

@@ -9,7 +9,7 @@
 #include <gtest/gtest.h>
 #include <string>
 
-#include "tests/dialogs/network_namespace.h"
+#include "tests/support/private_network.h"
 #include "tevrolink/tevrolink.h"
 
 namespace {
@@ -64,8 +64,8 @@ TEST(DialogExports, SerialDialogRefusesMissingOrOverlongPortNames) {
 
 TEST(DialogExports, NetworkDialogCopiesBackHoweverItWasClosed) {
     // In the private network the PC has no adapters, so OK has no local choice to keep.
-    if (!dialogtest::PrivateNetworkFailure().empty())
-        GTEST_SKIP() << dialogtest::PrivateNetworkFailure();
+    if (const std::string &why = testsupport::EnterPrivateNetwork(); !why.empty())
+        GTEST_SKIP() << why;
     char local[20] = "192.168.1.5";
     char device[20] = "stale";
     uint16_t port = 10086;
@@ -90,7 +90,7 @@ TEST(DialogExports, NetworkDialogCopiesBackHoweverItWasClosed) {
 }  // namespace
 
 int main(int argc, char **argv) {
-    dialogtest::EnterPrivateNetwork();
+    testsupport::EnterPrivateNetwork();
     ::testing::InitGoogleTest(&argc, argv);
     qAddPreRoutine(OnApplicationMade);
     return RUN_ALL_TESTS();

@@ -6,7 +6,7 @@
 #include <QTimer>
 
 #include "setup/dialogs/message_box.h"
-#include "tests/dialogs/network_namespace.h"
+#include "tests/support/private_network.h"
 
 namespace dialogtest {
 namespace {
@@ -77,7 +77,7 @@ private:
 }  // namespace
 
 int main(int argc, char **argv) {
-    dialogtest::EnterPrivateNetwork();
+    testsupport::EnterPrivateNetwork();
     ::testing::InitGoogleTest(&argc, argv);
     ::testing::AddGlobalTestEnvironment(new WidgetApplication);
     return RUN_ALL_TESTS();

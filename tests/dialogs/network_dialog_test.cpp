@@ -12,9 +12,9 @@
 
 #include "setup/dialogs/network_setup_dialog.h"
 #include "setup/text_encoding.h"
-#include "tests/dialogs/device_emulator.h"
 #include "tests/dialogs/dialog_test_support.h"
-#include "tests/dialogs/network_namespace.h"
+#include "sim/device_emulator.h"
+#include "tests/support/private_network.h"
 
 namespace dialogtest {
 namespace {
@@ -193,15 +193,33 @@ std::string Gbk(const char *utf8) {
     return tevrolink::Utf8ToGbk(utf8);
 }
 
+// A device of the test network 192.168.1.0, whose MAC address ends in `macLast`.
+hostsim::NetworkDevice Device(const char *address, const char *mask, const char *gateway,
+                              uint8_t macLast, const char *centre, uint16_t centrePort,
+                              const std::string &description, unsigned answersPerSearch = 1) {
+    hostsim::NetworkDevice device;
+    device.entry = hostsim::MakeDeviceEntry({.address = address,
+                                             .mask = mask,
+                                             .gateway = gateway,
+                                             .primaryDns = "8.8.8.8",
+                                             .secondaryDns = "8.8.4.4",
+                                             .centre = centre,
+                                             .centrePort = centrePort,
+                                             .mac = {0x00, 0x1A, 0x2B, 0x3C, 0x4D, macLast},
+                                             .description = description});
+    device.behaviour.answersPerSearch = answersPerSearch;
+    return device;
+}
+
 class DeviceSideTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!PrivateNetworkFailure().empty())
-            GTEST_SKIP() << "no private network for broadcasts: " << PrivateNetworkFailure();
+        if (const std::string &why = testsupport::EnterPrivateNetwork(); !why.empty())
+            GTEST_SKIP() << "no private network for broadcasts: " << why;
     }
 
-    void StartDevices(std::vector<EmulatedDevice> devices) {
-        devices_ = std::make_unique<DeviceEmulator>(std::move(devices));
+    void StartDevices(std::vector<hostsim::NetworkDevice> devices) {
+        devices_ = std::make_unique<hostsim::DeviceEmulator>(std::move(devices));
     }
 
     QTableWidget *Table() { return Find<QTableWidget>(dialog_.get(), "deviceTable"); }
@@ -219,22 +237,19 @@ protected:
         return texts;
     }
 
-    EmulatedDevice gate_{MakeEntry("192.168.1.20", "255.255.255.0", "192.168.1.1", 0x01,
-                                   "192.168.1.5", 10086, "Gate A"),
-                         1};
-    EmulatedDevice second_{MakeEntry("192.168.1.21", "255.255.255.0", "192.168.1.1", 0x02,
-                                     "192.168.1.5", 10087, Gbk("二号机").c_str()),
-                           2};
+    hostsim::NetworkDevice gate_ = Device("192.168.1.20", "255.255.255.0", "192.168.1.1", 0x01,
+                                          "192.168.1.5", 10086, "Gate A");
+    hostsim::NetworkDevice second_ = Device("192.168.1.21", "255.255.255.0", "192.168.1.1",
+                                            0x02, "192.168.1.5", 10087, Gbk("二号机"), 2);
     NetSettings settings_ = Settings("192.168.1.5", 10086);
     MessageRecorder messages_;
-    std::unique_ptr<DeviceEmulator> devices_;
+    std::unique_ptr<hostsim::DeviceEmulator> devices_;
     std::unique_ptr<NetworkSetupDialog> dialog_;
 };
 
 TEST_F(DeviceSideTest, SearchListsAnswersInArrivalOrderKeepingDuplicates) {
-    EmulatedDevice full{MakeEntry("192.168.1.22", "255.255.0.0", "192.168.0.1", 0x03,
-                                  "10.0.0.7", 65535, ""),
-                        1};
+    hostsim::NetworkDevice full =
+        Device("192.168.1.22", "255.255.0.0", "192.168.0.1", 0x03, "10.0.0.7", 65535, "");
     std::memset(full.entry.description, 'X', sizeof full.entry.description);
     StartDevices({gate_, second_, full});
     OpenAndSearch();
@@ -257,7 +272,7 @@ TEST_F(DeviceSideTest, SearchListsAnswersInArrivalOrderKeepingDuplicates) {
 
     Click(dialog_.get(), "searchButton");
     EXPECT_EQ(Table()->rowCount(), 4) << "a new search starts from an empty table";
-    EXPECT_EQ(devices_->SearchesSeen(), 2u);
+    EXPECT_EQ(devices_->Log(0).searches, 2u);
 }
 
 TEST_F(DeviceSideTest, ChoosingRowMarksOnlyItAndTakesItsAddressEvenIfCancelled) {
@@ -340,7 +355,7 @@ TEST_F(DeviceSideTest, ChangeRefusesEachInvalidFieldAndSendsAValidUpdate) {
     Click(dialog, "changeButton");
     EXPECT_EQ(messages_.Texts(), QStringList{"配置信息更改成功"});
 
-    const auto updates = devices_->Updates();
+    const auto updates = devices_->Log(0).updates;
     ASSERT_EQ(updates.size(), 1u) << "a refused change sends nothing";
     ASSERT_EQ(updates[0].size(), 74u);
     EXPECT_EQ(updates[0][1], 0x36);

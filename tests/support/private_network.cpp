@@ -1,4 +1,4 @@
-#include "tests/dialogs/network_namespace.h"
+#include "tests/support/private_network.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -13,10 +13,8 @@
 #include <cstring>
 #include <fstream>
 
-namespace dialogtest {
+namespace testsupport {
 namespace {
-
-std::string failure = "the private network was not set up";
 
 std::string Failed(const std::string &what) {
     return what + ": " + std::strerror(errno);
@@ -116,16 +114,14 @@ bool BroadcastRouteToLoopback(std::string &reason) {
 
 }  // namespace
 
-std::string EnterPrivateNetwork() {
-    std::string reason;
-    if (UnshareNetwork(reason) && LoopbackUp(reason) && BroadcastRouteToLoopback(reason))
-        reason.clear();
-    failure = reason;
-    return reason;
-}
-
-const std::string &PrivateNetworkFailure() {
+const std::string &EnterPrivateNetwork() {
+    static const std::string failure = [] {
+        std::string reason;
+        if (UnshareNetwork(reason) && LoopbackUp(reason) && BroadcastRouteToLoopback(reason))
+            reason.clear();
+        return reason;
+    }();
     return failure;
 }
 
-}  // namespace dialogtest
+}  // namespace testsupport
