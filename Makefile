@@ -3,7 +3,7 @@
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build test asan tsan clean demo
+.PHONY: all deps build test asan tsan fuzz clean demo
 
 all: build
 
@@ -34,9 +34,20 @@ tsan: deps
 	cd build-tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
 		ctest --output-on-failure -j $(JOBS) -R '$(TSAN_TESTS)'
 
+# libFuzzer targets over the receive path and every parser of received bytes, built with
+# clang in build-fuzz/ and run FUZZ_SECONDS each on their seed corpora.
+FUZZ_SECONDS ?= 30
+FUZZ_TARGETS ?= serial_receive udp_receive packet_profiles discovery_answer station_bitmaps trace_writer
+
+fuzz: deps
+	CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+		-DTEVROLINK_FUZZ=ON -DBUILD_TESTING=OFF $(CMAKE_FLAGS)
+	cmake --build build-fuzz -j $(JOBS) --target $(addprefix fuzz_,$(FUZZ_TARGETS))
+	tests/fuzz/run_targets.sh build-fuzz $(FUZZ_SECONDS) $(FUZZ_TARGETS)
+
 # Meradon against a stand-in host node with a small live network on 127.0.0.1.
 demo:
 	./scripts/demo
 
 clean:
-	rm -rf build build-asan build-tsan
+	rm -rf build build-asan build-tsan build-fuzz

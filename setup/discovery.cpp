@@ -36,7 +36,8 @@ int SendIPDeviceSearchRequest() {
 }
 
 int IsValidIPAddrResponse(const uint8_t *frame) {
-    if (!frame || frame[kCode] != kCodeDeviceAnswer) return 0;
+    // The answer lies in the caller's 248-byte record: a longer claimed length is no answer.
+    if (!frame || frame[kCode] != kCodeDeviceAnswer || frame[kLength] > kFramePayload) return 0;
     return CheckLinkFrame(frame) ? 1 : 0;
 }
 
