@@ -88,7 +88,26 @@ void PtyEndpoint::ReadFrames(std::vector<IncomingFrame> &out) {
     reader_.Expire(now, frames);
     // At the wrong speed a real node would sample garbage. The frames are still handed on,
     // marked, so that a test can see what the PC tried; the node does not act on them.
-    for (Bytes &f : frames) out.push_back(IncomingFrame{std::move(f), true, !answering});
+    const Clock::duration byteTime = ByteTime();
+    for (Bytes &f : frames) {
+        // The bytes reached the pty at once; on a real line the frame ends its line time
+        // after the line was last free.
+        lineInFree_ = std::max(lineInFree_, now) + byteTime * static_cast<long>(f.size());
+        inFlight_.push_back(InFlight{lineInFree_, IncomingFrame{std::move(f), true, !answering}});
+    }
+    ReleaseArrived(now, out);
+}
+
+void PtyEndpoint::ReleaseArrived(Clock::time_point now, std::vector<IncomingFrame> &out) {
+    while (!inFlight_.empty() && inFlight_.front().arrives <= now) {
+        out.push_back(std::move(inFlight_.front().frame));
+        inFlight_.pop_front();
+    }
+}
+
+Clock::duration PtyEndpoint::ByteTime() const {
+    if (!options_.pace || options_.baud == 0) return Clock::duration::zero();
+    return std::chrono::nanoseconds(10'000'000'000LL / options_.baud);
 }
 
 void PtyEndpoint::Send(const Bytes &frame) {
@@ -100,7 +119,9 @@ void PtyEndpoint::Send(const Bytes &frame) {
 Clock::time_point PtyEndpoint::NextDue() const {
     const Clock::time_point write =
         options_.pace && !outQueue_.empty() ? nextWrite_ : Clock::time_point::max();
-    return std::min(write, reader_.StaleAt());
+    const Clock::time_point arrival =
+        inFlight_.empty() ? Clock::time_point::max() : inFlight_.front().arrives;
+    return std::min({write, arrival, reader_.StaleAt()});
 }
 
 void PtyEndpoint::FlushWrites() {

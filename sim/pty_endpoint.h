@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <string>
 
 #include "sim/endpoint.h"
@@ -39,9 +40,21 @@ private:
     int master_ = -1;
     int slave_ = -1;  // held open so that the PC closing its side does not hang up the pty
     std::string slavePath_;
+    // Paced: the time one byte takes on the line (ten bits at the node's speed), zero
+    // when the line is not paced.
+    Clock::duration ByteTime() const;
+    void ReleaseArrived(Clock::time_point now, std::vector<IncomingFrame> &out);
+
     FrameReader reader_;
     Bytes outQueue_;
     Clock::time_point nextWrite_{};
+    // Paced input: a frame has arrived only once its bytes would have crossed the line.
+    struct InFlight {
+        Clock::time_point arrives;
+        IncomingFrame frame;
+    };
+    std::deque<InFlight> inFlight_;
+    Clock::time_point lineInFree_{};
 };
 
 }  // namespace hostsim
