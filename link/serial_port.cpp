@@ -37,14 +37,14 @@ bool ConfigureLine(int fd, uint32_t baudRate) {
     return ioctl(fd, TCSETS2, &tio) == 0;
 }
 
-void SleepMs(int ms) {
-    struct timespec ts {ms / 1000, static_cast<long>(ms % 1000) * 1000000L};
+void SleepUs(long us) {
+    struct timespec ts {us / 1000000, (us % 1000000) * 1000L};
     while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {}
 }
 
 class SerialLink final : public Transport {
 public:
-    explicit SerialLink(int fd) : fd_(fd) {}
+    SerialLink(int fd, uint32_t baudRate) : fd_(fd), baudRate_(baudRate ? baudRate : 1) {}
     ~SerialLink() override {
         // The exclusive flag outlives this descriptor while another process holds the tty.
         ioctl(fd_, TIOCNXCL);
@@ -96,17 +96,21 @@ public:
         const int queued = Queued();
         if (queued > 0) {
             // Part of a frame is queued; a tty cannot wake us when more has arrived, so
-            // come back after about a millisecond (under 12 byte times at 115200 baud).
+            // sleep for the line time of the bytes still missing.
             std::size_t needed = 1;
             if (port.rxState == kRxSynced) needed = kFrameHeader - 1;
             if (port.rxState == kRxHeader) needed = port.rxBuffer[kLength];
-            if (static_cast<std::size_t>(queued) < needed) SleepMs(std::min(timeoutMs, 1));
+            if (static_cast<std::size_t>(queued) < needed) {
+                const long missing = static_cast<long>(needed) - queued;
+                const long lineUs = missing * 10'000'000L / static_cast<long>(baudRate_);
+                SleepUs(std::clamp(lineUs, 50L, timeoutMs * 1000L));
+            }
             return;
         }
         struct pollfd pfd {fd_, POLLIN, 0};
         const int n = poll(&pfd, 1, timeoutMs);
         // A hung-up line reports POLLHUP at once and forever: sleep instead of spinning.
-        if (n > 0 && !(pfd.revents & POLLIN)) SleepMs(timeoutMs);
+        if (n > 0 && !(pfd.revents & POLLIN)) SleepUs(timeoutMs * 1000L);
     }
 
 private:
@@ -159,6 +163,7 @@ private:
     }
 
     int fd_;
+    uint32_t baudRate_;
 };
 
 }  // namespace
@@ -200,7 +205,7 @@ std::unique_ptr<Transport> OpenSerialPort(const char *name, uint32_t baudRate) {
     const int lines = TIOCM_DTR | TIOCM_RTS;
     ioctl(fd, TIOCMBIC, &lines);  // a pty has no modem lines; that is not an error
     ioctl(fd, TCFLSH, TCIOFLUSH);
-    return std::make_unique<SerialLink>(fd);
+    return std::make_unique<SerialLink>(fd, baudRate);
 }
 
 }  // namespace tevrolink

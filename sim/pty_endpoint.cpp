@@ -112,6 +112,8 @@ Clock::duration PtyEndpoint::ByteTime() const {
 
 void PtyEndpoint::Send(const Bytes &frame) {
     if (outQueue_.size() + frame.size() > kOutQueueLimit) return;
+    // A line that stood idle starts sending now; idle time is not saved up for a burst.
+    if (outQueue_.empty()) nextWrite_ = std::max(nextWrite_, Clock::now());
     outQueue_.insert(outQueue_.end(), frame.begin(), frame.end());
     FlushWrites();
 }
@@ -132,12 +134,11 @@ void PtyEndpoint::FlushWrites() {
         if (n > 0) outQueue_.erase(outQueue_.begin(), outQueue_.begin() + n);
         return;
     }
-    // Ten bit times per byte (start, 8 data, stop). `nextWrite_` is when the line is free;
-    // after an idle spell it is pulled up so that the idle time is not spent as a burst.
+    // Ten bit times per byte (start, 8 data, stop). `nextWrite_` is when the line can take
+    // the next byte; every byte whose time has come goes out now.
     const auto byteTime = std::chrono::nanoseconds(10'000'000'000LL / speed);
     const auto now = Clock::now();
     if (nextWrite_ > now) return;
-    nextWrite_ = std::max(nextWrite_, now - byteTime);
     const std::size_t allowed = std::min<std::size_t>(
         outQueue_.size(), static_cast<std::size_t>(1 + (now - nextWrite_) / byteTime));
     const ssize_t n = ::write(master_, outQueue_.data(), allowed);
