@@ -176,6 +176,17 @@ void HostNode::SetDemo(Millis period, Clock::time_point now) {
     nextDemo_ = period.count() > 0 ? now + period : Clock::time_point::max();
 }
 
+void HostNode::Restart(Clock::time_point now) {
+    StopSearch();
+    timed_.clear();
+    lastReadReply_.reset();
+    model_.txBuffer.Clear();
+    model_.connected = false;
+    link_.Reset();
+    if (demoPeriod_.count() > 0) nextDemo_ = now + demoPeriod_;
+    link_.StartSync();
+}
+
 void HostNode::DemoTick(Clock::time_point now) {
     nextDemo_ = now + demoPeriod_;
     for (unsigned tries = 0; tries < kLastStation; ++tries) {

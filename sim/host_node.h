@@ -65,6 +65,9 @@ public:
     // Every `period`, one present station reports a signal (and a debug packet while the
     // monitor service runs); a zero period stops it.
     void SetDemo(Millis period, Clock::time_point now);
+    // Starts afresh as after a power cut: what it held in memory for the link is gone
+    // (settings, stations and its own output devices stay), and it asks for a sync.
+    void Restart(Clock::time_point now);
 
 private:
     enum class Timed { kPlain, kSearch, kSearchEnd };

@@ -1,5 +1,6 @@
 // The thread of the stand-in host node: it waits on the link, hands frames to the node,
-// records everything that passes and applies the injected faults.
+// records everything that passes and applies the injected faults, holding delayed frames
+// until they are due.
 #include "sim/host_sim.h"
 
 #include <poll.h>
@@ -75,7 +76,7 @@ void HostSim::Run() {
             std::lock_guard lock(mutex_);
             const auto now = Clock::now();
             if (endpoint_->WantsWrite()) fds[0].events |= POLLOUT;
-            timeout = MillisUntil(std::min(node_.NextDue(now), endpoint_->NextDue()), now);
+            timeout = MillisUntil(std::min({node_.NextDue(now), endpoint_->NextDue(), NextHeld()}), now);
         }
         poll(fds, 2, timeout);
         if (fds[1].revents & POLLIN) {
@@ -88,6 +89,7 @@ void HostSim::Run() {
             endpoint_->ReadFrames(frames);
             const auto now = Clock::now();
             for (IncomingFrame &f : frames) TakeIn(std::move(f), now);
+            ReleaseHeld(Clock::now());
             node_.Tick(Clock::now());
             endpoint_->FlushWrites();
         }
@@ -95,56 +97,106 @@ void HostSim::Run() {
     }
 }
 
-void HostSim::Record(std::vector<RecordedFrame> &log, Bytes bytes, Fate fate) {
-    log.push_back(RecordedFrame{std::move(bytes), Clock::now(), fate});
+void HostSim::Record(std::vector<RecordedFrame> &log, Bytes bytes, Fate fate, Millis heldFor) {
+    log.push_back(RecordedFrame{std::move(bytes), Clock::now(), fate, heldFor});
 }
 
 void HostSim::TakeIn(IncomingFrame frame, Clock::time_point now) {
-    Fate fate = Fate::kPassed;
-    if (!frame.crcOk) {
-        fate = Fate::kBadCrc;
-    } else if (frame.wrongSpeed) {
-        fate = Fate::kIgnored;
-    } else if (dropReceived_ > 0) {
+    if (!frame.crcOk) return Record(received_, std::move(frame.bytes), Fate::kBadCrc);
+    if (frame.wrongSpeed) return Record(received_, std::move(frame.bytes), Fate::kIgnored);
+    if (dropReceived_ > 0) {
         --dropReceived_;
-        fate = Fate::kDropped;
-    } else if (corruptReceived_ > 0) {
+        return Record(received_, std::move(frame.bytes), Fate::kDropped);
+    }
+    if (corruptReceived_ > 0) {
         --corruptReceived_;
         frame.bytes.back() ^= 0x01;  // one flipped bit: the frame check now fails
-        fate = Fate::kCorrupted;
-    } else if (silent_) {
-        fate = Fate::kIgnored;
+        return Record(received_, std::move(frame.bytes), Fate::kCorrupted);
     }
-    Record(received_, frame.bytes, fate);
-    if (fate == Fate::kPassed) node_.OnFrame(frame.bytes, now);
+    const FaultDecision d = faults_.Next(false, frame.bytes.size());
+    if (d.drop) return Record(received_, std::move(frame.bytes), Fate::kDropped);
+    if (d.damage) {
+        // The frame check catches any one damaged byte, so the node never acts on it.
+        Damage(frame.bytes, *d.damage);
+        return Record(received_, std::move(frame.bytes), Fate::kCorrupted);
+    }
+    if (d.duplicate) Pass(frame.bytes, false, d.delay, Fate::kPassed, now);
+    Pass(std::move(frame.bytes), false, d.delay, d.duplicate ? Fate::kDuplicated : Fate::kPassed,
+         now);
 }
 
 void HostSim::Transmit(const Bytes &frame, bool fromNode) {
-    if (fromNode && silent_) return;
-    if (!endpoint_->Answering()) {
-        Record(sent_, frame, Fate::kIgnored);
-        return;
-    }
+    const auto now = Clock::now();
+    if (fromNode && Silent(now)) return;
+    if (!endpoint_->Answering()) return Record(sent_, frame, Fate::kIgnored);
     if (dropSent_ > 0) {
         --dropSent_;
-        Record(sent_, frame, Fate::kDropped);
-        return;
+        return Record(sent_, frame, Fate::kDropped);
     }
     if (corruptSent_ > 0) {
         --corruptSent_;
         Bytes damaged = frame;
         damaged.back() ^= 0x01;
-        endpoint_->Send(damaged);
-        Record(sent_, std::move(damaged), Fate::kCorrupted);
-        return;
+        return PutOnLink(damaged, Millis(0), Fate::kCorrupted);
     }
-    endpoint_->Send(frame);
-    Record(sent_, frame, Fate::kPassed);
     if (duplicateSent_ > 0) {
         --duplicateSent_;
-        endpoint_->Send(frame);
-        Record(sent_, frame, Fate::kPassed);
+        PutOnLink(frame, Millis(0), Fate::kPassed);
+        return PutOnLink(frame, Millis(0), Fate::kDuplicated);
     }
+    const FaultDecision d = faults_.Next(true, frame.size());
+    if (d.drop) return Record(sent_, frame, Fate::kDropped);
+    Bytes out = frame;
+    if (d.damage) Damage(out, *d.damage);
+    const Fate fate = d.damage ? Fate::kCorrupted : Fate::kPassed;
+    if (d.duplicate) Pass(out, true, d.delay, fate, now);
+    Pass(std::move(out), true, d.delay, d.duplicate ? Fate::kDuplicated : fate, now);
+}
+
+void HostSim::Pass(Bytes bytes, bool toPc, Millis delay, Fate fate, Clock::time_point now) {
+    if (delay.count() > 0) {
+        held_.push_back(HeldFrame{now + delay, std::move(bytes), toPc, delay, fate});
+    } else if (toPc) {
+        PutOnLink(bytes, delay, fate);
+    } else {
+        Deliver(bytes, delay, fate, now);
+    }
+}
+
+void HostSim::Deliver(const Bytes &bytes, Millis heldFor, Fate fate, Clock::time_point now) {
+    if (Silent(now)) return Record(received_, bytes, Fate::kIgnored, heldFor);
+    Record(received_, bytes, fate, heldFor);
+    node_.OnFrame(bytes, now);
+}
+
+void HostSim::PutOnLink(const Bytes &bytes, Millis heldFor, Fate fate) {
+    endpoint_->Send(bytes);
+    Record(sent_, bytes, fate, heldFor);
+}
+
+void HostSim::ReleaseHeld(Clock::time_point now) {
+    // Frames due at the same moment leave in the order they were held.
+    std::stable_sort(held_.begin(), held_.end(),
+                     [](const HeldFrame &a, const HeldFrame &b) { return a.due < b.due; });
+    std::size_t due = 0;
+    while (due < held_.size() && held_[due].due <= now) ++due;
+    std::vector<HeldFrame> release(std::make_move_iterator(held_.begin()),
+                                   std::make_move_iterator(held_.begin() + static_cast<std::ptrdiff_t>(due)));
+    held_.erase(held_.begin(), held_.begin() + static_cast<std::ptrdiff_t>(due));
+    // Delivering may make the node answer, and the answer may be held in turn.
+    for (const HeldFrame &h : release) {
+        if (h.toPc) {
+            PutOnLink(h.bytes, h.heldFor, h.fate);
+        } else {
+            Deliver(h.bytes, h.heldFor, h.fate, now);
+        }
+    }
+}
+
+Clock::time_point HostSim::NextHeld() const {
+    Clock::time_point next = Clock::time_point::max();
+    for (const HeldFrame &h : held_) next = std::min(next, h.due);
+    return next;
 }
 
 uint16_t HostSim::Port() const {
@@ -254,6 +306,23 @@ void HostSim::DuplicateSent(unsigned count) {
 void HostSim::SetSilent(bool silent) {
     std::lock_guard lock(mutex_);
     silent_ = silent;
+}
+
+void HostSim::SilenceFor(Millis period) {
+    std::lock_guard lock(mutex_);
+    silentUntil_ = Clock::now() + period;
+}
+
+void HostSim::SetFaults(const FaultPlan &plan) {
+    FaultPlan used = plan;
+    // A serial line cannot deliver bytes out of order.
+    if (dynamic_cast<const PtyEndpoint *>(endpoint_.get())) used.reorder = false;
+    std::lock_guard lock(mutex_);
+    faults_ = FaultInjector(used);
+}
+
+void HostSim::Restart() {
+    With([](HostNode &n) { n.Restart(Clock::now()); });
 }
 
 void HostSim::SetReplyFault(uint8_t requestCode, const ReplyFault &fault) {

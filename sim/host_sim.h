@@ -1,7 +1,7 @@
 // HostSim: the stand-in host node running in its own thread, for tests and the hostsim
 // program. It records every frame that passes with a monotonic time stamp, lets a test
-// wait for a frame (never sleep), injects faults, and gives locked access to the node's
-// state.
+// wait for a frame (never sleep), injects faults (one-shot counts, or a seeded plan), and
+// gives locked access to the node's state.
 #pragma once
 
 #include <netinet/in.h>
@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "sim/endpoint.h"
+#include "sim/fault_injector.h"
 #include "sim/host_node.h"
 #include "sim/pty_endpoint.h"
 #include "sim/wire.h"
@@ -32,12 +33,14 @@ enum class Fate {
     kBadCrc,     // arrived with a wrong CRC and was ignored
     kIgnored,    // received while silent or at another line speed; or not sent because the
                  // pty runs at another speed
+    kDuplicated, // the second copy of a frame doubled on purpose (acted on, or sent)
 };
 
 struct RecordedFrame {
     Bytes bytes;  // as on the wire (after corruption, if any)
     Clock::time_point at;
     Fate fate = Fate::kPassed;
+    Millis heldFor{0};  // how long a delay fault held it back
 
     uint8_t Code() const { return bytes.size() > kCode ? bytes[kCode] : 0; }
     uint8_t Seq() const { return bytes.size() > kSeq ? bytes[kSeq] : 0; }
@@ -114,7 +117,17 @@ public:
     // Silent: frames are still recorded but not acted on, and the node sends nothing of
     // its own accord.
     void SetSilent(bool silent);
+    // Silent for `period` from now, then back as it was (its timers ran on meanwhile).
+    void SilenceFor(Millis period);
     void SetReplyFault(uint8_t requestCode, const ReplyFault &fault);
+    // Seeded faults on every frame from now on, after the one-shot counts above; a default
+    // plan ends them. Frames already held back by a delay still arrive. On a pty frames
+    // keep their order whatever the plan says.
+    void SetFaults(const FaultPlan &plan);
+    // The node starts afresh, as after a power cut: its sequence numbers, link sync, data
+    // queued for the PC and its transmit buffer are gone (settings and stations stay),
+    // and it asks the PC for a sync as a node that has just started does.
+    void Restart();
 
     // ---- state --------------------------------------------------------------------------
     // Runs `fn` on the node under the lock (read or change anything); the thread then
@@ -149,9 +162,23 @@ private:
     void Run();
     void WakeLoop() const;
     // All below run with mutex_ held.
+    struct HeldFrame {
+        Clock::time_point due;
+        Bytes bytes;
+        bool toPc;
+        Millis heldFor;
+        Fate fate;
+    };
     void TakeIn(IncomingFrame frame, Clock::time_point now);
     void Transmit(const Bytes &frame, bool fromNode);
-    void Record(std::vector<RecordedFrame> &log, Bytes bytes, Fate fate);
+    // A frame that survived the faults: on its way now, or held back for `delay`.
+    void Pass(Bytes bytes, bool toPc, Millis delay, Fate fate, Clock::time_point now);
+    void Deliver(const Bytes &bytes, Millis heldFor, Fate fate, Clock::time_point now);
+    void PutOnLink(const Bytes &bytes, Millis heldFor, Fate fate);
+    void ReleaseHeld(Clock::time_point now);
+    Clock::time_point NextHeld() const;
+    bool Silent(Clock::time_point now) const { return silent_ || now < silentUntil_; }
+    void Record(std::vector<RecordedFrame> &log, Bytes bytes, Fate fate, Millis heldFor = {});
 
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
@@ -162,6 +189,9 @@ private:
     unsigned dropReceived_ = 0, corruptReceived_ = 0;
     unsigned dropSent_ = 0, corruptSent_ = 0, duplicateSent_ = 0;
     bool silent_ = false;
+    Clock::time_point silentUntil_{};
+    FaultInjector faults_;
+    std::vector<HeldFrame> held_;  // in the order they were held
 
     int wakeFd_ = -1;
     std::atomic<bool> stopping_{false};

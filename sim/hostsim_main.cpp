@@ -38,6 +38,20 @@ const char kUsageHead[] =
     "  --buffer N          transmit buffer size in bytes (default 2048)\n";
 
 const char kUsageTail[] =
+    "\n"
+    "Faults on the link (seeded: the same seed loses the same frames):\n"
+    "  --seed N            seed of the fault pattern (default 1)\n"
+    "  --drop RATE         lose this fraction of frames (0.05 or 5%)\n"
+    "  --corrupt RATE      damage one byte in this fraction of frames\n"
+    "  --duplicate RATE    send this fraction of frames twice\n"
+    "  --delay MS          hold every frame back MS milliseconds\n"
+    "  --reorder           hold each frame back 0 to --delay ms instead, so that UDP\n"
+    "                      datagrams overtake each other\n"
+    "  --faults WHERE      to-node, to-pc or both (default both)\n"
+    "  --silence MS        how long SIGUSR2 keeps the node silent (default 2000)\n"
+    "  SIGUSR1 restarts the node (it loses its sequence numbers and link sync, its\n"
+    "  transmit buffer, and asks for a sync); SIGUSR2 silences it for --silence ms.\n"
+    "\n"
     "  --verbose           print every frame that passes\n"
     "  --help              show this text\n";
 
@@ -52,6 +66,8 @@ struct Options {
     std::string firmware;
     std::vector<hostsim::NetworkDevice> devices;
     std::string deviceAddress = "0.0.0.0";
+    hostsim::FaultPlan faults;
+    long silenceMs = 2000;
 };
 
 [[noreturn]] void Usage(const std::string &error) {
@@ -65,6 +81,25 @@ long Number(const char *text, long low, long high, const char *what) {
     const long v = std::strtol(text, &end, 10);
     if (!*text || *end || v < low || v > high) Usage(std::string("bad ") + what + ": " + text);
     return v;
+}
+
+// A fraction from 0 to 1, or a percentage with its sign ("5%").
+double Rate(const char *text, const char *what) {
+    char *end = nullptr;
+    double v = std::strtod(text, &end);
+    if (end != text && *end == '%' && end[1] == '\0') {
+        v /= 100;
+        ++end;
+    }
+    if (end == text || *end || !(v >= 0 && v <= 1)) Usage(std::string("bad ") + what + ": " + text);
+    return v;
+}
+
+hostsim::FaultDirection Direction(const std::string &text) {
+    if (text == "to-node") return hostsim::FaultDirection::kToNode;
+    if (text == "to-pc") return hostsim::FaultDirection::kToPc;
+    if (text == "both") return hostsim::FaultDirection::kBoth;
+    Usage("--faults wants to-node, to-pc or both: " + text);
 }
 
 Options Parse(int argc, char **argv) {
@@ -113,6 +148,22 @@ Options Parse(int argc, char **argv) {
             }
         } else if (arg == "--device-address") {
             o.deviceAddress = value();
+        } else if (arg == "--seed") {
+            o.faults.seed = static_cast<uint32_t>(Number(value(), 0, 4294967295L, "seed"));
+        } else if (arg == "--drop") {
+            o.faults.dropRate = Rate(value(), "drop rate");
+        } else if (arg == "--corrupt") {
+            o.faults.corruptRate = Rate(value(), "corruption rate");
+        } else if (arg == "--duplicate") {
+            o.faults.duplicateRate = Rate(value(), "duplication rate");
+        } else if (arg == "--delay") {
+            o.faults.delay = hostsim::Millis(Number(value(), 0, 60000, "delay"));
+        } else if (arg == "--reorder") {
+            o.faults.reorder = true;
+        } else if (arg == "--faults") {
+            o.faults.direction = Direction(value());
+        } else if (arg == "--silence") {
+            o.silenceMs = Number(value(), 1, 3600000, "silence");
         } else if (arg == "--verbose") {
             o.verbose = true;
         } else {
@@ -124,13 +175,28 @@ Options Parse(int argc, char **argv) {
     if (o.udp && (!o.ptyOptions.linkPath.empty() || o.ptyOptions.baud || o.ptyOptions.pace))
         Usage("--link, --baud and --pace belong to --pty");
     if (o.ptyOptions.pace && !o.ptyOptions.baud) Usage("--pace needs --baud");
+    if (o.faults.reorder && o.faults.delay.count() == 0) Usage("--reorder needs --delay");
     return o;
+}
+
+const char *FateMark(hostsim::Fate fate) {
+    switch (fate) {
+    case hostsim::Fate::kPassed: return "";
+    case hostsim::Fate::kDropped: return " [dropped]";
+    case hostsim::Fate::kCorrupted: return " [corrupted]";
+    case hostsim::Fate::kBadCrc: return " [bad CRC]";
+    case hostsim::Fate::kIgnored: return " [ignored]";
+    case hostsim::Fate::kDuplicated: return " [duplicate]";
+    }
+    return "";
 }
 
 void PrintFrames(const std::vector<hostsim::RecordedFrame> &frames, std::size_t from,
                  const char *direction) {
     for (std::size_t i = from; i < frames.size(); ++i) {
-        std::printf("%s", direction);
+        std::printf("%s%s", direction, FateMark(frames[i].fate));
+        if (frames[i].heldFor.count() > 0)
+            std::printf(" [%lld ms late]", static_cast<long long>(frames[i].heldFor.count()));
         for (uint8_t b : frames[i].bytes) std::printf(" %02X", b);
         std::printf("\n");
     }
@@ -162,6 +228,7 @@ std::unique_ptr<hostsim::HostSim> StartNode(const Options &o) {
     if (o.buffer > 0) sim->SetBufferSize(static_cast<uint16_t>(o.buffer));
     for (int n = 0; n < o.demo; ++n) sim->AddStations({static_cast<uint8_t>(2 + n)});
     if (o.demo > 0) sim->SetDemo(hostsim::Millis(2000));
+    sim->SetFaults(o.faults);
     std::printf("%s %s\n", o.udp ? "udp" : "pty", sim->Describe().c_str());
     if (!o.ptyOptions.linkPath.empty()) std::printf("link %s\n", o.ptyOptions.linkPath.c_str());
     return sim;
@@ -172,13 +239,11 @@ std::unique_ptr<hostsim::HostSim> StartNode(const Options &o) {
 int main(int argc, char **argv) {
     const Options o = Parse(argc, argv);
 
-    // Block the stop signals before the threads start, so only sigtimedwait sees them.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    sigaddset(&stopSignals, SIGHUP);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    // Block the signals before the threads start, so only sigtimedwait sees them.
+    sigset_t signals;
+    sigemptyset(&signals);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGUSR1, SIGUSR2}) sigaddset(&signals, sig);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
     std::unique_ptr<hostsim::HostSim> sim;
     std::unique_ptr<hostsim::DeviceEmulator> devices;
@@ -198,8 +263,14 @@ int main(int argc, char **argv) {
     std::size_t shownIn = 0, shownOut = 0, shownDevices = 0;
     const timespec tick{0, 100'000'000};
     for (;;) {
-        const int sig = sigtimedwait(&stopSignals, nullptr, &tick);
-        if (sig > 0) break;
+        const int sig = sigtimedwait(&signals, nullptr, &tick);
+        if (sig == SIGUSR1 && sim) {
+            sim->Restart();
+        } else if (sig == SIGUSR2 && sim) {
+            sim->SilenceFor(hostsim::Millis(o.silenceMs));
+        } else if (sig > 0 && sig != SIGUSR1 && sig != SIGUSR2) {
+            break;
+        }
         if (!o.verbose) continue;
         // Printing from the records keeps the working threads free of terminal output.
         if (sim) {

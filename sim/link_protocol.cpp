@@ -94,6 +94,14 @@ Clock::time_point LinkProtocol::NextDue() const {
     return nextSend_;
 }
 
+void LinkProtocol::Reset() {
+    ClearData();
+    txSeq_ = 0;
+    lastAccepted_.reset();
+    synced_ = false;
+    nextSend_ = Clock::time_point{};
+}
+
 void LinkProtocol::ClearData() {
     queue_.clear();
     inFlight_.reset();

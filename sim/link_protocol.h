@@ -54,6 +54,8 @@ public:
     void Tick(Clock::time_point now);
     Clock::time_point NextDue() const;
     void ClearData();
+    // Forgets every number and the sync, as at power-on (the counters stay for tests).
+    void Reset();
 
     uint8_t TxSeq() const { return txSeq_; }
     // Sets the number of the last data packet sent (to test wrap-around at 255).

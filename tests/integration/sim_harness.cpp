@@ -5,9 +5,14 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
 #include <cstring>
 
+#include "link/checksum.h"
 #include "link/receive.h"
+#include "link/streams.h"
 #include "link/shell.h"
 
 namespace simtest {
@@ -86,6 +91,30 @@ std::vector<FrameRecord> CollectUntil(const std::function<bool()> &done, Millis 
 bool Synchronise() {
     tevrolink::SetHostHandShake(1);
     return PumpUntil([] { return tevrolink::TheShell().linkState == tevrolink::kLinkReady; }, kWait);
+}
+
+void WriteFile(uint8_t station, const Bytes &content,
+               const std::function<void(std::size_t written)> &afterWrite) {
+    auto writable = [](uint16_t &room) {
+        return PumpUntil([&] { return tevrolink::IsShellWritable(nullptr, &room) == 1; }, kWait);
+    };
+    uint16_t room = 0;
+    uint8_t info[8];
+    const uint32_t size = static_cast<uint32_t>(content.size());
+    const uint32_t crc = tevrolink::Crc32(content.data(), content.size());
+    std::memcpy(info, &size, 4);
+    std::memcpy(info + 4, &crc, 4);
+    ASSERT_TRUE(writable(room));
+    ASSERT_EQ(tevrolink::WriteStreamToShell(info, 8, station, 1, 0x02), 1);
+    for (std::size_t sent = 0; sent < content.size();) {
+        ASSERT_TRUE(writable(room)) << "stalled at " << sent;
+        const std::size_t n = std::min<std::size_t>(room, content.size() - sent);
+        const int flags = (sent == 0 ? 0x04 : 0) | (sent + n == content.size() ? 0x08 : 0);
+        ASSERT_EQ(tevrolink::WriteStreamToShell(content.data() + sent, static_cast<uint32_t>(n), station, 1, flags), 1);
+        sent += n;
+        if (afterWrite) afterWrite(sent);
+    }
+    ASSERT_TRUE(PumpUntil([] { return tevrolink::TheShell().linkState == tevrolink::kLinkReady; }, kWait));
 }
 
 bool Barrier(HostSim &sim) {

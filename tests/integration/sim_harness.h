@@ -48,6 +48,13 @@ std::vector<FrameRecord> CollectUntil(const std::function<bool()> &done, Millis 
 // Brings the link to state 1 through the sync exchange (hand-shake on).
 bool Synchronise();
 
+// Writes `content` to `station` as one file (info, head, middle and tail frames) the way a
+// client of the library does: ask for room, write, poll. `afterWrite`, if given, learns
+// how many content bytes are written after each frame. Fails the test when the link
+// stalls for kWait.
+void WriteFile(uint8_t station, const Bytes &content,
+               const std::function<void(std::size_t written)> &afterWrite = {});
+
 // Sends a frame the sim ignores and waits until the sim has it: everything the PC sent
 // before it has then been recorded too (both links keep order).
 bool Barrier(HostSim &sim);

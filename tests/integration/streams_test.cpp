@@ -6,7 +6,6 @@
 #include <cstring>
 #include <numeric>
 
-#include "link/checksum.h"
 #include "link/shell.h"
 #include "link/status_profile.h"
 #include "tests/integration/sim_harness.h"
@@ -183,29 +182,6 @@ TEST(StreamWaits, SilentHostEndsBothWaitsAfterFiveSeconds) {
     EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(4900));
     EXPECT_EQ(credit, 0);
     CloseShell();
-}
-
-// A writer the way a client of the library writes: ask for room, write, poll.
-void WriteFile(uint8_t station, const Bytes &content) {
-    auto writable = [](uint16_t &room) {
-        return PumpUntil([&] { return IsShellWritable(nullptr, &room) == 1; }, kWait);
-    };
-    uint16_t room = 0;
-    uint8_t info[8];
-    const uint32_t size = static_cast<uint32_t>(content.size());
-    const uint32_t crc = tevrolink::Crc32(content.data(), content.size());
-    std::memcpy(info, &size, 4);
-    std::memcpy(info + 4, &crc, 4);
-    ASSERT_TRUE(writable(room));
-    ASSERT_EQ(WriteStreamToShell(info, 8, station, 1, 0x02), 1);
-    for (std::size_t sent = 0; sent < content.size();) {
-        ASSERT_TRUE(writable(room)) << "stalled at " << sent;
-        const std::size_t n = std::min<std::size_t>(room, content.size() - sent);
-        const int flags = (sent == 0 ? 0x04 : 0) | (sent + n == content.size() ? 0x08 : 0);
-        ASSERT_EQ(WriteStreamToShell(content.data() + sent, static_cast<uint32_t>(n), station, 1, flags), 1);
-        sent += n;
-    }
-    ASSERT_TRUE(PumpUntil([] { return tevrolink::TheShell().linkState == tevrolink::kLinkReady; }, kWait));
 }
 
 class BulkTransfer : public testing::TestWithParam<std::pair<Carrier, std::size_t>> {};
