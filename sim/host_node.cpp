@@ -1,6 +1,7 @@
 #include "sim/host_node.h"
 
 #include <algorithm>
+#include <string>
 
 #include "sim/command_handlers.h"
 #include "sim/status_report.h"
@@ -184,28 +185,69 @@ void HostNode::Restart(Clock::time_point now) {
     model_.connected = false;
     link_.Reset();
     if (demoPeriod_.count() > 0) nextDemo_ = now + demoPeriod_;
+    if (demoFilePeriod_.count() > 0) nextDemoFile_ = now + demoFilePeriod_;
     link_.StartSync();
 }
 
+uint8_t HostNode::NextPresentStation(unsigned &cursor) const {
+    for (unsigned tries = 0; tries < kLastStation; ++tries) {
+        cursor = cursor % kLastStation + 1;
+        if (model_.stations.At(cursor).present) return static_cast<uint8_t>(cursor);
+    }
+    return 0;
+}
+
+namespace {
+
+// A quality byte moved by at most 6 either way, kept where a working radio link reads.
+uint8_t Drift(uint8_t value, uint32_t &state) {
+    state = state * 1103515245u + 12345u;
+    const int step = static_cast<int>((state >> 16) % 13) - 6;
+    return static_cast<uint8_t>(std::clamp(value + step, 0x30, 0xF0));
+}
+
+}  // namespace
+
 void HostNode::DemoTick(Clock::time_point now) {
     nextDemo_ = now + demoPeriod_;
-    for (unsigned tries = 0; tries < kLastStation; ++tries) {
-        demoCursor_ = demoCursor_ % kLastStation + 1;
-        const Station &s = model_.stations.At(demoCursor_);
-        if (!s.present) continue;
-        const uint8_t n = static_cast<uint8_t>(demoCursor_);
-        SendSignal(model_.HostState(), n);
-        if (model_.settings.monitor) {
-            DebugEvent e;
-            e.subKind = 2;
-            e.stationA = n;
-            e.stationB = model_.settings.nodeId;
-            e.cmd = s.linked ? 0xE0 : 0x10;
-            e.counter = static_cast<uint8_t>(demoCursor_ + tries);
-            SendDebug(true, e);
-        }
-        return;
+    const uint8_t n = NextPresentStation(demoCursor_);
+    if (n == 0) return;
+    Station &s = model_.stations.At(n);
+    s.hostLqi = Drift(s.hostLqi, demoDrift_);
+    s.peerLqi = Drift(s.peerLqi, demoDrift_);
+    s.hostRssi = Drift(s.hostRssi, demoDrift_);
+    s.peerRssi = Drift(s.peerRssi, demoDrift_);
+    SendSignal(model_.HostState(), n);
+    if (model_.settings.monitor) {
+        DebugEvent e;
+        e.subKind = 2;
+        e.stationA = n;
+        e.stationB = model_.settings.nodeId;
+        e.cmd = s.linked ? 0xE0 : 0x10;
+        e.counter = static_cast<uint8_t>(demoDrift_ >> 24);
+        SendDebug(true, e);
     }
+}
+
+void HostNode::SetDemoFiles(Millis period, Clock::time_point now) {
+    demoFilePeriod_ = period;
+    nextDemoFile_ = period.count() > 0 ? now + period : Clock::time_point::max();
+}
+
+void HostNode::DemoFileTick(Clock::time_point now) {
+    nextDemoFile_ = now + demoFilePeriod_;
+    // A file the PC is not ready for would only stand in the queue in front of its
+    // commands' answers.
+    if (!model_.settings.dataMode || model_.searching || !link_.Synced()) return;
+    const uint8_t n = NextPresentStation(demoFileCursor_);
+    if (n == 0) return;
+    ++demoFilesSent_;
+    std::string text;
+    const unsigned lines = 20 + demoFilesSent_ % 7 * 10;
+    for (unsigned line = 1; line <= lines; ++line)
+        text += "station " + std::to_string(n) + ", demo file " + std::to_string(demoFilesSent_) +
+                ", line " + std::to_string(line) + "\n";
+    SendFileFromStation(n, std::span(reinterpret_cast<const uint8_t *>(text.data()), text.size()), {});
 }
 
 void HostNode::Tick(Clock::time_point now) {
@@ -221,10 +263,11 @@ void HostNode::Tick(Clock::time_point now) {
     }
     timed_.erase(timed_.begin(), timed_.begin() + static_cast<std::ptrdiff_t>(done));
     if (now >= nextDemo_) DemoTick(now);
+    if (now >= nextDemoFile_) DemoFileTick(now);
 }
 
 Clock::time_point HostNode::NextDue(Clock::time_point now) const {
-    Clock::time_point due = std::min({model_.txBuffer.NextDue(now), link_.NextDue(), nextDemo_});
+    Clock::time_point due = std::min({model_.txBuffer.NextDue(now), link_.NextDue(), nextDemo_, nextDemoFile_});
     for (const TimedFrame &t : timed_) due = std::min(due, t.at);
     return due;
 }

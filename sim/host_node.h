@@ -62,9 +62,12 @@ public:
     void SendSignal(uint8_t stateCode, uint8_t station);
     void StartSearch(Clock::time_point now);
     void StopSearch();
-    // Every `period`, one present station reports a signal (and a debug packet while the
-    // monitor service runs); a zero period stops it.
+    // Every `period`, one present station reports a signal with its link quality drifting
+    // a little (and a debug packet while the monitor service runs); a zero period stops it.
     void SetDemo(Millis period, Clock::time_point now);
+    // Every `period`, one present station sends the PC a small text file, while the node
+    // is in data transfer mode and in step with the PC; a zero period stops it.
+    void SetDemoFiles(Millis period, Clock::time_point now);
     // Starts afresh as after a power cut: what it held in memory for the link is gone
     // (settings, stations and its own output devices stay), and it asks for a sync.
     void Restart(Clock::time_point now);
@@ -83,6 +86,9 @@ private:
     // Sends the reply to a request of `requestCode`, unless a fault says otherwise.
     void Reply(uint8_t requestCode, Bytes reply, Clock::time_point now);
     void DemoTick(Clock::time_point now);
+    void DemoFileTick(Clock::time_point now);
+    // The next present station after `cursor`, which moves on to it; 0 when none is.
+    uint8_t NextPresentStation(unsigned &cursor) const;
 
     Send send_;
     HostModel model_;
@@ -94,6 +100,11 @@ private:
     Millis demoPeriod_{0};
     Clock::time_point nextDemo_ = Clock::time_point::max();
     unsigned demoCursor_ = 0;
+    uint32_t demoDrift_ = 1;  // generator of the link-quality drift
+    Millis demoFilePeriod_{0};
+    Clock::time_point nextDemoFile_ = Clock::time_point::max();
+    unsigned demoFileCursor_ = 0;
+    unsigned demoFilesSent_ = 0;
 };
 
 }  // namespace hostsim

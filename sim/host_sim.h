@@ -156,6 +156,7 @@ public:
     LinkCounters LinkStats() const;
     NodeCounters NodeStats() const;
     void SetDemo(Millis period);
+    void SetDemoFiles(Millis period);
 
 private:
     explicit HostSim(std::unique_ptr<Endpoint> endpoint);

@@ -148,4 +148,8 @@ void HostSim::SetDemo(Millis period) {
     With([&](HostNode &n) { n.SetDemo(period, Clock::now()); });
 }
 
+void HostSim::SetDemoFiles(Millis period) {
+    With([&](HostNode &n) { n.SetDemoFiles(period, Clock::now()); });
+}
+
 }  // namespace hostsim

@@ -34,6 +34,8 @@ const char kUsageHead[] =
     "  --firmware TEXT     firmware version text (UTF-8, sent as GBK)\n"
     "  --handshake         retransmit unacknowledged data packets (default off)\n"
     "  --demo N            N live stations (2 to N+1) that report every 2 s\n"
+    "  --demo-files SEC    in data transfer mode, one of them sends a small file every\n"
+    "                      SEC seconds (needs --demo)\n"
     "  --drain N           radio speed in bytes per second (default 16000; 0 holds data)\n"
     "  --buffer N          transmit buffer size in bytes (default 2048)\n";
 
@@ -63,6 +65,7 @@ struct Options {
     uint16_t udpPort = 0;
     hostsim::PtyOptions ptyOptions;
     int node = 1, demo = 0, drain = -1, buffer = -1;
+    long demoFilesSeconds = 0;
     std::string firmware;
     std::vector<hostsim::NetworkDevice> devices;
     std::string deviceAddress = "0.0.0.0";
@@ -135,6 +138,8 @@ Options Parse(int argc, char **argv) {
             o.handShake = true;
         } else if (arg == "--demo") {
             o.demo = static_cast<int>(Number(value(), 0, 253, "station count"));
+        } else if (arg == "--demo-files") {
+            o.demoFilesSeconds = Number(value(), 1, 86400, "file period");
         } else if (arg == "--drain") {
             o.drain = static_cast<int>(Number(value(), 0, 10000000, "drain rate"));
         } else if (arg == "--buffer") {
@@ -175,6 +180,7 @@ Options Parse(int argc, char **argv) {
     if (o.udp && (!o.ptyOptions.linkPath.empty() || o.ptyOptions.baud || o.ptyOptions.pace))
         Usage("--link, --baud and --pace belong to --pty");
     if (o.ptyOptions.pace && !o.ptyOptions.baud) Usage("--pace needs --baud");
+    if (o.demoFilesSeconds > 0 && o.demo == 0) Usage("--demo-files needs --demo");
     if (o.faults.reorder && o.faults.delay.count() == 0) Usage("--reorder needs --delay");
     return o;
 }
@@ -228,6 +234,7 @@ std::unique_ptr<hostsim::HostSim> StartNode(const Options &o) {
     if (o.buffer > 0) sim->SetBufferSize(static_cast<uint16_t>(o.buffer));
     for (int n = 0; n < o.demo; ++n) sim->AddStations({static_cast<uint8_t>(2 + n)});
     if (o.demo > 0) sim->SetDemo(hostsim::Millis(2000));
+    if (o.demoFilesSeconds > 0) sim->SetDemoFiles(hostsim::Millis(o.demoFilesSeconds * 1000));
     sim->SetFaults(o.faults);
     std::printf("%s %s\n", o.udp ? "udp" : "pty", sim->Describe().c_str());
     if (!o.ptyOptions.linkPath.empty()) std::printf("link %s\n", o.ptyOptions.linkPath.c_str());

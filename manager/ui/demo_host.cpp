@@ -16,6 +16,7 @@ namespace {
 constexpr int kStartMs = 5000;
 constexpr int kStopMs = 1000;
 const char *const kStations = "4";
+const char *const kFileSeconds = "30";  // a station sends a file this often in data mode
 }  // namespace
 
 DemoHost::DemoHost(QObject *parent) : QObject(parent) {}
@@ -50,7 +51,7 @@ bool DemoHost::Start() {
     process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     // Should the manager end without its destructors (killed, crashed), hostsim ends too.
     process_.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-    process_.start(program, {"--udp", "127.0.0.1:0", "--demo", kStations, "--firmware",
+    process_.start(program, {"--udp", "127.0.0.1:0", "--demo", kStations, "--demo-files", kFileSeconds, "--firmware",
                              QString::fromUtf8("HostSim 演示网络 V1.0")});
     if (!process_.waitForStarted(kStartMs)) {
         error_ = program + ": " + process_.errorString();

@@ -3,6 +3,8 @@
 // host's own retransmission of data packets.
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "link/frame.h"
 #include "link/shell.h"
 #include "tests/integration/sim_harness.h"
@@ -304,6 +306,43 @@ TEST_F(StationTraffic, HostResendsUnacknowledgedDataPacketsThenResynchronises) {
     }, kWait));
     ASSERT_TRUE(sim_->WaitUntil([](const hostsim::HostNode &n) { return n.Link().DataQueued() == 0; }, kWait));
     EXPECT_EQ(sim_->LinkStats().dataResends, resendsBefore);
+}
+
+}  // namespace
+
+namespace {
+
+// The demo network of `hostsim --demo N --demo-files SEC`: its stations' link quality
+// moves between reports, and its files come only once the PC is in data transfer mode.
+TEST(DemoNetwork, QualityDriftsAndFilesComeOnlyInDataTransferMode) {
+    auto sim = OpenLink(Carrier::kUdp);
+    ASSERT_TRUE(sim);
+    ASSERT_TRUE(Synchronise());
+    sim->AddStations({2, 3});
+    sim->SetDemo(Millis(5));
+    sim->SetDemoFiles(Millis(20));
+    const auto sent = [&](uint8_t code) {
+        std::vector<hostsim::RecordedFrame> frames;
+        for (auto &f : sim->Sent())
+            if (f.Code() == code) frames.push_back(std::move(f));
+        return frames;
+    };
+    // Twelve signals in command set mode: six of each station, time enough for files.
+    ASSERT_TRUE(PumpUntil([&] { return sent(hostsim::kCodeSignal).size() >= 12; }, kWait));
+    EXPECT_TRUE(sent(tevrolink::kCodeData).empty()) << "no file while in command set mode";
+    std::set<Bytes> qualities;
+    for (const auto &f : sent(hostsim::kCodeSignal))
+        if (f.bytes[kPayload + 1] == 2) qualities.emplace(f.bytes.begin() + kPayload + 3, f.bytes.begin() + kPayload + 7);
+    EXPECT_GE(qualities.size(), 3u) << "station 2's link quality changes between reports";
+
+    ASSERT_EQ(StartNetCenter(1), 1);
+    std::set<uint8_t> senders;
+    ASSERT_TRUE(PumpUntil([&] {
+        for (const auto &f : sent(tevrolink::kCodeData))
+            if (f.bytes[kAttr] == (hostsim::kAttrFile | hostsim::kFlagInfo)) senders.insert(f.bytes[kNode]);
+        return senders.size() == 2;
+    }, kWait)) << "files from both stations in turn";
+    CloseShell();
 }
 
 }  // namespace
