@@ -13,11 +13,12 @@ constexpr int64_t kListeningGapMs = 100;
 
 enum class LinkEnd { kHungUp, kSilent };
 
-// Handed to the link but not yet known to have arrived, or still being handed over.
+// A sending whose report has not been written: still being handed over, not yet known to
+// have arrived, or ended early (out of step, cancelled) without a verdict.
 bool SendingUnfinished(AppState &state) {
     if (state.sendFile.IsOpen()) return true;
     const char step = state.sendState.load();
-    return step == FILE_END || step == FINISH || step == REPORT;
+    return step != IDLE && step != END_PASS;
 }
 
 void EndLink(Core &core, LinkEnd end) {

@@ -69,6 +69,31 @@ TEST(LinkLoss, PulledAdapterEndsTheSendingAndTheLinkOpensAgain) {
     EXPECT_EQ(s.linksLost, 1);
 }
 
+TEST(LinkLoss, WithRetransmissionAGoneNodeIsToldOnce) {
+    HostSimSession s("gone-retransmission");
+    s.sim->AddStations({3}, true);
+    s.sim->SetDrainRate(2000);
+    s.view.SetSelector("127.0.0.1");
+    ASSERT_TRUE(s.Open());
+    ASSERT_TRUE(s.EnterDataMode(0));
+    s.State().linkMode = LINK_WINDOW;  // "支持数据重传" checked: the window turns it on
+    ::SetHostHandShake(1);
+    s.State().linkMode = LINK_DATA;
+    ASSERT_TRUE(s.RunWindowUntil([&] { return s.State().hostFlags.load() != 0; }, 3s));
+    ASSERT_EQ(s.manager.PrepareSending(s.WriteFile("long.bin", Pattern(20000, 0x17))), PrepareResult::Armed);
+    ASSERT_TRUE(s.RunWindowUntil([&] { return s.State().sendDone.load() >= 1000; }, 10s));
+    s.sim.reset();
+
+    // Out of step after the resends (the box), then silent until the link is closed.
+    ASSERT_TRUE(s.RunWindowUntil([&] { return s.linksLost > 0; }, 15s))
+        << ::testing::PrintToString(s.view.LineTexts());
+    EXPECT_EQ(s.view.Boxes(), std::vector<std::string>{"串口通讯失步，请检查后重试！"});
+    const auto texts = s.view.LineTexts();
+    EXPECT_TRUE(HasLine(texts, "传输失败,文件没有全部送达")) << ::testing::PrintToString(texts);
+    EXPECT_TRUE(HasLine(texts, "主节点没有应答: 127.0.0.1,连接已关闭"));
+    EXPECT_TRUE(s.SendingOver());
+}
+
 TEST(LinkLoss, SilentHostEndsAHalfReceivedFileAsAbnormal) {
     HostSimSession s("silent");
     s.sim->AddStations({6});
