@@ -88,8 +88,13 @@ int RunMonitor(const Arguments &args) {
     const auto end = start + std::chrono::seconds(seconds);
     std::vector<std::pair<std::string, DecodedPacket>> packets;  // kept for --json only
     uint32_t seen = 0;
+    bool lineLost = false;
     while (!stopRequested && (!count || seen < count) && (!seconds || std::chrono::steady_clock::now() < end)) {
         if (!IsShellReadable(nullptr, nullptr)) {
+            if (!IsShellActive()) {  // a serial line that hung up has closed the shell
+                lineLost = true;
+                break;
+            }
             // The library has no descriptor to wait on; a short pause keeps the loop cheap.
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
             continue;
@@ -103,7 +108,7 @@ int RunMonitor(const Arguments &args) {
             std::fflush(stdout);
         }
     }
-    StartMonitorService(0);  // best effort: the node may be gone, and the run ends anyway
+    if (!lineLost) StartMonitorService(0);  // best effort: the node may be gone, and the run ends anyway
 
     if (args.Json()) {
         JsonWriter json;
@@ -114,9 +119,12 @@ int RunMonitor(const Arguments &args) {
             json.EndObject();
         }
         const char *stoppedBy = stopRequested ? "signal" : count && seen >= count ? "count" : "time";
+        if (lineLost) stoppedBy = "line lost";
         json.EndArray().Field("count", seen).Field("stopped_by", stoppedBy);
         json.EndObject().Print();
     }
+    if (lineLost)
+        throw Failure("the line to the host node went away (" + options.Describe() + "): is the adapter plugged in?");
     return kExitOk;
 }
 

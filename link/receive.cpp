@@ -15,7 +15,10 @@ int IsShellReadable(uint8_t *linkState, uint16_t *credit) {
     if (linkState) *linkState = shell.linkState;
     if (!shell.IsOpen()) return 0;
     if (shell.handShake) KeepLink();
-    if (!shell.port.link->PollFrame(shell.port)) return 0;
+    if (!shell.port.link->PollFrame(shell.port)) {
+        CloseHungUpShell();
+        return 0;
+    }
     if (!HandleLinkControl(shell.port.rxFrame)) return 0;
     if (IsValidStatusPacket(shell.port.rxFrame, nullptr)) DecodeStatus();
     uint8_t profile[kStatusSize];
@@ -103,6 +106,7 @@ void WaitForLink(int timeoutMs) {
     if (!shell.IsOpen() || timeoutMs <= 0) return;
     const int keeper = KeeperDueInMs();
     shell.port.link->WaitForInput(shell.port, keeper < timeoutMs ? keeper : timeoutMs);
+    CloseHungUpShell();
 }
 
 }  // namespace tevrolink

@@ -107,17 +107,29 @@ public:
             }
             return;
         }
+        if (hungUp_) return;
         struct pollfd pfd {fd_, POLLIN, 0};
-        const int n = poll(&pfd, 1, timeoutMs);
-        // A hung-up line reports POLLHUP at once and forever: sleep instead of spinning.
-        if (n > 0 && !(pfd.revents & POLLIN)) SleepUs(timeoutMs * 1000L);
+        // A hung-up line reports POLLHUP at once and forever; the shell closes on it.
+        if (poll(&pfd, 1, timeoutMs) > 0 && (pfd.revents & (POLLHUP | POLLERR | POLLNVAL)))
+            hungUp_ = true;
     }
 
+    bool HungUp() const override { return hungUp_; }
+
 private:
-    int Queued() const {
+    int Queued() {
         int n = 0;
-        if (ioctl(fd_, FIONREAD, &n) != 0) return 0;
+        if (ioctl(fd_, FIONREAD, &n) != 0) {
+            NoteFailure(errno);
+            return 0;
+        }
         return n;
+    }
+
+    // The errors of a line that is gone: a hung-up tty answers every read, write and
+    // ioctl with EIO; a removed device with ENXIO or ENODEV.
+    void NoteFailure(int error) {
+        if (error == EIO || error == ENXIO || error == ENODEV) hungUp_ = true;
     }
 
     bool ReadExactly(uint8_t *dst, std::size_t size) {
@@ -129,6 +141,7 @@ private:
             } else if (n < 0 && errno == EINTR) {
                 continue;
             } else {
+                if (n < 0) NoteFailure(errno);
                 return false;
             }
         }
@@ -144,6 +157,7 @@ private:
             } else if (n < 0 && errno == EINTR) {
                 continue;
             } else {
+                if (n < 0) NoteFailure(errno);
                 return;
             }
         }
@@ -164,6 +178,7 @@ private:
 
     int fd_;
     uint32_t baudRate_;
+    bool hungUp_ = false;
 };
 
 }  // namespace

@@ -32,6 +32,14 @@ void SendControlFrame(uint8_t code, uint8_t seq) {
     WriteFrame(TheShell().port, frame);
 }
 
+bool CloseHungUpShell() {
+    ShellPort &port = TheShell().port;
+    if (!port.link || !port.link->HungUp()) return false;
+    port.link.reset();
+    port.ResetReceive();
+    return true;
+}
+
 int OpenCOMShell(const char *deviceName, uint32_t baudRate) {
     Shell &shell = TheShell();
     shell.port.linkKind = kLinkSerial;

@@ -62,6 +62,9 @@ Shell &TheShell();
 void WriteFrame(ShellPort &port, uint8_t *frame);
 // Builds, seals and sends a link-control frame of the given code and sequence number.
 void SendControlFrame(uint8_t code, uint8_t seq);
+// Closes the shell when its line has hung up, so that every caller gets the closed-shell
+// result instead of waiting on a line that will never answer. True when it did.
+bool CloseHungUpShell();
 
 int OpenCOMShell(const char *deviceName, uint32_t baudRate);
 int OpenNETShell(const char *localAddress, const char *remoteAddress, uint16_t localPort,

@@ -33,6 +33,8 @@ int TransactFrame(uint8_t *request, uint8_t *reply, int capacity) {
         std::memcpy(shell.pendingFrame, request, kFrameSize);
     }
     WriteFrame(shell.port, request);
+    // A frame that went to a line found gone was not sent.
+    if (CloseHungUpShell()) return 0;
     if (!reply) return 1;
 
     // Computed without wrap-around: a request code of 0x80 or more never matches.

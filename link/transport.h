@@ -24,6 +24,10 @@ public:
     virtual bool PollFrame(ShellPort &port) = 0;
     // Sleeps until the next reception step may make progress, or `timeoutMs` has passed.
     virtual void WaitForInput(const ShellPort &port, int timeoutMs) = 0;
+    // True once the line is gone for good (a USB adapter pulled out, the far end of a pty
+    // closed): nothing will pass on it again. A UDP socket cannot tell; its peer just
+    // falls silent.
+    virtual bool HungUp() const { return false; }
 };
 
 }  // namespace tevrolink

@@ -13,6 +13,13 @@
  * success. Nothing is ever printed to a terminal or shown in a window, except the progress
  * figures of the file transfer functions.
  *
+ * A lost link: a serial line that goes away while it is open (a USB adapter pulled out,
+ * the far end of a pty closed) closes the shell by itself, at the first poll, wait or write
+ * that finds it hung up: from then on IsShellActive returns 0 and every function gives its
+ * closed-shell result at once. CloseShell stays harmless, and a port may be opened again.
+ * A UDP peer that goes away cannot be told from a silent one: commands give up after their
+ * resends and the waits after 5 s without a frame.
+ *
  * Threads: every function takes one process-wide lock, so two threads may call the library
  * at once without a data race. A frame reported by one poll is only valid until the next
  * poll by any thread, so one thread at a time should own the receive side.
@@ -86,7 +93,7 @@ TEVROLINK_API int OpenNETShell(const char *localAddress, const char *remoteAddre
 /* Closes the shell if it is open and resets the receive state. Always returns 0. */
 TEVROLINK_API int CloseShell(void);
 
-/* 1 if the shell is open, else 0. */
+/* 1 if the shell is open, else 0: also 0 once a serial line has hung up (see above). */
 TEVROLINK_API int IsShellActive(void);
 
 /* Sets the PC side of retransmission support: on (non-zero low byte) makes the link
@@ -103,7 +110,8 @@ TEVROLINK_API int CopyShell(uint8_t *frame);
  * frames and decodes status reports. `linkState` (may be NULL) always receives the link
  * state as it was on entry: 0 not synchronised, 1 ready, 2 awaiting an acknowledgement.
  * Returns 1 when a frame for the caller lies in the receive frame; then `credit` (may be
- * NULL) receives the raw credit field of the status profile. */
+ * NULL) receives the raw credit field of the status profile. Returns 0 and closes the
+ * shell when the serial line has hung up. */
 TEVROLINK_API int IsShellReadable(uint8_t *linkState, uint16_t *credit);
 
 /* ---- Host-node commands --------------------------------------------------------------- */
@@ -229,8 +237,9 @@ TEVROLINK_API int IsShellWritable(uint8_t *linkState, uint16_t *size);
 /* Waits until a stream frame may be written (`size` as IsShellWritable) or the host node
  * reports the receiving station suspended; returns the host flags (0x80 receiver active,
  * 0x08 activation needed, 0x04 suspended). Returns 0xFF, at once, when the link falls out
- * of step or the shell is closed, and after 5 s in which no frame arrived: 0xFF has the
- * suspended bit set, so callers that stop on 0x04 stop. Never ends the process. */
+ * of step or the shell is closed (also by a serial line hanging up during the wait), and
+ * after 5 s in which no frame arrived: 0xFF has the suspended bit set, so callers that
+ * stop on 0x04 stop. Never ends the process. */
 TEVROLINK_API int WaitForShellWritable(uint16_t *size);
 /* Waits until the host node's transmit buffer is empty: returns 1 and stores the credit.
  * Gives up like WaitForShellWritable (shell closed, 5 s without a frame): stores 0 and

@@ -88,6 +88,10 @@ struct AppState {
     std::array<uint32_t, 256> rxBytes;
 
     std::atomic<uint8_t> linkMode{LINK_NO_MODE};
+    // The window opened a link and has not closed it since: the worker watches it end.
+    std::atomic<bool> linkOpen{false};
+    // The out-of-step box has told the operator of the present trouble on the link.
+    std::atomic<bool> outOfStepShown{false};
 
     // Times in milliseconds of the core's clock.
     std::atomic<int64_t> lastPollTime{kLongAgo};
@@ -97,6 +101,10 @@ struct AppState {
     std::atomic<int64_t> stepTime{kLongAgo};
     std::atomic<int64_t> lastRxTime{kLongAgo};
     std::atomic<int64_t> autoSaveTime{kLongAgo};
+    // Last frame from the host node, and the worker's last pass (silence on the link is
+    // counted only while the worker listens).
+    std::atomic<int64_t> lastHeardTime{kLongAgo};
+    std::atomic<int64_t> lastTickTime{kLongAgo};
 
     std::atomic<uint32_t> sendSize{0};
     std::atomic<uint32_t> sendDone{0};

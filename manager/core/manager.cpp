@@ -1,6 +1,7 @@
 #include "manager/core/manager.h"
 
 #include "manager/core/queue_pump.h"
+#include "manager/core/reception.h"
 #include "manager/core/station_list.h"
 #include "tevrolink/tevrolink.h"
 
@@ -56,11 +57,19 @@ void Manager::FinishSending() {
     state.retryCount.store(0);
 }
 
+void Manager::LinkOpened() {
+    AppState &state = core_.state;
+    state.outOfStepShown.store(false);
+    state.lastHeardTime.store(core_.Now());
+    state.linkOpen.store(true);
+}
+
 void Manager::CloseLink() {
     AppState &state = core_.state;
+    state.linkOpen.store(false);  // first: the worker must not take this close for a loss
     if (state.sendFile.IsOpen()) core_.view.PostCommand(CMD_TRANSFER_END);
     state.linkMode.store(LINK_WINDOW);
-    state.recvFile.reset();
+    EndReceptionWithLink(core_);
     state.traceFile.Close();
     CloseShell();
     state.dataQueue.Clear();

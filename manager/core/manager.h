@@ -46,9 +46,12 @@ public:
     PrepareResult PrepareSending(const std::string &path);
     // CMD_TRANSFER_END: closes the file being sent.
     void FinishSending();
-    // The core's part of closing the link: ends a sending (posts CMD_TRANSFER_END), gives
-    // the link to the window, closes the receive and trace files and the shell, and empties
-    // the queues.
+    // The core's part of opening the link, after the shell opened: the worker watches the
+    // link from now on and reports its end (CMD_LINK_LOST).
+    void LinkOpened();
+    // The core's part of closing the link (also on CMD_LINK_LOST): ends a sending (posts
+    // CMD_TRANSFER_END), gives the link to the window, ends a file being received with its
+    // verdict, closes the trace file and the shell, and empties the queues.
     void CloseLink();
 
     // Refresh command: reads the node status from the host node and redraws the list.

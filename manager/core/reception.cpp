@@ -105,6 +105,11 @@ void ReceiveTimeout(Core &core) {
     state.recvFile.reset();
 }
 
+void EndReceptionWithLink(Core &core) {
+    CloseUnfinishedFile(core);
+    core.state.recvAnnounced = 0;
+}
+
 void ReportFileError(Core &core) { core.Line("创建文件失败,请检查权限"); }
 
 }  // namespace meradon

@@ -15,6 +15,9 @@ void OnDataPacket(Core &core, const uint8_t *packet);
 void WriteReceivedData(Core &core, uint8_t station, const uint8_t *payload, uint8_t length);
 // Closes a receive file that stopped growing (called once 30 s passed without data).
 void ReceiveTimeout(Core &core);
+// The link is closing: a file still open ends without its tail, and what a station
+// announced on this link is not held against a file on the next one.
+void EndReceptionWithLink(Core &core);
 // Tells the operator that a file could not be created.
 void ReportFileError(Core &core);
 

@@ -13,6 +13,7 @@ void WatchLinkDuringSend(Core &core, uint8_t linkState) {
     if (!state.sendFile.IsOpen()) return;
     if (linkState == 0) {
         core.view.PostCommand(CMD_TRANSFER_END);
+        state.outOfStepShown.store(true);
         core.MessageBox("串口通讯失步，请检查后重试！");
         RestoreSendControls(core);
         return;

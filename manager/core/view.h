@@ -35,6 +35,7 @@ enum class ControlId : int {
 // Commands the core posts or sends to the window.
 constexpr int CMD_REFRESH = 108;        // the Refresh button: read node status, redraw list
 constexpr int CMD_TRANSFER_END = 800;   // a sending has ended: close the file, re-enable
+constexpr int CMD_LINK_LOST = 801;      // the link ended by itself: close it as "关闭" does
 
 enum class LineStyle {
     Stamped,   // "[hh:mm:ss] " in front

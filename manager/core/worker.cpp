@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "manager/core/dispatch.h"
+#include "manager/core/link_watch.h"
 #include "manager/core/send_watch.h"
 #include "manager/core/sending.h"
 #include "tevrolink/tevrolink.h"
@@ -23,10 +24,13 @@ bool WorkerStep(Core &core) {
     AppState &state = core.state;
     if (state.linkMode.load() == LINK_WINDOW) {
         state.lastPollTime.store(core.Now());
+        WatchLinkEnd(core);  // a command of the window may have found the line gone
         return false;
     }
     uint8_t linkState = 0;
     const bool ready = IsShellReadable(&linkState, nullptr) != 0;
+    if (ready) NoteLinkHeard(core);
+    if (WatchLinkEnd(core)) return false;
     if (state.linkMode.load() == LINK_NO_MODE) {  // poll to keep the link, drop the packet
         state.lastPollTime.store(core.Now());
         return false;

@@ -454,6 +454,7 @@ void MainWindow::RunCommand(int command) {
     switch (command) {
     case CMD_REFRESH: RefreshStations(); break;
     case CMD_TRANSFER_END: EndSending(); break;
+    case CMD_LINK_LOST: LoseLink(); break;
     case CMD_READ_STATION: ReadStation(); break;
     case CMD_READ_PEER: ReadPeer(); break;
     case CMD_READ_POWER: ReadPower(); break;
@@ -527,6 +528,7 @@ void MainWindow::OpenLink() {
     SetEnabled({checkAllButton_, zeroButton_}, true);
     state.linkMode.store(LINK_NO_MODE);
     state.stepTime.store(clock_.NowMs());
+    manager_->LinkOpened();
     ResetLinkPicture();
 }
 
@@ -564,6 +566,14 @@ void MainWindow::OpenOrCloseLink() {
     }
     const bool closed = !IsShellActive();
     SetEnabled({serialRadio_, networkRadio_, setupButton_}, closed);
+}
+
+// The core found the link ended (line hung up, host node silent) and told the operator.
+void MainWindow::LoseLink() {
+    if (manager_->State().linkOpen.load()) return;  // opened again meanwhile
+    CloseLink();
+    EnableSendSetup(false);
+    SetEnabled({serialRadio_, networkRadio_, setupButton_}, true);
 }
 
 void MainWindow::ChooseSerial() {

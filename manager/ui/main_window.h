@@ -110,6 +110,7 @@ private:
 
     // Commands.
     void OpenOrCloseLink();
+    void LoseLink();
     void ChooseSerial();
     void ChooseNetwork();
     void RunSetupDialog();

@@ -91,5 +91,18 @@ TEST_F(CliAgainstSim, MonitorStopsAfterItsTime) {
     EXPECT_EQ(doc["stopped_by"].Str(), "time");
 }
 
+TEST(CliMonitor, EndsWithAnErrorWhenTheAdapterIsPulled) {
+    auto sim = hostsim::HostSim::StartPty();
+    Child child({"--port", sim->PtyPath(), "monitor", "--json"});
+    ASSERT_TRUE(MonitorStarted(*sim)) << child.Finish().err;
+    sim.reset();
+    const Result r = child.Finish();
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("the line to the host node went away"), std::string::npos) << r.err;
+    const auto doc = ParseJson(r.out);
+    ASSERT_TRUE(doc) << r.out;
+    EXPECT_EQ((*doc)["stopped_by"].Str(), "line lost");
+}
+
 }  // namespace
 }  // namespace clitest

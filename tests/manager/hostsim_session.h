@@ -1,6 +1,6 @@
-// A manager on a recording view, talking over UDP on 127.0.0.1 to a hostsim host node,
-// with the test thread acting as the window thread: it handles posted commands and runs
-// the 1 ms timer step, as the main window does.
+// A manager on a recording view, talking to a hostsim host node over UDP on 127.0.0.1 (or
+// over a pty), with the test thread acting as the window thread: it handles posted
+// commands and runs the 1 ms timer step, as the main window does.
 #pragma once
 
 #include <arpa/inet.h>
@@ -34,10 +34,16 @@ inline uint16_t FreeUdpPort() {
     return ntohs(a.sin_port);
 }
 
+enum class HostLine { kUdp, kPty };
+
+inline std::unique_ptr<hostsim::HostSim> StartHost(HostLine line) {
+    return line == HostLine::kPty ? hostsim::HostSim::StartPty() : hostsim::HostSim::StartUdp("127.0.0.1", 0);
+}
+
 class HostSimSession {
 public:
-    explicit HostSimSession(const std::string &label)
-        : sim(hostsim::HostSim::StartUdp("127.0.0.1", 0)),
+    explicit HostSimSession(const std::string &label, HostLine line = HostLine::kUdp)
+        : sim(StartHost(line)),
           dir(FreshDirectory(label)),
           manager(view, clock, dir) {
         // The window's answers to the worker: a refresh reads the node status; boxes are
@@ -60,7 +66,18 @@ public:
     // Opens the link and starts the worker, as opening the main window and "打开" do.
     bool Open() {
         manager.Start();
-        return ::OpenNETShell("127.0.0.1", "127.0.0.1", FreeUdpPort(), sim->Port()) == 1;
+        return OpenLink();
+    }
+
+    // "打开" towards `sim`: the shell, then the core's part.
+    bool OpenLink() {
+        const std::string pty = sim->PtyPath();
+        const int opened = pty.empty()
+                               ? ::OpenNETShell("127.0.0.1", "127.0.0.1", FreeUdpPort(), sim->Port())
+                               : ::OpenCOMShell(pty.c_str(), 115200);
+        if (opened != 1) return false;
+        manager.LinkOpened();
+        return true;
     }
 
     // "数据传输模式" with `peer` typed as the receiving station.
@@ -72,6 +89,9 @@ public:
         State().linkMode = meradon::LINK_DATA;
         return true;
     }
+
+    // No sending under way and its file closed.
+    bool SendingOver() { return State().sendState.load() == meradon::IDLE && !State().sendFile.IsOpen(); }
 
     std::string WriteFile(const std::string &name, const std::vector<uint8_t> &bytes) {
         auto path = dir / name;
@@ -87,8 +107,13 @@ public:
         const auto end = std::chrono::steady_clock::now() + timeout;
         while (std::chrono::steady_clock::now() < end) {
             if (eachTick) eachTick();
-            for (int command : view.TakePosted())
+            for (int command : view.TakePosted()) {
                 if (command == meradon::CMD_TRANSFER_END) manager.FinishSending();
+                if (command == meradon::CMD_LINK_LOST) {
+                    manager.CloseLink();
+                    ++linksLost;
+                }
+            }
             manager.PumpQueues();
             if (done()) return true;
             std::this_thread::sleep_for(std::chrono::milliseconds(1));  // the window's timer
@@ -97,6 +122,7 @@ public:
     }
 
     std::unique_ptr<hostsim::HostSim> sim;
+    int linksLost = 0;  // CMD_LINK_LOST handled
     RecordingView view;
     meradon::SystemClock clock;
     std::filesystem::path dir;

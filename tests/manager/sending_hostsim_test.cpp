@@ -10,14 +10,6 @@ using namespace meradon;
 using namespace meradon_test;
 using namespace std::chrono_literals;
 
-namespace {
-
-bool SendingOver(HostSimSession &s) {
-    return s.State().sendState.load() == IDLE && !s.State().sendFile.IsOpen();
-}
-
-}  // namespace
-
 TEST(SendingWithHostSim, OneStationTheTypicalRequest) {
     HostSimSession s("send-one");
     s.sim->AddStations({5});
@@ -45,8 +37,8 @@ TEST(SendingWithHostSim, OneStationTheTypicalRequest) {
         return s.State().sendState.load() == ACTIVATE && s.State().hostFlags.load() == 0x80 &&
                (s.sim->StatusPayload()[0] & 0xF0) == 0x40;
     };
-    const bool over = s.RunWindowUntil([&] { return SendingOver(s) || stuckConnected(); }, 20s,
-                                       clearOverrideOnceLinked) && SendingOver(s);
+    const bool over = s.RunWindowUntil([&] { return s.SendingOver() || stuckConnected(); }, 20s,
+                                       clearOverrideOnceLinked) && s.SendingOver();
     if (!over && stuckConnected())
         GTEST_SKIP() << "hostsim reports a linked, idle peer as connected (0x40); activation "
                         "waits while the host state is above 0x10, so it cannot finish";
@@ -87,7 +79,7 @@ TEST(SendingWithHostSim, BroadcastToTheActiveStations) {
 
     const auto content = Pattern(1234, 0x11);
     ASSERT_EQ(s.manager.PrepareSending(s.WriteFile("all.bin", content)), PrepareResult::Armed);
-    ASSERT_TRUE(s.RunWindowUntil([&] { return SendingOver(s); }, 20s));
+    ASSERT_TRUE(s.RunWindowUntil([&] { return s.SendingOver(); }, 20s));
 
     std::vector<std::string> texts = s.view.LineTexts();
     ASSERT_EQ(texts.size(), 7u) << ::testing::PrintToString(texts);
