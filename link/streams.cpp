@@ -115,6 +115,7 @@ int WaitForShellWritable(uint16_t *size) {
     uint8_t copy[kStatusSize];
     GetStatusPacketProfile(copy);
     int64_t queriedAt = MonotonicMs();
+    const int64_t started = queriedAt;
     SilenceWatch silence;
     for (;;) {
         uint8_t state = kLinkUnsynced;
@@ -127,9 +128,10 @@ int WaitForShellWritable(uint16_t *size) {
             queriedAt = MonotonicMs();
         }
         if (copy[kProfileFlags] & kFlagSuspended) return copy[kProfileFlags];
-        if (silence.Expired()) return kWriteWaitFailed;
+        if (silence.Expired() || MonotonicMs() - started >= kNoRoomLimitMs) return kWriteWaitFailed;
         if (shell.port.rxState != kRxComplete)
-            WaitForLink(std::min(RemainingOf(queriedAt, kStatusQueryPeriodMs), silence.RemainingMs()));
+            WaitForLink(std::min({RemainingOf(queriedAt, kStatusQueryPeriodMs), silence.RemainingMs(),
+                                  RemainingOf(started, kNoRoomLimitMs)}));
     }
 }
 

@@ -8,7 +8,11 @@ namespace tevrolink {
 constexpr int kStatusQueryPeriodMs = 100;
 // A wait gives up when no frame at all has arrived for this long.
 constexpr int kSilenceLimitMs = 5000;
-// Returned by WaitForShellWritable when the link is lost (out of step, closed, silent);
+// WaitForShellWritable gives up when the host node answers but grants no room for this
+// long (a station that never becomes active, a buffer that never drains).
+constexpr int kNoRoomLimitMs = 10000;
+// Returned by WaitForShellWritable when the link is lost (out of step, closed, silent) or
+// no room came within kNoRoomLimitMs;
 // it has the suspended bit set so that callers that stop on it stop.
 constexpr uint8_t kWriteWaitFailed = 0xFF;
 

@@ -238,8 +238,9 @@ TEVROLINK_API int IsShellWritable(uint8_t *linkState, uint16_t *size);
  * reports the receiving station suspended; returns the host flags (0x80 receiver active,
  * 0x08 activation needed, 0x04 suspended). Returns 0xFF, at once, when the link falls out
  * of step or the shell is closed (also by a serial line hanging up during the wait), and
- * after 5 s in which no frame arrived: 0xFF has the suspended bit set, so callers that
- * stop on 0x04 stop. Never ends the process. */
+ * after 5 s in which no frame arrived, or 10 s in which the host node answered but granted
+ * no room (the station never became active): 0xFF has the suspended bit set, so callers
+ * that stop on 0x04 stop. Never ends the process. */
 TEVROLINK_API int WaitForShellWritable(uint16_t *size);
 /* Waits until the host node's transmit buffer is empty: returns 1 and stores the credit.
  * Gives up like WaitForShellWritable (shell closed, 5 s without a frame): stores 0 and

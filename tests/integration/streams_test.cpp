@@ -8,6 +8,7 @@
 
 #include "link/shell.h"
 #include "link/status_profile.h"
+#include "sim/status_report.h"
 #include "tests/integration/sim_harness.h"
 #include "tevrolink/tevrolink.h"
 
@@ -181,6 +182,23 @@ TEST(StreamWaits, SilentHostEndsBothWaitsAfterFiveSeconds) {
     EXPECT_EQ(WaitForShellEmpty(&credit), 0);
     EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(4900));
     EXPECT_EQ(credit, 0);
+    CloseShell();
+}
+
+TEST(StreamWaits, AnsweringHostThatGrantsNoRoomEndsTheWaitAfterTenSeconds) {
+    auto sim = OpenLink(Carrier::kUdp);
+    ASSERT_TRUE(sim);
+    SetHostHandShake(0);
+    sim->AddStations({5});
+    sim->UpdateStation(5, [](hostsim::Station &s) { s.activationsNeeded = 1000; });
+    uint8_t out = 0;
+    ASSERT_EQ(SetPeerNodeID(5, &out), 1);
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(WaitForShellWritable(nullptr), 0xFF);
+    const auto took = std::chrono::steady_clock::now() - started;
+    EXPECT_GE(took, std::chrono::milliseconds(9900));
+    EXPECT_LT(took, std::chrono::milliseconds(13000));
+    EXPECT_TRUE(sim->StatusPayload()[hostsim::kStatusFlags] & 0x08) << "the host kept asking for activation";
     CloseShell();
 }
 
