@@ -1,6 +1,6 @@
-// A manager on a recording view, talking over UDP on 127.0.0.1 to a hostsim host node,
-// with the test thread acting as the window thread: it handles posted commands and runs
-// the 1 ms timer step, as the main window does.
+// A manager on a recording view, talking to a hostsim host node over UDP on 127.0.0.1 (or
+// over its pty), with the test thread acting as the window thread: it handles posted
+// commands and runs the 1 ms timer step, as the main window does.
 #pragma once
 
 #include <arpa/inet.h>
@@ -36,8 +36,9 @@ inline uint16_t FreeUdpPort() {
 
 class HostSimSession {
 public:
-    explicit HostSimSession(const std::string &label)
-        : sim(hostsim::HostSim::StartUdp("127.0.0.1", 0)),
+    explicit HostSimSession(const std::string &label,
+                            std::unique_ptr<hostsim::HostSim> host = hostsim::HostSim::StartUdp("127.0.0.1", 0))
+        : sim(std::move(host)),
           dir(FreshDirectory(label)),
           manager(view, clock, dir) {
         // The window's answers to the worker: a refresh reads the node status; boxes are
@@ -57,9 +58,11 @@ public:
 
     meradon::AppState &State() { return manager.State(); }
 
-    // Opens the link and starts the worker, as opening the main window and "打开" do.
-    bool Open() {
+    // Opens the link and starts the worker, as opening the main window and "打开" do;
+    // `baudRate` is the serial line's rate when the host node is on a pty.
+    bool Open(uint32_t baudRate = 0) {
         manager.Start();
+        if (!sim->PtyPath().empty()) return ::OpenCOMShell(sim->PtyPath().c_str(), baudRate) == 1;
         return ::OpenNETShell("127.0.0.1", "127.0.0.1", FreeUdpPort(), sim->Port()) == 1;
     }
 
