@@ -16,7 +16,12 @@
 namespace tevrolink {
 namespace {
 
-constexpr int kSocketBufferSize = 8192;
+constexpr int kSendBufferSize = 8192;
+// Linux charges every datagram its whole kernel buffer (about a kilobyte for a small frame)
+// against the receive buffer's size, so 8192 bytes would hold about a dozen frames, and a
+// burst of data packets from the host node would be lost while the caller is between
+// polls. This much holds a few hundred.
+constexpr int kReceiveSocketBufferSize = 256 * 1024;
 constexpr std::size_t kDatagramLimit = 255;
 
 class UdpLink final : public Transport {
@@ -82,9 +87,9 @@ int OpenUdpSocket(const char *localAddress, const char *remoteAddress, uint16_t 
 
     const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0) return 0;
-    int size = kSocketBufferSize;
-    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
-    setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
+    const int receiveSize = kReceiveSocketBufferSize, sendSize = kSendBufferSize;
+    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveSize, sizeof receiveSize);
+    setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &sendSize, sizeof sendSize);
 
     if (broadcast) {
         const int on = 1;

@@ -19,11 +19,13 @@ namespace {
 // check or a missed wake-up can get.
 constexpr auto kIdleWait = Millis(200);
 
-int MillisUntil(Clock::time_point due, Clock::time_point now) {
-    if (due <= now) return 0;
-    const auto wait = std::min<Clock::duration>(due - now, kIdleWait);
-    // Round up, so the thread never wakes just before a deadline and spins.
-    return static_cast<int>(std::chrono::ceil<Millis>(wait).count());
+// The wait until `due`, to the nanosecond: a paced line's bytes are due every few tens of
+// microseconds, and a wait rounded up to whole milliseconds would add up to a millisecond
+// to every frame. ppoll sleeps at least this long, so the thread never wakes early and spins.
+timespec TimeUntil(Clock::time_point due, Clock::time_point now) {
+    const auto wait = due <= now ? Clock::duration::zero() : std::min<Clock::duration>(due - now, kIdleWait);
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count();
+    return timespec{static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)};
 }
 
 }  // namespace
@@ -71,14 +73,14 @@ void HostSim::Run() {
     std::vector<IncomingFrame> frames;
     while (!stopping_) {
         pollfd fds[2] = {{endpoint_->Descriptor(), POLLIN, 0}, {wakeFd_, POLLIN, 0}};
-        int timeout;
+        timespec timeout{};
         {
             std::lock_guard lock(mutex_);
             const auto now = Clock::now();
             if (endpoint_->WantsWrite()) fds[0].events |= POLLOUT;
-            timeout = MillisUntil(std::min({node_.NextDue(now), endpoint_->NextDue(), NextHeld()}), now);
+            timeout = TimeUntil(std::min({node_.NextDue(now), endpoint_->NextDue(), NextHeld()}), now);
         }
-        poll(fds, 2, timeout);
+        ppoll(fds, 2, &timeout, nullptr);
         if (fds[1].revents & POLLIN) {
             uint64_t count;
             [[maybe_unused]] const ssize_t n = ::read(wakeFd_, &count, sizeof count);

@@ -110,10 +110,18 @@ Clock::duration PtyEndpoint::ByteTime() const {
     return std::chrono::nanoseconds(10'000'000'000LL / options_.baud);
 }
 
+Clock::duration PtyEndpoint::OutputByteTime() const {
+    if (!options_.pace) return Clock::duration::zero();
+    const uint32_t speed = options_.baud ? options_.baud : LineSpeed();
+    if (speed == 0) return Clock::duration::zero();
+    return std::chrono::nanoseconds(10'000'000'000LL / speed);  // start, 8 data and stop bits
+}
+
 void PtyEndpoint::Send(const Bytes &frame) {
     if (outQueue_.size() + frame.size() > kOutQueueLimit) return;
-    // A line that stood idle starts sending now; idle time is not saved up for a burst.
-    if (outQueue_.empty()) nextWrite_ = std::max(nextWrite_, Clock::now());
+    // A line that stood idle starts sending now, and its first byte is there once its ten
+    // bits have crossed; idle time is not saved up for a burst.
+    if (outQueue_.empty()) nextWrite_ = std::max(nextWrite_, Clock::now() + OutputByteTime());
     outQueue_.insert(outQueue_.end(), frame.begin(), frame.end());
     FlushWrites();
 }
@@ -128,15 +136,14 @@ Clock::time_point PtyEndpoint::NextDue() const {
 
 void PtyEndpoint::FlushWrites() {
     if (outQueue_.empty()) return;
-    const uint32_t speed = options_.baud ? options_.baud : LineSpeed();
-    if (!options_.pace || speed == 0) {
+    const Clock::duration byteTime = OutputByteTime();
+    if (byteTime == Clock::duration::zero()) {
         const ssize_t n = ::write(master_, outQueue_.data(), outQueue_.size());
         if (n > 0) outQueue_.erase(outQueue_.begin(), outQueue_.begin() + n);
         return;
     }
-    // Ten bit times per byte (start, 8 data, stop). `nextWrite_` is when the line can take
-    // the next byte; every byte whose time has come goes out now.
-    const auto byteTime = std::chrono::nanoseconds(10'000'000'000LL / speed);
+    // `nextWrite_` is when the next byte has crossed the line, as a UART hands a byte on
+    // after its stop bit; every byte whose time has come goes out now.
     const auto now = Clock::now();
     if (nextWrite_ > now) return;
     const std::size_t allowed = std::min<std::size_t>(

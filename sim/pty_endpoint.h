@@ -43,6 +43,8 @@ private:
     // Paced: the time one byte takes on the line (ten bits at the node's speed), zero
     // when the line is not paced.
     Clock::duration ByteTime() const;
+    // The same for what the node sends, at the slave's speed when the node has none.
+    Clock::duration OutputByteTime() const;
     void ReleaseArrived(Clock::time_point now, std::vector<IncomingFrame> &out);
 
     FrameReader reader_;

@@ -3,6 +3,7 @@
 #include "manager/core/queue_pump.h"
 #include "manager/core/reception.h"
 #include "manager/core/station_list.h"
+#include "manager/core/tick_pace.h"
 #include "tevrolink/tevrolink.h"
 
 namespace meradon {
@@ -29,7 +30,10 @@ void Manager::Stop() {
     worker_.Stop();
 }
 
-void Manager::PumpQueues() { meradon::PumpQueues(core_); }
+int64_t Manager::PumpQueues() {
+    meradon::PumpQueues(core_);
+    return TickMs(core_);
+}
 
 PrepareResult Manager::PrepareSending(const std::string &path) {
     AppState &state = core_.state;

@@ -39,8 +39,8 @@ public:
     AppState &State() { return core_.state; }
     Core &Context() { return core_; }
 
-    // Timer step of the window thread.
-    void PumpQueues();
+    // Timer step of the window thread; returns the milliseconds until the next step.
+    int64_t PumpQueues();
 
     // Send button: opens `path` and arms the sending.
     PrepareResult PrepareSending(const std::string &path);

@@ -6,9 +6,14 @@
 #include "manager/core/link_watch.h"
 #include "manager/core/send_watch.h"
 #include "manager/core/sending.h"
+#include "manager/core/tick_pace.h"
 #include "tevrolink/tevrolink.h"
 
 namespace meradon {
+
+namespace {
+constexpr uint8_t kLinkAwaitingAck = 2;
+}  // namespace
 
 bool NeedStatusPoll(Core &core) {
     AppState &state = core.state;
@@ -20,14 +25,14 @@ bool NeedStatusPoll(Core &core) {
     return step == ACTIVATE || step == FINISH || step == REPORT;
 }
 
-bool WorkerStep(Core &core) {
+bool WorkerStep(Core &core, uint8_t &linkState) {
     AppState &state = core.state;
     if (state.linkMode.load() == LINK_WINDOW) {
         state.lastPollTime.store(core.Now());
         WatchLinkEnd(core);  // a command of the window may have found the line gone
         return false;
     }
-    uint8_t linkState = 0;
+    linkState = 0;
     const bool ready = IsShellReadable(&linkState, nullptr) != 0;
     if (ready) NoteLinkHeard(core);
     if (WatchLinkEnd(core)) return false;
@@ -68,15 +73,20 @@ void Worker::Stop() {
 
 void Worker::WorkerMain() {
     bool busy = false;
+    int64_t tickMs = kBusyTickMs;
+    uint8_t linkState = 0;
     for (;;) {
         {
-            // One millisecond between polls; while packets keep coming, poll again at once
-            // so that a burst is taken in at the speed it arrives.
+            // One tick between polls; while packets keep coming, poll again at once so that
+            // a burst is taken in at the speed it arrives.
             std::unique_lock<std::mutex> lock(mutex_);
-            if (!busy) stopSignal_.wait_for(lock, std::chrono::milliseconds(1), [this] { return stopping_; });
+            if (!busy) stopSignal_.wait_for(lock, std::chrono::milliseconds(tickMs), [this] { return stopping_; });
             if (stopping_) return;
         }
-        busy = WorkerStep(core_);
+        busy = WorkerStep(core_, linkState);
+        // A frame that awaits its acknowledgement (a request of the window's) holds the
+        // link until the acknowledgement is taken in.
+        tickMs = linkState == kLinkAwaitingAck ? kBusyTickMs : TickMs(core_);
     }
 }
 

@@ -1,6 +1,7 @@
-// The worker thread: polls the open link about once a millisecond, dispatches what
-// arrives, watches the link during a sending, polls the host node's status when nothing
-// else does, and advances the file sending.
+// The worker thread: polls the open link about once a millisecond (less often while the
+// stations are quiet, see TickMs), dispatches what arrives, watches the link during a
+// sending, polls the host node's status when nothing else does, and advances the file
+// sending.
 #pragma once
 
 #include <condition_variable>
@@ -13,8 +14,9 @@ namespace meradon {
 
 constexpr int64_t kStatusPollMs = 250;
 
-// One pass of the worker loop. True when a packet was dispatched.
-bool WorkerStep(Core &core);
+// One pass of the worker loop. True when a packet was dispatched. `linkState` receives the
+// link state the pass saw (left as it is when the pass did not poll).
+bool WorkerStep(Core &core, uint8_t &linkState);
 // True when the worker must ask for the host node's status itself, because no chunks
 // flowing would bring status reports. Refreshes `txCredit` while a file is open.
 bool NeedStatusPoll(Core &core);

@@ -22,7 +22,7 @@
 namespace {
 
 const char kUsage[] =
-    "usage: meradon [--output-dir DIR] [--demo]\n"
+    "usage: meradon [--output-dir DIR] [--demo | --connect ADDRESS:PORT] [--data-mode]\n"
     "\n"
     "Zelkora Wireless Network Manager: runs a Zelkora radio network through its host node,\n"
     "attached by a serial port or by UDP.\n"
@@ -32,6 +32,9 @@ const char kUsage[] =
     "  --demo            start a stand-in host node (hostsim) with a small live network on\n"
     "                    127.0.0.1, point the network interface at it and open the link;\n"
     "                    it ends with the window\n"
+    "  --connect ADDRESS:PORT  point the network interface at the host node at ADDRESS\n"
+    "                    (UDP port PORT) and open the link\n"
+    "  --data-mode       once the link is open, choose data transfer mode\n"
     "  --help            show this text\n"
     "  --version         show the version\n"
     "\n"
@@ -40,6 +43,9 @@ const char kUsage[] =
 struct Options {
     std::filesystem::path outputDir;
     bool demo = false;
+    QString hostAddress;  // --connect
+    uint16_t hostPort = 0;
+    bool dataMode = false;
 };
 
 [[noreturn]] void Fail(const std::string &error) {
@@ -68,6 +74,17 @@ Options Parse(const QStringList &args) {
         const QString arg = args[i];
         if (arg == "--demo") {
             o.demo = true;
+        } else if (arg == "--connect") {
+            if (i + 1 >= args.size()) Fail("--connect needs ADDRESS:PORT");
+            const QString value = args[++i];
+            bool ok = false;
+            const uint port = value.section(':', -1).toUInt(&ok);
+            o.hostAddress = value.section(':', 0, -2);
+            if (!ok || port == 0 || port > 65535 || o.hostAddress.isEmpty())
+                Fail("--connect wants ADDRESS:PORT: " + value.toStdString());
+            o.hostPort = static_cast<uint16_t>(port);
+        } else if (arg == "--data-mode") {
+            o.dataMode = true;
         } else if (arg == "--output-dir" || arg.startsWith("--output-dir=")) {
             QString value = arg.section('=', 1);
             if (arg == "--output-dir") {
@@ -80,8 +97,20 @@ Options Parse(const QStringList &args) {
             Fail("unknown option " + arg.toStdString());
         }
     }
+    if (o.demo && o.hostPort) Fail("give only one of --demo and --connect");
+    if (o.dataMode && !o.demo && !o.hostPort) Fail("--data-mode needs --demo or --connect");
     if (o.outputDir.empty()) o.outputDir = (QDir::homePath() + "/Meradon").toStdString();
     return o;
+}
+
+// Opening the link posts the change to command set mode, and that change posts its reads
+// of the node's settings; two hops through the event queue come after all of them.
+void ChooseDataModeAfterOpening(QWidget &window) {
+    QMetaObject::invokeMethod(&window, [&window] {
+        QMetaObject::invokeMethod(&window, [&window] {
+            if (auto *data = window.findChild<QAbstractButton *>("dataModeRadio")) data->click();
+        }, Qt::QueuedConnection);
+    }, Qt::QueuedConnection);
 }
 
 int signalPipe[2] = {-1, -1};
@@ -137,13 +166,18 @@ int main(int argc, char **argv) {
             }
             window.SetRemotePort(demo->Port());
             window.PointAtNetwork("127.0.0.1");
+        } else if (options.hostPort) {
+            window.SetRemotePort(options.hostPort);
+            window.PointAtNetwork(options.hostAddress);
         }
         window.show();
-        if (options.demo) {
-            // The demo's stations send debug packets when asked: ask, and open the link.
-            QTimer::singleShot(0, &window, [&window] {
-                if (auto *trace = window.findChild<QAbstractButton *>("traceOutputCheck")) trace->setChecked(true);
+        if (options.demo || options.hostPort) {
+            QTimer::singleShot(0, &window, [&window, &options] {
+                // The demo's stations send debug packets when asked: ask.
+                if (options.demo)
+                    if (auto *trace = window.findChild<QAbstractButton *>("traceOutputCheck")) trace->setChecked(true);
                 if (auto *open = window.findChild<QAbstractButton *>("openButton")) open->click();
+                if (options.dataMode) ChooseDataModeAfterOpening(window);
             });
         }
         code = QApplication::exec();

@@ -112,7 +112,8 @@ MainWindow::MainWindow(const std::filesystem::path &outputDir, QWidget *parent)
     manager_->Start();
     timer_ = new QTimer(this);
     timer_->setObjectName("pumpTimer");
-    connect(timer_, &QTimer::timeout, this, [this] { manager_->PumpQueues(); });
+    connect(timer_, &QTimer::timeout, this,
+            [this] { timer_->setInterval(static_cast<int>(manager_->PumpQueues())); });
     timer_->start(1);
 }
 

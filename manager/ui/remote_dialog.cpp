@@ -41,6 +41,9 @@ constexpr uint32_t kLcdSetting = 2;
 constexpr uint32_t kWholeDevice = 0xFFFFFFFF;
 // How long a request waits for the end of a sending's last steps.
 constexpr int kSendingEndWaitMs = 10000;
+// How long a request waits for the acknowledgement of the frame before it.
+constexpr int kAcknowledgementWaitMs = 1000;
+constexpr uint8_t kLinkAwaitingAck = 2;
 
 const char *const H = "该操作将指示无线接收站点进行如下操作:         \r\n\r\n";
 const char *const C1 = "   [1] 关闭当前的数据输出通道或设备\r\n";
@@ -56,6 +59,21 @@ QLineEdit *NumberEdit(const char *name, QWidget *parent) {
         edit->setCursorPosition(cursor);
     });
     return edit;
+}
+
+// Runs the event loop until `done` holds or `limitMs` has passed; returns done().
+bool WaitFor(const std::function<bool()> &done, int limitMs) {
+    if (done()) return true;
+    QEventLoop wait;
+    QTimer poll;
+    QElapsedTimer waited;
+    waited.start();
+    QObject::connect(&poll, &QTimer::timeout, &wait, [&] {
+        if (done() || waited.elapsed() > limitMs) wait.quit();
+    });
+    poll.start(5);
+    wait.exec();
+    return done();
 }
 
 }  // namespace
@@ -230,20 +248,16 @@ void RemoteDialog::ClearOutputDevice() {
 // IDLE; the dialog is reachable only when no file is open, but the last steps of a pass
 // (waiting for the host node to drain, the report) may still be running, so the request
 // waits for them to end. Nothing can arm a new sending while this modal dialog is open,
-// so once the state is IDLE the frame slot stays free for the request.
+// so once the state is IDLE the frame slot stays free for the request. A request right
+// after another one finds the slot taken until the worker has taken in the other's
+// acknowledgement, which it does at its next poll; the library would refuse the frame.
 void RemoteDialog::SendToStation(const std::function<void(uint8_t peer)> &request) {
-    if (state_.sendState.load() != IDLE) {
-        QEventLoop wait;
-        QTimer poll;
-        QElapsedTimer waited;
-        waited.start();
-        connect(&poll, &QTimer::timeout, &wait, [&] {
-            if (state_.sendState.load() == IDLE || waited.elapsed() > kSendingEndWaitMs) wait.quit();
-        });
-        poll.start(5);
-        wait.exec();
-        if (state_.sendState.load() != IDLE) return;
-    }
+    if (!WaitFor([this] { return state_.sendState.load() == IDLE; }, kSendingEndWaitMs)) return;
+    WaitFor([] {
+        uint8_t link = 0;
+        IsShellWritable(&link, nullptr);
+        return link != kLinkAwaitingAck;
+    }, kAcknowledgementWaitMs);
     request(state_.peerNode.load());
 }
 

@@ -1,4 +1,5 @@
-// Over UDP the shell takes frames only from the host node's address and port.
+// Over UDP the shell takes frames only from the host node's address and port, and keeps a
+// burst that arrives while nobody polls.
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -66,6 +67,26 @@ TEST(UdpPeer, FramesFromAnotherPortOrAddressAreDropped) {
     ASSERT_EQ(frames.size(), 1u) << "only the host's frame is reported";
     EXPECT_EQ(frames[0][kPayload], 0x11);
     EXPECT_EQ(frames[0][kSeq], 2);
+    CloseShell();
+}
+
+TEST(UdpPeer, ABurstWhileNobodyPollsIsKept) {
+    const uint16_t pcPort = FreeUdpPort();
+    auto sim = HostSim::StartUdp("127.0.0.1", 0);
+    sim->SetUdpPeer("127.0.0.1", pcPort);
+    ASSERT_EQ(OpenNETShell("127.0.0.1", "127.0.0.1", pcPort, sim->Port()), 1);
+    SetHostHandShake(0);
+
+    // A tenth of a second of data packets at a thousand a second, while the PC is busy.
+    constexpr int kBurst = 100;
+    const uint8_t payload[64] = {};
+    for (int n = 0; n < kBurst; ++n) sim->SendFrame(kCodeData, static_cast<uint8_t>(n), 3, 0x10, payload);
+
+    std::vector<uint8_t> seqs;
+    PumpUntil([&] { return seqs.size() == kBurst; }, kWait,
+              [&](const FrameRecord &f) { seqs.push_back(f[kSeq]); });
+    ASSERT_EQ(seqs.size(), static_cast<std::size_t>(kBurst));
+    for (int n = 0; n < kBurst; ++n) EXPECT_EQ(seqs[n], n);
     CloseShell();
 }
 

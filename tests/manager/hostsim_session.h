@@ -43,7 +43,9 @@ inline std::unique_ptr<hostsim::HostSim> StartHost(HostLine line) {
 class HostSimSession {
 public:
     explicit HostSimSession(const std::string &label, HostLine line = HostLine::kUdp)
-        : sim(StartHost(line)),
+        : HostSimSession(label, StartHost(line)) {}
+    HostSimSession(const std::string &label, std::unique_ptr<hostsim::HostSim> host)
+        : sim(std::move(host)),
           dir(FreshDirectory(label)),
           manager(view, clock, dir) {
         // The window's answers to the worker: a refresh reads the node status; boxes are
@@ -63,18 +65,19 @@ public:
 
     meradon::AppState &State() { return manager.State(); }
 
-    // Opens the link and starts the worker, as opening the main window and "打开" do.
-    bool Open() {
+    // Opens the link and starts the worker, as opening the main window and "打开" do;
+    // `baudRate` is the serial line's rate when the host node is on a pty.
+    bool Open(uint32_t baudRate = 115200) {
         manager.Start();
-        return OpenLink();
+        return OpenLink(baudRate);
     }
 
     // "打开" towards `sim`: the shell, then the core's part.
-    bool OpenLink() {
+    bool OpenLink(uint32_t baudRate = 115200) {
         const std::string pty = sim->PtyPath();
         const int opened = pty.empty()
                                ? ::OpenNETShell("127.0.0.1", "127.0.0.1", FreeUdpPort(), sim->Port())
-                               : ::OpenCOMShell(pty.c_str(), 115200);
+                               : ::OpenCOMShell(pty.c_str(), baudRate);
         if (opened != 1) return false;
         manager.LinkOpened();
         return true;

@@ -1,5 +1,6 @@
 // The parts that cross between the worker and the window thread: the queues, the
-// requests the worker waits on, and shutdown while the worker is blocked.
+// requests the worker waits on, shutdown while the worker is blocked, and how often the
+// two poll.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -9,6 +10,7 @@
 
 #include "manager/core/manager.h"
 #include "manager/core/spsc_queue.h"
+#include "manager/core/tick_pace.h"
 #include "tests/manager/core_fixture.h"
 
 using namespace meradon;
@@ -93,4 +95,19 @@ TEST(Manager, PrepareSendingRefusals) {
     EXPECT_FALSE(manager.State().sendFile.IsOpen());
     EXPECT_EQ(manager.State().sendState.load(), IDLE);
     std::filesystem::remove_all(dir);
+}
+
+TEST(TickMs, FastWhileStationsAreHeardOrASendingRuns) {
+    CoreFixture f("tick");
+    EXPECT_EQ(TickMs(f.core), kIdleTickMs) << "nothing heard yet";
+    f.core.state.lastRxTime.store(f.clock.NowMs());
+    EXPECT_EQ(TickMs(f.core), kBusyTickMs);
+    f.clock.Advance(kQuietAfterMs - 1);
+    EXPECT_EQ(TickMs(f.core), kBusyTickMs);
+    f.clock.Advance(1);
+    EXPECT_EQ(TickMs(f.core), kIdleTickMs) << "a quiet second";
+    for (char step : {ACTIVATE, STREAM, REPORT, END_PASS}) {
+        f.core.state.sendState.store(step);
+        EXPECT_EQ(TickMs(f.core), kBusyTickMs) << step;
+    }
 }
