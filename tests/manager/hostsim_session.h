@@ -1,6 +1,6 @@
-// A manager on a recording view, talking over UDP on 127.0.0.1 to a hostsim host node,
-// with the test thread acting as the window thread: it handles posted commands and runs
-// the 1 ms timer step, as the main window does.
+// A manager on a recording view, talking to a hostsim host node over UDP on 127.0.0.1 or
+// over a pty, with the test thread acting as the window thread: it handles posted commands
+// and runs the 1 ms timer step, as the main window does.
 #pragma once
 
 #include <arpa/inet.h>
@@ -34,10 +34,21 @@ inline uint16_t FreeUdpPort() {
     return ntohs(a.sin_port);
 }
 
+enum class SimCarrier { kUdp, kPty };
+
+inline hostsim::PtyOptions PtyAt(uint32_t baud) {
+    hostsim::PtyOptions options;
+    options.baud = baud;
+    return options;
+}
+
 class HostSimSession {
 public:
-    explicit HostSimSession(const std::string &label)
-        : sim(hostsim::HostSim::StartUdp("127.0.0.1", 0)),
+    static constexpr uint32_t kPtyBaud = 115200;
+
+    explicit HostSimSession(const std::string &label, SimCarrier carrier = SimCarrier::kUdp)
+        : sim(carrier == SimCarrier::kUdp ? hostsim::HostSim::StartUdp("127.0.0.1", 0)
+                                          : hostsim::HostSim::StartPty(PtyAt(kPtyBaud))),
           dir(FreshDirectory(label)),
           manager(view, clock, dir) {
         // The window's answers to the worker: a refresh reads the node status; boxes are
@@ -60,15 +71,20 @@ public:
     // Opens the link and starts the worker, as opening the main window and "打开" do.
     bool Open() {
         manager.Start();
+        if (!sim->PtyPath().empty()) return ::OpenCOMShell(sim->PtyPath().c_str(), kPtyBaud) == 1;
         return ::OpenNETShell("127.0.0.1", "127.0.0.1", FreeUdpPort(), sim->Port()) == 1;
     }
 
-    // "数据传输模式" with `peer` typed as the receiving station.
-    bool EnterDataMode(uint8_t peer) {
+    // "数据传输模式" with `peer` typed as the receiving station, and retransmission support
+    // checked or not.
+    bool EnterDataMode(uint8_t peer, bool retransmission = false) {
         State().linkMode = meradon::LINK_WINDOW;
         State().peerNode = peer;
         ::SetHostHandShake(0);
         if (::StartNetCenter(1) != 1 || ::StartMonitorService(0) != 1) return false;
+        // The host node's own setting (its resending of data packets) matches the PC's.
+        sim->UpdateSettings([&](hostsim::HostSettings &h) { h.handShake = retransmission; });
+        if (retransmission) ::SetHostHandShake(1);
         State().linkMode = meradon::LINK_DATA;
         return true;
     }
