@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -35,6 +36,19 @@ inline uint16_t FreeUdpPort() {
 }
 
 enum class SimCarrier { kUdp, kPty };
+
+// The system's clock, which a test can move on at once past a time-out that would
+// otherwise take its full time.
+class SkippingClock final : public meradon::Clock {
+public:
+    int64_t NowMs() override { return system_.NowMs() + skipped_.load(); }
+    meradon::LocalTime Local() override { return system_.Local(); }
+    void Skip(int64_t ms) { skipped_.fetch_add(ms); }
+
+private:
+    meradon::SystemClock system_;
+    std::atomic<int64_t> skipped_{0};
+};
 
 inline hostsim::PtyOptions PtyAt(uint32_t baud) {
     hostsim::PtyOptions options;
@@ -114,7 +128,7 @@ public:
 
     std::unique_ptr<hostsim::HostSim> sim;
     RecordingView view;
-    meradon::SystemClock clock;
+    SkippingClock clock;
     std::filesystem::path dir;
     meradon::Manager manager;
 };
