@@ -8,7 +8,11 @@ namespace tevrolink {
 constexpr int kStatusQueryPeriodMs = 100;
 // A wait gives up when no frame at all has arrived for this long.
 constexpr int kSilenceLimitMs = 5000;
-// Returned by WaitForShellWritable when the link is lost (out of step, closed, silent);
+// A stream frame not acknowledged for this long is lost: as long as the keeper resends it
+// before it gives up. Without hand-shake nothing resends it, and no acknowledgement comes.
+constexpr int kAcknowledgementLimitMs = 1750;
+// Returned by WaitForShellWritable when the link is lost (out of step, closed, silent, or
+// a frame never acknowledged);
 // it has the suspended bit set so that callers that stop on it stop.
 constexpr uint8_t kWriteWaitFailed = 0xFF;
 
@@ -21,7 +25,8 @@ int WaitForShellWritable(uint16_t *size);
 int WaitForShellEmpty(uint16_t *credit);
 
 // Polls until the last sequenced frame is acknowledged: true then; false when the link
-// falls out of step, the shell closes, or no frame arrives for 5 s.
+// falls out of step, the shell closes, no frame arrives for 5 s, or the frame goes
+// unacknowledged for kAcknowledgementLimitMs.
 bool WaitForAcknowledgement();
 
 }  // namespace tevrolink
