@@ -38,7 +38,7 @@ const ReceiveFaultCase kCases[] = {
     {"Loss1Udp", SimCarrier::kUdp, false, {.seed = 71, .dropRate = 0.01}},
     {"Loss5Pty", SimCarrier::kPty, false, {.seed = 72, .dropRate = 0.05}},
     {"Loss5UdpResend", SimCarrier::kUdp, true, {.seed = 73, .dropRate = 0.05}, Upset::kNone, true},
-    {"Loss20PtyResend", SimCarrier::kPty, true, {.seed = 74, .dropRate = 0.20}},
+    {"Loss20Pty", SimCarrier::kPty, false, {.seed = 74, .dropRate = 0.20}},
     {"DamagePty", SimCarrier::kPty, false, {.seed = 75, .corruptRate = 0.05}},
     {"DamageUdpResend", SimCarrier::kUdp, true, {.seed = 76, .corruptRate = 0.05}, Upset::kNone, true},
     {"DoublingUdp", SimCarrier::kUdp, false, {.seed = 77, .duplicateRate = 0.2}},
