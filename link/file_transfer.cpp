@@ -6,6 +6,7 @@
 
 #include "link/commands.h"
 #include "link/frame.h"
+#include "link/shell.h"
 #include "link/streams.h"
 
 namespace tevrolink {
@@ -38,6 +39,11 @@ File OpenSource(const char *path, uint32_t &size) {
     return file;
 }
 
+// A read leaves the link awaiting an acknowledgement; any other state means a sync exchange
+// came in meanwhile: the host node started afresh, and its answer may be to a repeat of the
+// request that it took for a new one, from a read position already moved on.
+bool ReadAnswerTrusted() { return TheShell().linkState == kLinkAwaitingAck; }
+
 }  // namespace
 
 void PrintProgress(uint64_t transferred, uint64_t total) {
@@ -58,7 +64,9 @@ int DownloadFileToHost(uint32_t position, const char *path) {
     uint32_t size = 0;
     File file = OpenSource(path, size);
     if (!file) return 0;
-    SetHostNodeOutputFile(kFlashDevice, kFlashSetting, position);
+    // Without the host node's word that its Flash is selected at `position`, the bytes may
+    // be anywhere: they are sent all the same, but not counted as placed.
+    const bool selected = SetHostNodeOutputFile(kFlashDevice, kFlashSetting, position) == 1;
     uint32_t transferred = 0;
     bool refused = false;
     uint8_t chunk[kFramePayload];
@@ -73,7 +81,7 @@ int DownloadFileToHost(uint32_t position, const char *path) {
         }
         if (n < sizeof chunk) break;
     }
-    return transferred == size && !refused ? 1 : 0;
+    return transferred == size && !refused && selected ? 1 : 0;
 }
 
 int DownloadFileToNetwork(int peer, uint32_t position, const char *path) {
@@ -108,18 +116,25 @@ int UploadFileFromHost(uint32_t position, uint32_t size, const char *path) {
     if (size == 0 || !path) return 0;
     File file(std::fopen(path, "wb"));
     if (!file) return 0;
-    SetHostNodeOutputFile(kFlashDevice, kFlashSetting, position);
+    // The host node's read position is known only once it has confirmed a selection;
+    // a read from an unknown position would put other bytes in the file.
+    bool positioned = SetHostNodeOutputFile(kFlashDevice, kFlashSetting, position) == 1;
     uint32_t received = 0;
     int failures = 0;
     uint8_t buffer[kUploadBufferSize];
     while (received < size) {
         std::memset(buffer, 0, sizeof buffer);
         if (failures >= kUploadFailureLimit) break;
+        if (!positioned) {
+            ++failures;
+            positioned = SetHostNodeOutputFile(kFlashDevice, kFlashSetting, position) == 1;
+            continue;
+        }
         const uint32_t want = std::min<uint32_t>(kFramePayload, size - received);
         const int got = RecvPacketFromHostNode(buffer, sizeof buffer, want);
-        if (got != static_cast<int>(want)) {
+        if (got != static_cast<int>(want) || !ReadAnswerTrusted()) {
             ++failures;
-            SetHostNodeOutputFile(kFlashDevice, kFlashSetting, position);
+            positioned = SetHostNodeOutputFile(kFlashDevice, kFlashSetting, position) == 1;
             continue;
         }
         failures = 0;

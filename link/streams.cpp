@@ -48,6 +48,16 @@ int RemainingOf(int64_t since, int periodMs) {
     return static_cast<int>(std::max<int64_t>(0, since + periodMs - MonotonicMs()));
 }
 
+static_assert(kAcknowledgementLimitMs == kKeeperPeriodMs * (kKeeperResends + 1));
+
+// With hand-shake on, every resend of the keeper renews `lastActivity`, and the keeper
+// drops the link out of step before this can hold; without it, this is the only end.
+bool AcknowledgementOverdue() {
+    const Shell &shell = TheShell();
+    return shell.linkState == kLinkAwaitingAck &&
+           MonotonicMs() - shell.lastActivity >= kAcknowledgementLimitMs;
+}
+
 }  // namespace
 
 int WriteStreamToShell(const uint8_t *source, uint32_t length, int station, int kind, int flags) {
@@ -121,7 +131,7 @@ int WaitForShellWritable(uint16_t *size) {
         uint8_t state = kLinkUnsynced;
         IsShellReadable(&state, nullptr);
         silence.Polled();
-        if (state == kLinkUnsynced || !shell.IsOpen()) return kWriteWaitFailed;
+        if (state == kLinkUnsynced || !shell.IsOpen() || AcknowledgementOverdue()) return kWriteWaitFailed;
         if (IsShellWritable(nullptr, size)) return copy[kProfileFlags];
         if (MonotonicMs() - queriedAt >= kStatusQueryPeriodMs) {
             QueryHostRTxStatus(copy);
@@ -168,8 +178,9 @@ bool WaitForAcknowledgement() {
         if (shell.linkState == kLinkReady) return true;
         IsShellReadable(nullptr, nullptr);
         silence.Polled();
-        if (silence.Expired()) return false;
-        if (shell.port.rxState != kRxComplete) WaitForLink(silence.RemainingMs());
+        if (silence.Expired() || AcknowledgementOverdue()) return false;
+        if (shell.port.rxState != kRxComplete)
+            WaitForLink(std::min(silence.RemainingMs(), RemainingOf(shell.lastActivity, kAcknowledgementLimitMs)));
     }
 }
 

@@ -11,8 +11,11 @@ constexpr int kSilenceLimitMs = 5000;
 // WaitForShellWritable gives up when the host node answers but grants no room for this
 // long (a station that never becomes active, a buffer that never drains).
 constexpr int kNoRoomLimitMs = 10000;
-// Returned by WaitForShellWritable when the link is lost (out of step, closed, silent) or
-// no room came within kNoRoomLimitMs;
+// A stream frame not acknowledged for this long is lost: as long as the keeper resends it
+// before it gives up. Without hand-shake nothing resends it, and no acknowledgement comes.
+constexpr int kAcknowledgementLimitMs = 1750;
+// Returned by WaitForShellWritable when the link is lost (out of step, closed, silent, or
+// a frame never acknowledged) or no room came within kNoRoomLimitMs;
 // it has the suspended bit set so that callers that stop on it stop.
 constexpr uint8_t kWriteWaitFailed = 0xFF;
 
@@ -25,7 +28,8 @@ int WaitForShellWritable(uint16_t *size);
 int WaitForShellEmpty(uint16_t *credit);
 
 // Polls until the last sequenced frame is acknowledged: true then; false when the link
-// falls out of step, the shell closes, or no frame arrives for 5 s.
+// falls out of step, the shell closes, no frame arrives for 5 s, or the frame goes
+// unacknowledged for kAcknowledgementLimitMs.
 bool WaitForAcknowledgement();
 
 }  // namespace tevrolink

@@ -43,7 +43,10 @@ int TransactFrame(uint8_t *request, uint8_t *reply, int capacity) {
     for (int resends = 0; resends < kRequestResends;) {
         if (IsShellReadable(nullptr, nullptr)) {
             const uint8_t *frame = shell.port.rxFrame;
-            if (frame[kCode] == replyCode) {
+            // A status report names the stream frame it acknowledges: one for an earlier
+            // frame (doubled on the way, or late after a resend) does not answer this one.
+            const bool forThis = frame[kCode] != kCodeStatusAck || frame[kSeq] == request[kSeq];
+            if (frame[kCode] == replyCode && forThis) {
                 if (capacity < static_cast<int>(kFrameHeader + frame[kLength]))
                     return kTransactCapacityExceeded;
                 std::memcpy(reply, frame, kFrameSize);

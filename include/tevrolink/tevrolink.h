@@ -237,10 +237,11 @@ TEVROLINK_API int IsShellWritable(uint8_t *linkState, uint16_t *size);
 /* Waits until a stream frame may be written (`size` as IsShellWritable) or the host node
  * reports the receiving station suspended; returns the host flags (0x80 receiver active,
  * 0x08 activation needed, 0x04 suspended). Returns 0xFF, at once, when the link falls out
- * of step or the shell is closed (also by a serial line hanging up during the wait), and
- * after 5 s in which no frame arrived, or 10 s in which the host node answered but granted
- * no room (the station never became active): 0xFF has the suspended bit set, so callers
- * that stop on 0x04 stop. Never ends the process. */
+ * of step or the shell is closed (also by a serial line hanging up during the wait), after
+ * 5 s in which no frame arrived, when a stream frame has gone unacknowledged for 1.75 s
+ * (without hand-shake nothing resends it), and after 10 s in which the host node answered
+ * but granted no room (the station never became active): 0xFF has the suspended bit set,
+ * so callers that stop on 0x04 stop. Never ends the process. */
 TEVROLINK_API int WaitForShellWritable(uint16_t *size);
 /* Waits until the host node's transmit buffer is empty: returns 1 and stores the credit.
  * Gives up like WaitForShellWritable (shell closed, 5 s without a frame): stores 0 and
@@ -253,15 +254,17 @@ TEVROLINK_API int WaitForShellEmpty(uint16_t *credit);
  * every byte reached its destination, else 0. Nothing else may use the link meanwhile. */
 
 /* Writes a file into the host node's serial Flash from `position`, 240 bytes a frame, each
- * acknowledged. 0 for a file that cannot be read or is empty (nothing sent). */
+ * acknowledged. 0 for a file that cannot be read or is empty (nothing sent), and when the
+ * host node never confirmed the Flash selection (the bytes are sent all the same). */
 TEVROLINK_API int DownloadFileToHost(uint32_t position, const char *path);
 /* Writes a file into the serial Flash of station `peer` through the radio network, in the
  * chunk sizes the host node grants. Stops with 0 when the station is suspended or the
  * link is lost; returns 1 only after the host node acknowledged the last chunk. */
 TEVROLINK_API int DownloadFileToNetwork(int peer, uint32_t position, const char *path);
 /* Reads `size` bytes from the host node's serial Flash at `position` into a new file.
- * A short answer is asked for again after re-positioning; 16 in a row give up with 0 (the
- * file keeps what arrived). 0 at once for size 0 (no file created). */
+ * A short answer, or one during which the host node started afresh, is asked for again
+ * once a re-positioning is confirmed; 16 failed tries in a row (reads or re-positionings)
+ * give up with 0 (the file keeps what arrived). 0 at once for size 0 (no file created). */
 TEVROLINK_API int UploadFileFromHost(uint32_t position, uint32_t size, const char *path);
 
 /* ---- Network-attached devices --------------------------------------------------------- */

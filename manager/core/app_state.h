@@ -105,6 +105,11 @@ struct AppState {
     // counted only while the worker listens).
     std::atomic<int64_t> lastHeardTime{kLongAgo};
     std::atomic<int64_t> lastTickTime{kLongAgo};
+    // Since when the link has awaited the acknowledgement of a stream frame; kLongAgo
+    // while it awaits none. Worker only.
+    std::atomic<int64_t> ackWaitStart{kLongAgo};
+    // When the sending last told the host node to disconnect. Worker only.
+    std::atomic<int64_t> stopHostTime{kLongAgo};
 
     std::atomic<uint32_t> sendSize{0};
     std::atomic<uint32_t> sendDone{0};

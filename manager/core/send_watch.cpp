@@ -6,12 +6,39 @@ namespace {
 
 constexpr int32_t kSuspendedTicksAllowed = 3;
 
+// True once the link has awaited one acknowledgement longer than it can come.
+bool AcknowledgementOverdue(Core &core, uint8_t linkState) {
+    AppState &state = core.state;
+    if (linkState != 2) {
+        state.ackWaitStart.store(kLongAgo);
+        return false;
+    }
+    if (state.ackWaitStart.load() == kLongAgo) state.ackWaitStart.store(core.Now());
+    return core.Since(state.ackWaitStart) > kAcknowledgementLimitMs;
+}
+
+// The file has been handed over but the report is not written yet.
+bool AwaitingReport(char sendState) {
+    return sendState == FILE_END || sendState == FINISH || sendState == REPORT;
+}
+
 }  // namespace
 
 void WatchLinkDuringSend(Core &core, uint8_t linkState) {
     AppState &state = core.state;
-    if (!state.sendFile.IsOpen()) return;
-    if (linkState == 0) {
+    const bool lost = linkState == 0 || AcknowledgementOverdue(core, linkState);
+    const char step = state.sendState.load();
+    if (step == IDLE) return;  // ended; the window is closing the file
+    if (!state.sendFile.IsOpen()) {
+        if (!lost || !AwaitingReport(step)) return;
+        // Whether the host node got the file's end is unknown: no report, which would
+        // name the station as reached.
+        state.sendState.store(IDLE);
+        core.MessageBox("串口通讯失步，请检查后重试！");
+        return;
+    }
+    if (lost) {
+        state.sendState.store(IDLE);
         core.view.PostCommand(CMD_TRANSFER_END);
         state.outOfStepShown.store(true);
         core.MessageBox("串口通讯失步，请检查后重试！");

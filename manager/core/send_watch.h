@@ -7,8 +7,15 @@
 
 namespace meradon {
 
+// A stream frame unacknowledged for this long is lost for good. Without retransmission
+// nothing sends it again; with it, the library's keeper has given it up (six resends 250 ms
+// apart) before this.
+constexpr int64_t kAcknowledgementLimitMs = 2000;
+
 // Ends the sending on link loss, a receiver that stays suspended, or no receiver at all;
-// `linkState` is the state the last poll reported.
+// `linkState` is the state the last poll reported. Link loss (out of step, or a frame that
+// is never acknowledged) is watched until the report is written, also after the file was
+// closed: the host node may not have the file's end.
 void WatchLinkDuringSend(Core &core, uint8_t linkState);
 // Send on, Cancel off, the sending set-up controls on again.
 void RestoreSendControls(Core &core);

@@ -180,14 +180,24 @@ void AnnounceFileEnd(Core &core) {
 void FinishTransfer(Core &core) {
     StatusProfile profile = ReadProfile();
     if (ProfileWord(profile, 12) != 0) return;  // bytes still in the host's send buffer
-    if (HostState(profile) == kHostConnected) StopHost();
+    if (HostState(profile) == kHostConnected) {
+        StopHost();
+        core.state.stopHostTime.store(core.Now());
+    }
     core.Line("传输完成,正在断开连接...");
     core.state.sendState.store(REPORT);
 }
 
 void WriteReport(Core &core) {
     AppState &state = core.state;
-    if (HostState(ReadProfile()) > kHostIdleMax) return;
+    const uint8_t hostState = HostState(ReadProfile());
+    // The disconnect goes without an answer; one lost on the way would keep the host node
+    // connected, and the report waiting, for ever.
+    if (hostState == kHostConnected && core.Since(state.stopHostTime) > kDisconnectRetryMs) {
+        StopHost();
+        state.stopHostTime.store(core.Now());
+    }
+    if (hostState > kHostIdleMax) return;
     state.sendState.store(END_PASS);
     core.Line("连接断开,正在生成报告...");
     RefreshStationsThroughWindow(core);

@@ -8,6 +8,8 @@
 namespace meradon {
 
 constexpr int64_t kActivationRetryMs = 500;
+// A disconnect that the host node did not act on is sent again after this long.
+constexpr int64_t kDisconnectRetryMs = 500;
 
 // Runs the step of the current state; nothing while no link is open.
 void SendStep(Core &core);

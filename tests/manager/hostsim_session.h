@@ -1,6 +1,6 @@
-// A manager on a recording view, talking to a hostsim host node over UDP on 127.0.0.1 (or
-// over a pty), with the test thread acting as the window thread: it handles posted
-// commands and runs the 1 ms timer step, as the main window does.
+// A manager on a recording view, talking to a hostsim host node over UDP on 127.0.0.1 or
+// over a pty, with the test thread acting as the window thread: it handles posted commands
+// and runs the 1 ms timer step, as the main window does.
 #pragma once
 
 #include <arpa/inet.h>
@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -34,16 +35,35 @@ inline uint16_t FreeUdpPort() {
     return ntohs(a.sin_port);
 }
 
-enum class HostLine { kUdp, kPty };
+enum class SimCarrier { kUdp, kPty };
 
-inline std::unique_ptr<hostsim::HostSim> StartHost(HostLine line) {
-    return line == HostLine::kPty ? hostsim::HostSim::StartPty() : hostsim::HostSim::StartUdp("127.0.0.1", 0);
+// The system's clock, which a test can move on at once past a time-out that would
+// otherwise take its full time.
+class SkippingClock final : public meradon::Clock {
+public:
+    int64_t NowMs() override { return system_.NowMs() + skipped_.load(); }
+    meradon::LocalTime Local() override { return system_.Local(); }
+    void Skip(int64_t ms) { skipped_.fetch_add(ms); }
+
+private:
+    meradon::SystemClock system_;
+    std::atomic<int64_t> skipped_{0};
+};
+
+inline constexpr uint32_t kPtyBaud = 115200;
+
+// A host node on UDP at 127.0.0.1, or on a pty that answers at kPtyBaud.
+inline std::unique_ptr<hostsim::HostSim> StartHost(SimCarrier carrier) {
+    if (carrier == SimCarrier::kUdp) return hostsim::HostSim::StartUdp("127.0.0.1", 0);
+    hostsim::PtyOptions options;
+    options.baud = kPtyBaud;
+    return hostsim::HostSim::StartPty(options);
 }
 
 class HostSimSession {
 public:
-    explicit HostSimSession(const std::string &label, HostLine line = HostLine::kUdp)
-        : HostSimSession(label, StartHost(line)) {}
+    explicit HostSimSession(const std::string &label, SimCarrier carrier = SimCarrier::kUdp)
+        : HostSimSession(label, StartHost(carrier)) {}
     HostSimSession(const std::string &label, std::unique_ptr<hostsim::HostSim> host)
         : sim(std::move(host)),
           dir(FreshDirectory(label)),
@@ -67,13 +87,13 @@ public:
 
     // Opens the link and starts the worker, as opening the main window and "打开" do;
     // `baudRate` is the serial line's rate when the host node is on a pty.
-    bool Open(uint32_t baudRate = 115200) {
+    bool Open(uint32_t baudRate = kPtyBaud) {
         manager.Start();
         return OpenLink(baudRate);
     }
 
     // "打开" towards `sim`: the shell, then the core's part.
-    bool OpenLink(uint32_t baudRate = 115200) {
+    bool OpenLink(uint32_t baudRate = kPtyBaud) {
         const std::string pty = sim->PtyPath();
         const int opened = pty.empty()
                                ? ::OpenNETShell("127.0.0.1", "127.0.0.1", FreeUdpPort(), sim->Port())
@@ -83,12 +103,16 @@ public:
         return true;
     }
 
-    // "数据传输模式" with `peer` typed as the receiving station.
-    bool EnterDataMode(uint8_t peer) {
+    // "数据传输模式" with `peer` typed as the receiving station, and retransmission support
+    // checked or not.
+    bool EnterDataMode(uint8_t peer, bool retransmission = false) {
         State().linkMode = meradon::LINK_WINDOW;
         State().peerNode = peer;
         ::SetHostHandShake(0);
         if (::StartNetCenter(1) != 1 || ::StartMonitorService(0) != 1) return false;
+        // The host node's own setting (its resending of data packets) matches the PC's.
+        sim->UpdateSettings([&](hostsim::HostSettings &h) { h.handShake = retransmission; });
+        if (retransmission) ::SetHostHandShake(1);
         State().linkMode = meradon::LINK_DATA;
         return true;
     }
@@ -127,7 +151,7 @@ public:
     std::unique_ptr<hostsim::HostSim> sim;
     int linksLost = 0;  // CMD_LINK_LOST handled
     RecordingView view;
-    meradon::SystemClock clock;
+    SkippingClock clock;
     std::filesystem::path dir;
     meradon::Manager manager;
 };

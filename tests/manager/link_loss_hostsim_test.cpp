@@ -24,7 +24,7 @@ bool HasLine(const std::vector<std::string> &texts, const std::string &text) {
 }
 
 TEST(LinkLoss, PulledAdapterEndsTheSendingAndTheLinkOpensAgain) {
-    HostSimSession s("pulled", HostLine::kPty);
+    HostSimSession s("pulled", SimCarrier::kPty);
     s.sim->AddStations({3}, true);
     s.sim->SetDrainRate(2000);  // the radio is slow: the file takes a while
     const std::string port = s.sim->PtyPath();
@@ -50,7 +50,7 @@ TEST(LinkLoss, PulledAdapterEndsTheSendingAndTheLinkOpensAgain) {
     EXPECT_EQ(s.State().linkMode.load(), LINK_WINDOW);
 
     // A new adapter, a new host node: open again and send a whole file.
-    s.sim = StartHost(HostLine::kPty);
+    s.sim = StartHost(SimCarrier::kPty);
     s.sim->AddStations({3}, true);
     s.view.SetSelector(s.sim->PtyPath());
     s.view.ClearRecords();
