@@ -144,7 +144,10 @@ void LinkSession::WaitUntilReady(int timeoutMs) const {
 }
 
 void Require(int result, const std::string &what) {
-    if (result == 0) throw Failure("the host node did not answer " + what);
+    if (result != 0) return;
+    // A serial line that hung up closes the shell: that, not the node, is the news.
+    if (!IsShellActive()) throw Failure("the line to the host node went away during " + what + ": is the adapter plugged in?");
+    throw Failure("the host node did not answer " + what);
 }
 
 }  // namespace cli

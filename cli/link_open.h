@@ -54,7 +54,8 @@ private:
     LinkOptions options_;
 };
 
-// Throws Failure naming `what` when a host-node command returned 0 (no answer).
+// Throws Failure naming `what` when a host-node command returned 0: no answer, or the
+// serial line went away meanwhile.
 void Require(int result, const std::string &what);
 
 }  // namespace cli

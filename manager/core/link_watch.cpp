@@ -1,5 +1,6 @@
 #include "manager/core/link_watch.h"
 
+#include "manager/core/send_watch.h"
 #include "manager/core/text_format.h"
 #include "tevrolink/tevrolink.h"
 
@@ -27,7 +28,7 @@ void EndLink(Core &core, LinkEnd end) {
     if (SendingUnfinished(state)) {
         core.view.PostCommand(CMD_TRANSFER_END);
         state.sendState.store(IDLE);
-        core.Line("传输失败,文件没有全部送达");
+        core.Line(kSendingFailedLine);
     }
     const std::string where = core.view.LinkSelectorText();
     const std::string what = end == LinkEnd::kHungUp ? Format("与主节点的连接已断开: %s", where.c_str())

@@ -34,12 +34,14 @@ void WatchLinkDuringSend(Core &core, uint8_t linkState) {
         // Whether the host node got the file's end is unknown: no report, which would
         // name the station as reached.
         state.sendState.store(IDLE);
+        core.Line(kSendingFailedLine);
         core.MessageBox("串口通讯失步，请检查后重试！");
         return;
     }
     if (lost) {
         state.sendState.store(IDLE);
         core.view.PostCommand(CMD_TRANSFER_END);
+        core.Line(kSendingFailedLine);
         state.outOfStepShown.store(true);
         core.MessageBox("串口通讯失步，请检查后重试！");
         RestoreSendControls(core);

@@ -12,6 +12,9 @@ namespace meradon {
 // apart) before this.
 constexpr int64_t kAcknowledgementLimitMs = 2000;
 
+// The record line of a sending that ended before the station was known to hold the file.
+inline constexpr const char *kSendingFailedLine = "传输失败,文件没有全部送达";
+
 // Ends the sending on link loss, a receiver that stays suspended, or no receiver at all;
 // `linkState` is the state the last poll reported. Link loss (out of step, or a frame that
 // is never acknowledged) is watched until the report is written, also after the file was

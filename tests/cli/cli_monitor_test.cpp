@@ -2,6 +2,7 @@
 // count, its time or a signal, turning the monitor output off again.
 #include <signal.h>
 
+#include "link/frame.h"
 #include "sim/command_handlers.h"
 #include "tests/cli/cli_fixture.h"
 
@@ -93,8 +94,18 @@ TEST_F(CliAgainstSim, MonitorStopsAfterItsTime) {
 
 TEST(CliMonitor, EndsWithAnErrorWhenTheAdapterIsPulled) {
     auto sim = hostsim::HostSim::StartPty();
-    Child child({"--port", sim->PtyPath(), "monitor", "--json"});
+    // With retransmission support the client acknowledges packets, which tells when it
+    // listens.
+    Child child({"--port", sim->PtyPath(), "--handshake", "monitor", "--json"});
     ASSERT_TRUE(MonitorStarted(*sim)) << child.Finish().err;
+    // Pulled once the client listens, not while the answer is still on the line (a
+    // hang-up discards what the line holds).
+    ASSERT_TRUE(sim->WaitForReceived(hostsim::WithCode(tevrolink::kCodeSyncConfirm), hostsim::Millis(5000)))
+        << child.Finish().err;
+    const std::size_t from = sim->ReceivedCount();
+    sim->SendDataPacket(5, 0x1C, std::vector<uint8_t>{1});
+    ASSERT_TRUE(sim->WaitForReceived(hostsim::WithCode(tevrolink::kCodeDataAck), hostsim::Millis(5000), from))
+        << child.Finish().err;
     sim.reset();
     const Result r = child.Finish();
     EXPECT_EQ(r.status, 1);

@@ -28,6 +28,8 @@ struct FaultCase {
     bool staleRepliesPossible;  // a doubled or late answer can be taken for the next one
 };
 
+void PrintTo(const FaultCase &c, std::ostream *os) { *os << c.name; }
+
 class CommandsUnderFaults : public testing::TestWithParam<FaultCase> {
 protected:
     void SetUp() override {
