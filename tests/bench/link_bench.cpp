@@ -20,6 +20,7 @@
 #include "link/receive.h"
 #include "link/shell.h"
 #include "sim/host_sim.h"
+#include "tests/bench/bench_options.h"
 #include "tevrolink/tevrolink.h"
 
 namespace {
@@ -151,13 +152,15 @@ void SilentWait(const char *name, hostsim::HostSim &sim) {
 
 Options Parse(int argc, char **argv) {
     Options o;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        const std::string key = argv[i];
-        const long value = std::strtol(argv[i + 1], nullptr, 10);
-        if (key == "--calls") o.calls = static_cast<int>(value);
-        else if (key == "--udp-bytes") o.udpBytes = static_cast<std::size_t>(value);
-        else if (key == "--pty-bytes") o.ptyBytes = static_cast<std::size_t>(value);
-    }
+    bench::ParseOptions(argc, argv, "[--calls N] [--udp-bytes N] [--pty-bytes N]",
+                        [&](const std::string &key, const char *text) {
+                            const long value = std::strtol(text, nullptr, 10);
+                            if (key == "--calls") o.calls = static_cast<int>(value);
+                            else if (key == "--udp-bytes") o.udpBytes = static_cast<std::size_t>(value);
+                            else if (key == "--pty-bytes") o.ptyBytes = static_cast<std::size_t>(value);
+                            else return false;
+                            return true;
+                        });
     return o;
 }
 

@@ -31,6 +31,7 @@
 #include "link/frame.h"
 #include "sim/host_sim.h"
 #include "sim/station_traffic.h"
+#include "tests/bench/bench_options.h"
 #include "tests/manager/hostsim_session.h"
 
 extern char **environ;
@@ -291,15 +292,18 @@ void SendFile(std::size_t size) {
 
 Options Parse(int argc, char **argv) {
     Options o;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        const std::string key = argv[i];
-        const long value = std::strtol(argv[i + 1], nullptr, 10);
-        if (key == "--idle-seconds") o.idleSeconds = static_cast<int>(value);
-        else if (key == "--flood-seconds") o.floodSeconds = static_cast<int>(value);
-        else if (key == "--flood-rate") o.floodRate = static_cast<int>(std::max(1L, value));
-        else if (key == "--file-bytes") o.fileBytes = static_cast<std::size_t>(value);
-        else if (key == "--meradon") o.meradon = argv[i + 1];
-    }
+    bench::ParseOptions(argc, argv,
+                        "[--idle-seconds N] [--flood-seconds N] [--flood-rate N] [--file-bytes N] [--meradon PATH]",
+                        [&](const std::string &key, const char *text) {
+                            const long value = std::strtol(text, nullptr, 10);
+                            if (key == "--idle-seconds") o.idleSeconds = static_cast<int>(value);
+                            else if (key == "--flood-seconds") o.floodSeconds = static_cast<int>(value);
+                            else if (key == "--flood-rate") o.floodRate = static_cast<int>(std::max(1L, value));
+                            else if (key == "--file-bytes") o.fileBytes = static_cast<std::size_t>(value);
+                            else if (key == "--meradon") o.meradon = text;
+                            else return false;
+                            return true;
+                        });
     return o;
 }
 
