@@ -49,6 +49,7 @@ private:
     void BuildTable();
     void ShowAdapter(int index);
     void Search();
+    void OpenBroadcastShell();
     void AppendDeviceRow(const DeviceEntry &entry);
     void ChooseDevice(int row);
     void ShowDevice(int row);
