@@ -23,23 +23,33 @@ bool CanBroadcast(unsigned flags) {
     return (flags & IFF_UP) && (flags & IFF_BROADCAST) && !(flags & IFF_LOOPBACK);
 }
 
+// One buffer to or from an address, with room for one IP_PKTINFO.
+struct PktinfoMessage {
+    sockaddr_in peer{};
+    iovec data;
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
+    msghdr header{};
+
+    PktinfoMessage(const void *buffer, std::size_t size) : data{const_cast<void *>(buffer), size} {
+        header.msg_name = &peer;
+        header.msg_namelen = sizeof peer;
+        header.msg_iov = &data;
+        header.msg_iovlen = 1;
+        header.msg_control = control;
+        header.msg_controllen = sizeof control;
+    }
+    PktinfoMessage(const PktinfoMessage &) = delete;
+    PktinfoMessage &operator=(const PktinfoMessage &) = delete;
+};
+
 // One datagram out of the adapter `index` from `source`, to `destination`.
 bool SendThrough(int fd, const uint8_t *data, std::size_t size, in_addr_t destination,
                  uint16_t port, unsigned index, in_addr_t source) {
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_addr.s_addr = destination;
-    to.sin_port = htons(port);
-    iovec payload{const_cast<uint8_t *>(data), size};
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
-    msghdr message{};
-    message.msg_name = &to;
-    message.msg_namelen = sizeof to;
-    message.msg_iov = &payload;
-    message.msg_iovlen = 1;
-    message.msg_control = control;
-    message.msg_controllen = sizeof control;
-    cmsghdr *info = CMSG_FIRSTHDR(&message);
+    PktinfoMessage message(data, size);
+    message.peer.sin_family = AF_INET;
+    message.peer.sin_addr.s_addr = destination;
+    message.peer.sin_port = htons(port);
+    cmsghdr *info = CMSG_FIRSTHDR(&message.header);
     info->cmsg_level = IPPROTO_IP;
     info->cmsg_type = IP_PKTINFO;
     info->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
@@ -47,7 +57,7 @@ bool SendThrough(int fd, const uint8_t *data, std::size_t size, in_addr_t destin
     pktinfo.ipi_ifindex = static_cast<int>(index);
     pktinfo.ipi_spec_dst.s_addr = source;
     std::memcpy(CMSG_DATA(info), &pktinfo, sizeof pktinfo);
-    return ::sendmsg(fd, &message, MSG_NOSIGNAL) == static_cast<ssize_t>(size);
+    return ::sendmsg(fd, &message.header, MSG_NOSIGNAL) == static_cast<ssize_t>(size);
 }
 
 }  // namespace
@@ -80,6 +90,21 @@ int BroadcastOnEveryAdapter(int fd, const uint8_t *data, std::size_t size, uint1
     freeifaddrs(list);
     if (sent == 0) errno = lastError ? lastError : broadcasting.empty() ? ENODEV : EADDRNOTAVAIL;
     return sent;
+}
+
+ssize_t ReceiveNotingAdapter(int fd, uint8_t *buffer, std::size_t size, sockaddr_in &from,
+                             unsigned &adapter) {
+    PktinfoMessage message(buffer, size);
+    const ssize_t n = ::recvmsg(fd, &message.header, MSG_DONTWAIT);
+    from = message.peer;
+    adapter = 0;
+    for (cmsghdr *c = n < 0 ? nullptr : CMSG_FIRSTHDR(&message.header); c; c = CMSG_NXTHDR(&message.header, c)) {
+        if (c->cmsg_level != IPPROTO_IP || c->cmsg_type != IP_PKTINFO) continue;
+        in_pktinfo info;
+        std::memcpy(&info, CMSG_DATA(c), sizeof info);
+        adapter = static_cast<unsigned>(info.ipi_ifindex);
+    }
+    return n;
 }
 
 }  // namespace tevrolink

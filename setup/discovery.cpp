@@ -3,7 +3,6 @@
 #include <arpa/inet.h>
 #include <net/if.h>
 #include <poll.h>
-#include <sys/socket.h>
 
 #include <cerrno>
 #include <cstring>
@@ -42,30 +41,6 @@ int SendDeviceFrame(uint8_t code, const void *payload, uint8_t size) {
     SealLinkFrame(frame);
     return BroadcastOnEveryAdapter(port.link->Descriptor(), frame, FrameWireSize(frame),
                                    ntohs(port.peerAddress.sin_port), port.broadcastSource) > 0;
-}
-
-// recvfrom that also notes the interface the datagram came in on (IP_PKTINFO).
-ssize_t ReceiveNotingAdapter(int fd, uint8_t *buffer, uint32_t size, sockaddr_in &from,
-                             unsigned &adapter) {
-    iovec data{buffer, size};
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))];
-    msghdr message{};
-    message.msg_name = &from;
-    message.msg_namelen = sizeof from;
-    message.msg_iov = &data;
-    message.msg_iovlen = 1;
-    message.msg_control = control;
-    message.msg_controllen = sizeof control;
-    const ssize_t n = ::recvmsg(fd, &message, MSG_DONTWAIT);
-    adapter = 0;
-    if (n < 0) return n;
-    for (cmsghdr *c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c)) {
-        if (c->cmsg_level != IPPROTO_IP || c->cmsg_type != IP_PKTINFO) continue;
-        in_pktinfo info;
-        std::memcpy(&info, CMSG_DATA(c), sizeof info);
-        adapter = static_cast<unsigned>(info.ipi_ifindex);
-    }
-    return n;
 }
 
 }  // namespace
