@@ -41,8 +41,8 @@ const char kConfigureHelp[] =
     "\n"
     "Searches for the device with hardware address MAC (00-1A-2B-3C-4D-5E), changes the\n"
     "fields given, sends the new configuration by broadcast out of every adapter (the MAC\n"
-    "address inside it chooses the device) and waits for its\n"
-    "confirmation. Every value is checked before anything is sent.\n"
+    "address inside it chooses the device) and waits for its confirmation. Every value is\n"
+    "checked before anything is sent.\n"
     "\n"
     "Fields:\n"
     "  ip=ADDR  mask=MASK  gateway=ADDR  dns1=ADDR  dns2=ADDR\n"
@@ -253,16 +253,15 @@ int RunConfigure(const Arguments &args) {
     if (!found) throw Failure("no device with MAC address " + macText + " answered the search");
     changes.ApplyTo(entry);
 
-    LinkFrameRecord reply{};
-    int got = 0;
-    {
-        // Opens its own broadcast socket.
-        const bool sent = UpdateNodeNetworkParameter(&entry) == 1;
-        const std::string notSent = sent ? "" : NotSentReason("update");
-        if (sent) got = ReadSocketPacket(reply, sizeof reply);
+    // The update opens its own broadcast socket.
+    if (UpdateNodeNetworkParameter(&entry) != 1) {
+        const std::string reason = NotSentReason("update");
         CloseShell();
-        if (!sent) throw Failure(notSent);
+        throw Failure(reason);
     }
+    LinkFrameRecord reply{};
+    const int got = ReadSocketPacket(reply, sizeof reply);
+    CloseShell();
     if (got <= 0) throw Failure("the device " + macText + " did not confirm its new configuration");
     if (args.Json()) {
         JsonWriter json;

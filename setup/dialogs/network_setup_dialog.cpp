@@ -334,12 +334,7 @@ void NetworkSetupDialog::Search() {
     devices_.clear();
     // The search blocks this window until no answer has come for about 200 ms.
     OpenBroadcastShell();
-    if (!SendIPDeviceSearchRequest()) {
-        const QString reason = NotSentText();
-        CloseShell();
-        ShowMessage(this, reason, QMessageBox::Warning);
-        return;
-    }
+    if (!Sent(SendIPDeviceSearchRequest())) return;
     LinkFrameRecord record;
     // A socket error (negative) ends the search as silence does.
     while (ReadSocketPacket(record, sizeof record) > 0) {
@@ -357,6 +352,14 @@ void NetworkSetupDialog::OpenBroadcastShell() {
     const std::string local =
         localAddressList_->currentIndex() > 0 ? localAddressList_->currentText().toStdString() : "";
     OpenNETShell(local.empty() ? nullptr : local.c_str(), "255.255.255.255", 0, DEVICE_PORT);
+}
+
+bool NetworkSetupDialog::Sent(int result) {
+    if (result) return true;
+    const QString reason = NotSentText();
+    CloseShell();
+    ShowMessage(this, reason, QMessageBox::Warning);
+    return false;
 }
 
 void NetworkSetupDialog::AppendDeviceRow(const DeviceEntry &entry) {
@@ -428,12 +431,7 @@ void NetworkSetupDialog::ChangeDevice() {
     // The update reopens the broadcast socket, keeping its choice of adapter; whatever
     // comes back confirms it.
     OpenBroadcastShell();
-    if (!UpdateNodeNetworkParameter(&checked.entry)) {
-        const QString reason = NotSentText();
-        CloseShell();
-        ShowMessage(this, reason, QMessageBox::Warning);
-        return;
-    }
+    if (!Sent(UpdateNodeNetworkParameter(&checked.entry))) return;
     LinkFrameRecord record;
     if (ReadSocketPacket(record, sizeof record) > 0)
         ShowMessage(this, QStringLiteral("配置信息更改成功"));
