@@ -1,5 +1,7 @@
 // discover: network-attached host nodes found by broadcast; configure: change one's
 // network configuration.
+#include <net/if.h>
+
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -27,18 +29,20 @@ constexpr auto kMaxSearch = std::chrono::seconds(10);
 const char kDiscoverHelp[] =
     "usage: tevrolink discover [--json]\n"
     "\n"
-    "Broadcasts a device search on UDP port 12580 of the local network and lists the\n"
-    "network-attached host nodes that answer: address, mask, gateway, MAC address, DNS\n"
-    "servers, control centre address and port, description, and whether address (DHCP)\n"
-    "and DNS servers are obtained automatically. Answers are read until none has come\n"
-    "for about 200 ms.\n";
+    "Broadcasts a device search on UDP port 12580 out of every network adapter that is up\n"
+    "and has an IPv4 address, and lists the network-attached host nodes that answer: the\n"
+    "adapter the answer came in on, address, mask, gateway, MAC address, DNS servers,\n"
+    "control centre address and port, description, and whether address (DHCP) and DNS\n"
+    "servers are obtained automatically. Answers are read until none has come for about\n"
+    "200 ms. When the search cannot be sent on any adapter, says why and exits with 1.\n";
 
 const char kConfigureHelp[] =
     "usage: tevrolink configure MAC KEY=VALUE... [--json]\n"
     "\n"
     "Searches for the device with hardware address MAC (00-1A-2B-3C-4D-5E), changes the\n"
-    "fields given, sends the new configuration to it by broadcast and waits for its\n"
-    "confirmation. Every value is checked before anything is sent.\n"
+    "fields given, sends the new configuration by broadcast out of every adapter (the MAC\n"
+    "address inside it chooses the device) and waits for its confirmation. Every value is\n"
+    "checked before anything is sent.\n"
     "\n"
     "Fields:\n"
     "  ip=ADDR  mask=MASK  gateway=ADDR  dns1=ADDR  dns2=ADDR\n"
@@ -60,10 +64,28 @@ public:
     BroadcastShell &operator=(const BroadcastShell &) = delete;
 };
 
-std::vector<DeviceEntry> Search() {
+// Why a search or an update left on no adapter, from the errno the library set.
+std::string NotSentReason(const char *what) {
+    const int error = errno;
+    if (error == ENODEV) return std::string("no network adapter is up that can broadcast; the ") + what + " was not sent";
+    if (error == EADDRNOTAVAIL) return std::string("no network adapter that is up has an IPv4 address; the ") + what + " was not sent";
+    return std::string("the ") + what + " could not be sent: " + std::strerror(error);
+}
+
+struct FoundDevice {
+    DeviceEntry entry;
+    std::string adapter;  // the adapter the answer came in on; empty when not known
+};
+
+std::string ArrivalAdapter() {
+    char name[IF_NAMESIZE] = {};
+    return GetSocketPacketAdapter(name, sizeof name) == 1 ? name : "";
+}
+
+std::vector<FoundDevice> Search() {
     BroadcastShell shell;
-    SendIPDeviceSearchRequest();
-    std::vector<DeviceEntry> devices;
+    if (!SendIPDeviceSearchRequest()) throw Failure(NotSentReason("device search"));
+    std::vector<FoundDevice> devices;
     const auto deadline = std::chrono::steady_clock::now() + kMaxSearch;
     for (int n = 0; n < kMaxDatagrams && std::chrono::steady_clock::now() < deadline; ++n) {
         LinkFrameRecord frame{};
@@ -71,9 +93,9 @@ std::vector<DeviceEntry> Search() {
         if (got == 0) break;
         if (got < 0) throw Failure(std::string("the device search failed: ") + std::strerror(errno));
         if (!IsValidIPAddrResponse(frame)) continue;
-        DeviceEntry entry{};
-        std::memcpy(&entry, frame + TEVROLINK_FRAME_HEADER, sizeof entry);
-        devices.push_back(entry);
+        FoundDevice found{{}, ArrivalAdapter()};
+        std::memcpy(&found.entry, frame + TEVROLINK_FRAME_HEADER, sizeof found.entry);
+        devices.push_back(found);
     }
     return devices;
 }
@@ -84,9 +106,10 @@ std::string Description(const DeviceEntry &d) {
 
 unsigned CentrePort(const DeviceEntry &d) { return d.centrePort[0] * 256u + d.centrePort[1]; }
 
-void DeviceJson(JsonWriter &json, const DeviceEntry &d) {
-    json.BeginObject()
-        .Field("address", FormatIpv4(d.ipAddress))
+void DeviceJson(JsonWriter &json, const DeviceEntry &d, const std::string *adapter = nullptr) {
+    json.BeginObject();
+    if (adapter) json.Field("adapter", *adapter);
+    json.Field("address", FormatIpv4(d.ipAddress))
         .Field("mask", FormatIpv4(d.subnetMask))
         .Field("gateway", FormatIpv4(d.gateway))
         .Field("mac", FormatMac(d.macAddress))
@@ -117,11 +140,11 @@ const std::vector<std::string> kDeviceHeaders = {"ADDRESS", "MASK",  "GATEWAY", 
 
 int RunDiscover(const Arguments &args) {
     if (!args.positional.empty()) throw UsageError("discover takes no arguments");
-    const std::vector<DeviceEntry> devices = Search();
+    const std::vector<FoundDevice> devices = Search();
     if (args.Json()) {
         JsonWriter json;
         json.BeginObject().Key("devices").BeginArray();
-        for (const DeviceEntry &d : devices) DeviceJson(json, d);
+        for (const FoundDevice &d : devices) DeviceJson(json, d.entry, &d.adapter);
         json.EndArray().EndObject().Print();
         return kExitOk;
     }
@@ -129,9 +152,15 @@ int RunDiscover(const Arguments &args) {
         std::printf("no device answered the search\n");
         return kExitOk;
     }
+    std::vector<std::string> headers = {"ADAPTER"};
+    headers.insert(headers.end(), kDeviceHeaders.begin(), kDeviceHeaders.end());
     std::vector<std::vector<std::string>> rows;
-    for (const DeviceEntry &d : devices) rows.push_back(DeviceRow(d));
-    PrintTable(kDeviceHeaders, rows);
+    for (const FoundDevice &d : devices) {
+        rows.push_back({d.adapter.empty() ? "?" : d.adapter});
+        const std::vector<std::string> fields = DeviceRow(d.entry);
+        rows.back().insert(rows.back().end(), fields.begin(), fields.end());
+    }
+    PrintTable(headers, rows);
     return kExitOk;
 }
 
@@ -215,22 +244,24 @@ int RunConfigure(const Arguments &args) {
     const std::string macText = FormatMac(mac.data());
     DeviceEntry entry{};
     bool found = false;
-    for (const DeviceEntry &d : Search()) {
-        if (std::memcmp(d.macAddress, mac.data(), mac.size()) != 0) continue;
-        entry = d;
+    for (const FoundDevice &d : Search()) {
+        if (std::memcmp(d.entry.macAddress, mac.data(), mac.size()) != 0) continue;
+        entry = d.entry;
         found = true;
         break;
     }
     if (!found) throw Failure("no device with MAC address " + macText + " answered the search");
     changes.ApplyTo(entry);
 
-    LinkFrameRecord reply{};
-    int got = 0;
-    {
-        UpdateNodeNetworkParameter(&entry);  // opens its own broadcast socket
-        got = ReadSocketPacket(reply, sizeof reply);
+    // The update opens its own broadcast socket.
+    if (UpdateNodeNetworkParameter(&entry) != 1) {
+        const std::string reason = NotSentReason("update");
         CloseShell();
+        throw Failure(reason);
     }
+    LinkFrameRecord reply{};
+    const int got = ReadSocketPacket(reply, sizeof reply);
+    CloseShell();
     if (got <= 0) throw Failure("the device " + macText + " did not confirm its new configuration");
     if (args.Json()) {
         JsonWriter json;

@@ -361,6 +361,11 @@ int ReadSocketPacket(uint8_t *buffer, uint32_t size) {
     return tevrolink::ReadSocketPacket(buffer, size);
 }
 
+int GetSocketPacketAdapter(char *name, uint32_t capacity) {
+    ExportLock lock;
+    return tevrolink::GetSocketPacketAdapter(name, capacity);
+}
+
 int SetNodeIPAddress(const char *address) {
     ExportLock lock;
     return tevrolink::SetNodeIPAddress(address);

@@ -36,6 +36,10 @@ struct ShellPort {
     uint8_t rxState = kRxReset;
     uint8_t linkKind = kLinkSerial;
     sockaddr_in peerAddress{};
+    // Broadcast mode: the address of the one adapter that broadcasts leave from, or
+    // INADDR_ANY for every adapter (network order).
+    in_addr_t broadcastSource = 0;
+    unsigned arrivalAdapter = 0;  // interface index of the last datagram ReadSocketPacket took
     uint8_t rxBuffer[kReceiveBufferSize] = {};
     uint8_t *const rxFrame = rxBuffer;  // the first 248 bytes are the receive frame record
 

@@ -91,9 +91,15 @@ int OpenUdpSocket(const char *localAddress, const char *remoteAddress, uint16_t 
     setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveSize, sizeof receiveSize);
     setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &sendSize, sizeof sendSize);
 
+    shell.port.broadcastSource = htonl(INADDR_ANY);
+    shell.port.arrivalAdapter = 0;
     if (broadcast) {
         const int on = 1;
         setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+        // Tells ReadSocketPacket which adapter each answer came in on.
+        setsockopt(fd, IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
+        const in_addr_t source = localAddress ? inet_addr(localAddress) : INADDR_NONE;
+        if (source != INADDR_NONE) shell.port.broadcastSource = source;
     } else {
         if (localPort == 0) {
             ::close(fd);

@@ -7,27 +7,35 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
+#include <stdexcept>
 #include <system_error>
+#include <tuple>
 
 namespace hostsim {
 namespace {
-
-// Answers go only to senders on loopback: in a test's private network every request comes
-// from there, and whatever else reaches the port came from a real network that the
-// emulation must never talk to.
-bool OnLoopback(const sockaddr_in &address) {
-    return (ntohl(address.sin_addr.s_addr) >> 24) == 127;
-}
 
 [[noreturn]] void Fail(int error, const std::string &what) {
     throw std::system_error(error, std::generic_category(), what);
 }
 
+// "10.1.0.0/24" as network and mask, host byte order.
+std::pair<uint32_t, uint32_t> ParseSubnet(const std::string &subnet) {
+    const std::size_t slash = subnet.find('/');
+    in_addr network{};
+    const int bits = slash == std::string::npos ? -1 : std::atoi(subnet.c_str() + slash + 1);
+    if (bits < 1 || bits > 32 || inet_pton(AF_INET, subnet.substr(0, slash).c_str(), &network) != 1)
+        throw std::invalid_argument("bad subnet " + subnet);
+    const uint32_t mask = ~uint32_t{0} << (32 - bits);
+    return {ntohl(network.s_addr) & mask, mask};
+}
+
 }  // namespace
 
 DeviceEmulator::DeviceEmulator(std::vector<NetworkDevice> devices, const std::string &address,
-                               uint16_t port)
+                               uint16_t port, const std::string &answerTo)
     : devices_(std::move(devices)) {
+    std::tie(answerNet_, answerMask_) = ParseSubnet(answerTo);
     sockaddr_in local{};
     local.sin_family = AF_INET;
     local.sin_port = htons(port);
@@ -82,9 +90,11 @@ void DeviceEmulator::TakeIn() {
         std::vector<Bytes> answers;
         {
             // Recorded before anything is answered: a test that has an answer in hand
-            // finds its request in the record.
+            // finds its request in the record. Whatever comes from outside the private
+            // network came from a real one that the emulation must never talk to.
             std::lock_guard lock(mutex_);
-            if (OnLoopback(datagram.from)) answers = devices_.OnDatagram(datagram.bytes);
+            if ((ntohl(datagram.from.sin_addr.s_addr) & answerMask_) == answerNet_)
+                answers = devices_.OnDatagram(datagram.bytes);
             received_.push_back(datagram);
         }
         changed_.notify_all();

@@ -1,7 +1,7 @@
 // Network-attached host nodes on a UDP socket, in their own thread: every datagram to the
 // device port is recorded, handed to the devices, and their answers go back to the
-// address and port it came from. Meant for a private network namespace, where a broadcast
-// to 255.255.255.255 reaches the socket over loopback.
+// address and port it came from. Meant for a private network namespace made by a test,
+// where a broadcast reaches the socket through an adapter of that network.
 #pragma once
 
 #include <netinet/in.h>
@@ -27,10 +27,13 @@ struct DeviceDatagram {
 class DeviceEmulator {
 public:
     // Binds `address`:`port` (port 0 picks a free one). The wildcard address is what
-    // hears broadcasts. Throws std::system_error when the port cannot be bound.
+    // hears broadcasts. Only senders inside `answerTo` ("10.1.0.0/24") are answered: the
+    // private network the emulator runs in, never a real one. Throws std::system_error
+    // when the port cannot be bound, std::invalid_argument for a bad address or subnet.
     explicit DeviceEmulator(std::vector<NetworkDevice> devices,
                             const std::string &address = "0.0.0.0",
-                            uint16_t port = DEVICE_PORT);
+                            uint16_t port = DEVICE_PORT,
+                            const std::string &answerTo = "127.0.0.0/8");
     ~DeviceEmulator();  // stops the thread and joins it
     DeviceEmulator(const DeviceEmulator &) = delete;
     DeviceEmulator &operator=(const DeviceEmulator &) = delete;
@@ -54,6 +57,7 @@ private:
     mutable std::condition_variable changed_;
     DeviceSet devices_;
     std::vector<DeviceDatagram> received_;
+    uint32_t answerNet_ = 0, answerMask_ = 0;  // host byte order
     int socket_ = -1;
     int stop_ = -1;
     uint16_t port_ = 0;

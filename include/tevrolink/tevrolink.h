@@ -83,7 +83,8 @@ TEVROLINK_API int NEMA_CRC(const uint8_t *data, uint32_t length);
 TEVROLINK_API int OpenCOMShell(const char *deviceName, uint32_t baudRate);
 
 /* Opens the UDP link. `remoteAddress` is dotted-quad text; text that does not convert, and
- * "255.255.255.255", select broadcast mode (no bind). Otherwise the socket is bound to
+ * "255.255.255.255", select broadcast mode (no bind; a `localAddress` that converts chooses
+ * the one adapter that device searches and updates leave from). Otherwise the socket is bound to
  * `localAddress` (NULL or unconvertible text: any address) and `localPort`, which must not
  * be 0. Closes any shell that was open, except when `remoteAddress` is NULL or 0.0.0.0.
  * Keeps the link state and sequence numbers as they were. Returns 1 or 0. */
@@ -289,7 +290,15 @@ typedef struct DeviceEntry {
 } DeviceEntry;
 
 /* Sends the 8-byte search request on the open shell, which the caller opened with
- * OpenNETShell(NULL, "255.255.255.255", 0, DEVICE_PORT). Returns 1. */
+ * OpenNETShell(NULL, "255.255.255.255", 0, DEVICE_PORT). In broadcast mode the request
+ * leaves once through every IPv4 adapter that is up and can broadcast, whatever the routes
+ * say (as the limited broadcast from the adapter's own address, or where the adapter
+ * refuses that, as its subnet's directed broadcast); a `localAddress` given to
+ * OpenNETShell restricts it to the adapter holding that address. Returns 1 when it left on
+ * at least one adapter (or went to the one peer of a shell not in broadcast mode), else 0
+ * with errno telling why: ENODEV no adapter is up that can broadcast, EADDRNOTAVAIL none
+ * of them has an IPv4 address (or the chosen one), ENOTCONN the shell is closed, otherwise
+ * the error of the last send. */
 TEVROLINK_API int SendIPDeviceSearchRequest(void);
 /* 1 if `frame` (required) is a search answer with a valid CRC; its DeviceEntry is the 66
  * bytes behind the 8-byte header. */
@@ -299,11 +308,19 @@ TEVROLINK_API int IsValidIPAddrResponse(const uint8_t *frame);
  * shell's peer. Returns the datagram's length, 0 when none came, negative on a socket
  * error or a closed shell. */
 TEVROLINK_API int ReadSocketPacket(uint8_t *buffer, uint32_t size);
+/* Copies the name of the network adapter on which the datagram last taken by
+ * ReadSocketPacket came in ("eth0") into `name`, NUL-terminated. Returns 1; 0 when it is
+ * not known (no datagram yet, or a shell not in broadcast mode); 255 when the name and its
+ * NUL need more than `capacity` bytes. IF_NAMESIZE (16) bytes always suffice. */
+TEVROLINK_API int GetSocketPacketAdapter(char *name, uint32_t capacity);
 /* Points the open UDP shell at another address on the same port (unconvertible text:
  * 255.255.255.255). Returns 1. */
 TEVROLINK_API int SetNodeIPAddress(const char *address);
 /* Opens the shell in broadcast mode towards DEVICE_PORT (closing what it held) and sends
- * `entry` as an update for the device whose macAddress it carries. Returns 1. */
+ * `entry` as an update for the device whose macAddress it carries, through the adapters a
+ * search uses: the one that the broadcast shell open before was restricted to, or every
+ * one. Returns 1 when it left (also for a NULL `entry`, which sends nothing), else 0 with
+ * errno as for SendIPDeviceSearchRequest. */
 TEVROLINK_API int UpdateNodeNetworkParameter(const DeviceEntry *entry);
 
 /* ---- Set-up dialogs (libtevrolink-dialogs) ------------------------------------------ */

@@ -15,6 +15,8 @@
 #include <QRegularExpressionValidator>
 #include <QTableWidget>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 #include "setup/dialogs/message_box.h"
@@ -76,6 +78,14 @@ void ShowChoice(QRadioButton *yes, QRadioButton *no, std::optional<bool> state) 
 
 void EnableAll(std::initializer_list<QWidget *> widgets, bool enable) {
     for (QWidget *widget : widgets) widget->setEnabled(enable);
+}
+
+// Why a search or an update left on no adapter, from the errno the library set.
+QString NotSentText() {
+    const int error = errno;
+    if (error == ENODEV) return QStringLiteral("没有已启用且可广播的网卡，无法发送");
+    if (error == EADDRNOTAVAIL) return QStringLiteral("可广播的网卡上没有可用的 IPv4 地址，无法发送");
+    return QStringLiteral("发送失败: ") + QString::fromLocal8Bit(std::strerror(error));
 }
 
 void CopyIntoBounded(char (&target)[20], const std::string &text) {
@@ -153,6 +163,9 @@ NetworkSetupDialog::NetworkSetupDialog(NetSettings *settings, PcNetwork pc, QWid
     copyButton_->setEnabled(haveAdapters);
     // Without adapters the local address list and the port stay empty.
     if (!haveAdapters) return;
+    // An adapter without an IPv4 address has nothing to show or copy: such ones come last.
+    std::stable_partition(pc_.adapters.begin(), pc_.adapters.end(),
+                          [](const AdapterInfo &adapter) { return adapter.address.has_value(); });
     for (const AdapterInfo &adapter : pc_.adapters)
         adapterList_->addItem(QString::fromStdString(adapter.description));
     adapterList_->setCurrentIndex(0);
@@ -320,8 +333,8 @@ void NetworkSetupDialog::Search() {
     deviceTable_->setRowCount(0);
     devices_.clear();
     // The search blocks this window until no answer has come for about 200 ms.
-    OpenNETShell(nullptr, "255.255.255.255", 0, DEVICE_PORT);
-    SendIPDeviceSearchRequest();
+    OpenBroadcastShell();
+    if (!Sent(SendIPDeviceSearchRequest())) return;
     LinkFrameRecord record;
     // A socket error (negative) ends the search as silence does.
     while (ReadSocketPacket(record, sizeof record) > 0) {
@@ -332,6 +345,21 @@ void NetworkSetupDialog::Search() {
         AppendDeviceRow(entry);
     }
     CloseShell();
+}
+
+void NetworkSetupDialog::OpenBroadcastShell() {
+    // A chosen local address sends only through its adapter; "All Interfaces" through all.
+    const std::string local =
+        localAddressList_->currentIndex() > 0 ? localAddressList_->currentText().toStdString() : "";
+    OpenNETShell(local.empty() ? nullptr : local.c_str(), "255.255.255.255", 0, DEVICE_PORT);
+}
+
+bool NetworkSetupDialog::Sent(int result) {
+    if (result) return true;
+    const QString reason = NotSentText();
+    CloseShell();
+    ShowMessage(this, reason, QMessageBox::Warning);
+    return false;
 }
 
 void NetworkSetupDialog::AppendDeviceRow(const DeviceEntry &entry) {
@@ -400,8 +428,10 @@ void NetworkSetupDialog::ChangeDevice() {
         ShowMessage(this, QString::fromUtf8(checked.refusal));
         return;
     }
-    // The update opens its own broadcast socket; whatever comes back confirms it.
-    UpdateNodeNetworkParameter(&checked.entry);
+    // The update reopens the broadcast socket, keeping its choice of adapter; whatever
+    // comes back confirms it.
+    OpenBroadcastShell();
+    if (!Sent(UpdateNodeNetworkParameter(&checked.entry))) return;
     LinkFrameRecord record;
     if (ReadSocketPacket(record, sizeof record) > 0)
         ShowMessage(this, QStringLiteral("配置信息更改成功"));

@@ -49,6 +49,12 @@ private:
     void BuildTable();
     void ShowAdapter(int index);
     void Search();
+    // Opens the shell for a search or an update: through the adapter of the chosen local
+    // address, or through every adapter.
+    void OpenBroadcastShell();
+    // False, after closing the shell and telling the operator why, when a search or an
+    // update (its export's `result`) left on no adapter.
+    bool Sent(int result);
     void AppendDeviceRow(const DeviceEntry &entry);
     void ChooseDevice(int row);
     void ShowDevice(int row);

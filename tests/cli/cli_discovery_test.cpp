@@ -1,6 +1,6 @@
-// discover and configure. Broadcasts run only inside a private network namespace (loopback
-// up, a route for 255.255.255.255 on it) that the test process enters; the network-attached
-// devices are hostsim's, answering on UDP port 12580.
+// discover and configure. Broadcasts run only inside a private network namespace that the
+// test process enters; the network-attached devices are hostsim's, answering on UDP port
+// 12580 on a segment behind the adapter pc0 (static address, no default route).
 #include <cstring>
 
 #include "sim/device_emulator.h"
@@ -32,10 +32,14 @@ protected:
     void SetUp() override {
         if (const std::string &why = testsupport::EnterPrivateNetwork(); !why.empty())
             GTEST_SKIP() << why << "; discovery is not tested";
-        devices_ = std::make_unique<hostsim::DeviceEmulator>(std::vector<hostsim::NetworkDevice>{
-            {Device(0x5E, kStoreGbk), {}}, {Device(0x5F, ""), {}}});
+        segment_ = std::make_unique<testsupport::DeviceSegment>("pc0", 1);
+        if (!segment_->Failure().empty()) GTEST_SKIP() << segment_->Failure();
+        devices_ = segment_->MakeInside<hostsim::DeviceEmulator>(
+            std::vector<hostsim::NetworkDevice>{{Device(0x5E, kStoreGbk), {}}, {Device(0x5F, ""), {}}},
+            "0.0.0.0", DEVICE_PORT, segment_->Subnet());
     }
 
+    std::unique_ptr<testsupport::DeviceSegment> segment_;
     std::unique_ptr<hostsim::DeviceEmulator> devices_;
 };
 
@@ -48,6 +52,7 @@ TEST_F(CliDiscovery, DiscoverListsEveryAnsweringDevice) {
     ASSERT_EQ(list.Size(), 2u);
     const Json &first = list[0]["mac"].Str() == "00-1A-2B-3C-4D-5E" ? list[0] : list[1];
     EXPECT_EQ(first["mac"].Str(), "00-1A-2B-3C-4D-5E");
+    EXPECT_EQ(first["adapter"].Str(), "pc0");
     EXPECT_EQ(first["address"].Str(), "192.168.1.94");
     EXPECT_EQ(first["mask"].Str(), "255.255.255.0");
     EXPECT_EQ(first["gateway"].Str(), "192.168.1.1");
@@ -65,6 +70,8 @@ TEST_F(CliDiscovery, DiscoverListsEveryAnsweringDevice) {
     const Result table = RunProgram({"discover"});
     ASSERT_EQ(table.status, 0) << table.err;
     ASSERT_EQ(Lines(table.out).size(), 3u) << table.out;
+    EXPECT_EQ(Lines(table.out)[0].rfind("ADAPTER", 0), 0u) << table.out;
+    EXPECT_EQ(Lines(table.out)[1].rfind("pc0 ", 0), 0u) << table.out;
     EXPECT_NE(table.out.find("192.168.1.100:10086"), std::string::npos) << table.out;
     EXPECT_NE(table.out.find("仓库 1"), std::string::npos) << table.out;
 }
@@ -103,6 +110,23 @@ TEST_F(CliDiscovery, ConfigureFailsForAnUnknownOrSilentDevice) {
     const Result silent = RunProgram({"configure", "00-1A-2B-3C-4D-5E", "mask=255.255.0.0"});
     EXPECT_EQ(silent.status, 1);
     EXPECT_NE(silent.err.find("did not confirm"), std::string::npos) << silent.err;
+}
+
+TEST_F(CliDiscovery, SearchThatLeavesOnNoAdapterSaysWhyAndFails) {
+    const std::pair<const char *, const char *> cases[] = {
+        {"address flush dev pc0", "no network adapter that is up has an IPv4 address"},
+        {"link set pc0 down", "no network adapter is up that can broadcast"},
+    };
+    for (const auto &[pcSide, reason] : cases) {
+        ASSERT_TRUE(segment_->PcSide(pcSide)) << segment_->Failure();
+        for (const std::vector<std::string> &args :
+             {std::vector<std::string>{"discover"}, {"configure", "00-1A-2B-3C-4D-5E", "ip=10.0.0.9"}}) {
+            const Result r = RunProgram(args);
+            EXPECT_EQ(r.status, 1) << pcSide << ": " << args[0];
+            EXPECT_NE(r.err.find(reason), std::string::npos) << r.err;
+        }
+    }
+    EXPECT_TRUE(devices_->Received().empty());
 }
 
 TEST_F(CliDiscovery, BadFieldIsRefusedBeforeTheSearch) {

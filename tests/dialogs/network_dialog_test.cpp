@@ -23,8 +23,12 @@ using tevrolink::AdapterInfo;
 using tevrolink::dialogs::NetworkSetupDialog;
 using tevrolink::dialogs::PcNetwork;
 
-// eth0 configured by hand; wlan0 by a manager that did not say how it got its address.
+// eth0 configured by hand; wlan0 by a manager that did not say how it got its address;
+// eth1, first in the system's order, has no IPv4 address.
 PcNetwork TestPc() {
+    AdapterInfo unaddressed;
+    unaddressed.name = "eth1";
+    unaddressed.description = "eth1 (r8169)";
     AdapterInfo wired;
     wired.name = "eth0";
     wired.description = "eth0 (e1000e)";
@@ -43,7 +47,7 @@ PcNetwork TestPc() {
     wireless.gateway = 0x0A000001;
     wireless.autoDns = true;
     wireless.dnsServers = {0x0A000001};
-    return {{wired, wireless},
+    return {{unaddressed, wired, wireless},
             tevrolink::SortedNonLoopback({0xC0A80105, 0x7F000001, 0x0A000007})};
 }
 
@@ -89,6 +93,9 @@ TEST(NetworkDialogPcSide, ShowsAdaptersReadOnlyAndTheLocalChoice) {
     EXPECT_EQ(Items(local), QStringList({"All Interfaces", "10.0.0.7", "192.168.1.5"}));
     EXPECT_EQ(local->currentIndex(), 2);
     EXPECT_EQ(Text(&dialog, "localPort"), "10086");
+    // The adapter shown first has an address; one without comes last.
+    EXPECT_EQ(Items(Find<QComboBox>(&dialog, "adapterList")),
+              QStringList({"eth0 (e1000e)", "wlan0 (iwlwifi)", "eth1 (r8169)"}));
     EXPECT_EQ(Text(&dialog, "adapterMac"), "00-1A-2B-3C-4D-5E");
     EXPECT_EQ(Text(&dialog, "adapterAddress"), "192.168.1.5");
     EXPECT_EQ(Text(&dialog, "adapterMask"), "255.255.255.0");
@@ -216,10 +223,13 @@ protected:
     void SetUp() override {
         if (const std::string &why = testsupport::EnterPrivateNetwork(); !why.empty())
             GTEST_SKIP() << "no private network for broadcasts: " << why;
+        segment_ = std::make_unique<testsupport::DeviceSegment>("pc0", 1);
+        if (!segment_->Failure().empty()) GTEST_SKIP() << segment_->Failure();
     }
 
     void StartDevices(std::vector<hostsim::NetworkDevice> devices) {
-        devices_ = std::make_unique<hostsim::DeviceEmulator>(std::move(devices));
+        devices_ = segment_->MakeInside<hostsim::DeviceEmulator>(std::move(devices), "0.0.0.0",
+                                                                 DEVICE_PORT, segment_->Subnet());
     }
 
     QTableWidget *Table() { return Find<QTableWidget>(dialog_.get(), "deviceTable"); }
@@ -241,8 +251,9 @@ protected:
                                           "192.168.1.5", 10086, "Gate A");
     hostsim::NetworkDevice second_ = Device("192.168.1.21", "255.255.255.0", "192.168.1.1",
                                             0x02, "192.168.1.5", 10087, Gbk("二号机"), 2);
-    NetSettings settings_ = Settings("192.168.1.5", 10086);
+    NetSettings settings_ = Settings("", 10086);
     MessageRecorder messages_;
+    std::unique_ptr<testsupport::DeviceSegment> segment_;
     std::unique_ptr<hostsim::DeviceEmulator> devices_;
     std::unique_ptr<NetworkSetupDialog> dialog_;
 };
@@ -313,7 +324,21 @@ TEST_F(DeviceSideTest, ChoosingRowMarksOnlyItAndTakesItsAddressEvenIfCancelled) 
     Click(dialog_.get(), "cancelButton");
     EXPECT_STREQ(settings_.deviceAddress, "192.168.1.20");
     EXPECT_EQ(remoteAddress.text(), "192.168.1.20");
-    EXPECT_STREQ(settings_.localAddress, "192.168.1.5");
+    EXPECT_STREQ(settings_.localAddress, "");
+}
+
+// The chosen local address sends only through the adapter that holds it; here none does.
+TEST_F(DeviceSideTest, SearchThatLeavesOnNoAdapterSaysWhy) {
+    StartDevices({gate_});
+    settings_ = Settings("192.168.1.5", 10086);
+    OpenAndSearch();
+    EXPECT_EQ(messages_.Texts(), QStringList{"可广播的网卡上没有可用的 IPv4 地址，无法发送"});
+    EXPECT_EQ(Table()->rowCount(), 0);
+    EXPECT_TRUE(devices_->Received().empty());
+
+    Find<QComboBox>(dialog_.get(), "localAddressList")->setCurrentIndex(0);
+    Click(dialog_.get(), "searchButton");
+    EXPECT_EQ(Table()->rowCount(), 1) << "All Interfaces reaches the segment";
 }
 
 TEST_F(DeviceSideTest, ChangeRefusesEachInvalidFieldAndSendsAValidUpdate) {

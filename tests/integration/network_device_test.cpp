@@ -1,5 +1,5 @@
 // hostsim's network-attached devices met through the library's search and update calls,
-// in a private network namespace where the broadcast reaches them over loopback.
+// on a segment of a private network namespace behind an adapter of its own.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <net/if.h>
@@ -61,8 +61,15 @@ protected:
     void SetUp() override {
         if (const std::string &why = testsupport::EnterPrivateNetwork(); !why.empty())
             GTEST_SKIP() << "no private network for broadcasts: " << why;
+        segment_ = std::make_unique<testsupport::DeviceSegment>("pc0", 1);
+        if (!segment_->Failure().empty()) GTEST_SKIP() << segment_->Failure();
     }
     void TearDown() override { CloseShell(); }
+
+    std::unique_ptr<DeviceEmulator> OnSegment(std::vector<NetworkDevice> devices) {
+        return segment_->MakeInside<DeviceEmulator>(std::move(devices), "0.0.0.0", DEVICE_PORT,
+                                                    segment_->Subnet());
+    }
 
     std::vector<Datagram> Search() {
         EXPECT_EQ(OpenNETShell(nullptr, "255.255.255.255", 0, DEVICE_PORT), 1);
@@ -78,11 +85,14 @@ protected:
         CloseShell();
         return answers;
     }
+
+    std::unique_ptr<testsupport::DeviceSegment> segment_;
 };
 
 TEST_F(NetworkDevices, SearchIsAnsweredInDeviceOrderAsEachDeviceIsToldTo) {
-    const DeviceEmulator devices({Device(1, {.answersPerSearch = 2}), Device(2, {.answerLength = 20}),
-                                  Device(3, {.silent = true}), Device(4)});
+    const auto emulator = OnSegment({Device(1, {.answersPerSearch = 2}), Device(2, {.answerLength = 20}),
+                                     Device(3, {.silent = true}), Device(4)});
+    const DeviceEmulator &devices = *emulator;
     const std::vector<Datagram> answers = Search();
 
     ASSERT_EQ(answers.size(), 4u);
@@ -110,8 +120,9 @@ TEST_F(NetworkDevices, SearchIsAnsweredInDeviceOrderAsEachDeviceIsToldTo) {
 }
 
 TEST_F(NetworkDevices, UpdateChangesOnlyTheDeviceItNamesAsThatDeviceIsToldTo) {
-    DeviceEmulator devices({Device(1), Device(2), Device(3, {.confirmUpdates = false}),
-                            Device(4, {.silent = true})});
+    const auto emulator = OnSegment({Device(1), Device(2), Device(3, {.confirmUpdates = false}),
+                                     Device(4, {.silent = true})});
+    const DeviceEmulator &devices = *emulator;
     const auto before = devices.Entries();
 
     DeviceEntry changed = before[1];
@@ -205,8 +216,8 @@ TEST_F(NetworkDevices, DamagedRequestsAreRecordedButNotActedOn) {
     EXPECT_TRUE(devices.Log(0).updates.empty()) << "an update must carry a whole entry";
 }
 
-// The devices never answer a sender outside loopback: in a test's namespace only loopback
-// exists, and anywhere else such a sender sits on a real network.
+// The devices answer only senders inside the private network they are told of (loopback
+// unless told otherwise): any other sender may sit on a real network.
 TEST_F(NetworkDevices, RequestsFromOutsideLoopbackAreNotAnswered) {
     const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     ifreq alias{};
