@@ -9,7 +9,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "link/checksum.h"
@@ -50,11 +52,13 @@ protected:
         ioctl(slave_, FIONREAD, &n);
         return n;
     }
+    // The pty hands written bytes over asynchronously, and poll() says nothing about the
+    // count: with bytes already queued it returns at once. So wait on the clock, in short
+    // naps, until the count is there (2 s is far beyond any scheduling delay).
     void WaitQueued(int n) {
-        for (int i = 0; i < 2000 && Queued() < n; ++i) {
-            struct pollfd p {slave_, POLLIN, 0};
-            poll(&p, 1, 1);
-        }
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        while (Queued() < n && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
         ASSERT_GE(Queued(), n);
     }
     int Poll() { return ::IsShellReadable(nullptr, nullptr); }
