@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "link/capture.h"
 #include "link/frame.h"
 #include "link/shell.h"
 #include "link/udp_socket.h"
@@ -54,6 +55,7 @@ int ReadSocketPacket(uint8_t *buffer, uint32_t size) {
         const ssize_t n = ::recvfrom(fd, buffer, size, MSG_DONTWAIT,
                                      reinterpret_cast<sockaddr *>(&from), &fromLen);
         if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
+        if (n >= 0) CaptureUdpFrame(fd, from, true, buffer, static_cast<std::size_t>(n));
         // An empty datagram carries nothing to report; keep listening for answers.
         if (n == 0) continue;
         if (n > 0 && from.sin_family == AF_INET) shell.port.peerAddress = from;
