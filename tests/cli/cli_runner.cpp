@@ -18,12 +18,20 @@
 
 namespace clitest {
 
-Child::Child(const std::vector<std::string> &args) {
-    std::vector<std::string> all{TEVROLINK_CLI_PATH};
+Child::Child(const std::vector<std::string> &args) : Child(TEVROLINK_CLI_PATH, args, {}) {}
+
+Child::Child(const std::string &program, const std::vector<std::string> &args,
+             const std::vector<std::string> &environment) {
+    std::vector<std::string> all{program};
     all.insert(all.end(), args.begin(), args.end());
     std::vector<char *> argv;
     for (std::string &a : all) argv.push_back(a.data());
     argv.push_back(nullptr);
+    std::vector<std::string> variables(environment);
+    std::vector<char *> envp;  // ours first: the first of two equal names counts
+    for (std::string &v : variables) envp.push_back(v.data());
+    for (char **e = environ; *e; ++e) envp.push_back(*e);
+    envp.push_back(nullptr);
     int out[2], err[2];
     if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) throw std::runtime_error("pipe2");
     pid_ = fork();
@@ -33,7 +41,7 @@ Child::Child(const std::vector<std::string> &args) {
         dup2(devNull, STDIN_FILENO);
         dup2(out[1], STDOUT_FILENO);
         dup2(err[1], STDERR_FILENO);
-        execv(argv[0], argv.data());
+        execvpe(argv[0], argv.data(), envp.data());
         _exit(127);
     }
     close(out[1]);

@@ -29,6 +29,9 @@ struct Result {
 class Child {
 public:
     explicit Child(const std::vector<std::string> &args);
+    // Any program, found on the PATH, with `environment` ("NAME=value") added to ours.
+    Child(const std::string &program, const std::vector<std::string> &args,
+          const std::vector<std::string> &environment);
     ~Child();  // kills the child if it still runs
     Child(const Child &) = delete;
     Child &operator=(const Child &) = delete;
