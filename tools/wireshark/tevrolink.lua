@@ -371,7 +371,8 @@ local function device_entry(p)
     p:add_be(f.dev_dns2, 22, 4)
     p:add_be(f.dev_centre, 26, 4)
     p:add_be(f.dev_centre_port, 30, 2)
-    if p:has(32, 32) then p.tree:add(f.dev_description, p:range(32, 32), p:range(32, 32):stringz()) end
+    -- GBK text, padded with NULs to 32 bytes.
+    if p:has(32, 32) then p.tree:add_packet_field(f.dev_description, p:range(32, 32), ENC_GB18030 or ENC_ASCII) end
     p:add(f.dev_auto_address, 64, 1)
     p:add(f.dev_auto_dns, 65, 1)
     if p:has(0, 4) then return "device " .. tostring(p:range(0, 4):ipv4()) end
@@ -455,7 +456,7 @@ REPLIES[0x99] = function(p)
     return active and ("active " .. active)
 end
 REPLIES[0xA3] = function(p) p:add(f.node_status, 0, 1); local v = p:byte(0); return v and string.format("status 0x%02X", v) end
-REQUESTS[0x39] = function(p) p:add(f.search, 0, 1); local v = p:byte(0); return v and (v ~= 0 and "start" or "stop") end
+REQUESTS[0x39] = function(p) p:add(f.search, 0, 1); local v = p:byte(0); return v and string.format("flag %d", v) end
 REPLIES[0xB9] = function(p) p:add(f.search, 0, 1); local v = p:byte(0); return v and string.format("result 0x%02X", v) end
 REPLIES[0xF0] = function(p)
     if p.size == 0 then return nil end
