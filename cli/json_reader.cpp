@@ -128,6 +128,14 @@ private:
         return std::nullopt;
     }
     std::optional<Json> Value() {
+        // Nesting beyond any document we read is refused rather than run off the stack.
+        if (++depth_ > kMaxDepth) return std::nullopt;
+        std::optional<Json> v = Nested();
+        --depth_;
+        return v;
+    }
+
+    std::optional<Json> Nested() {
         Space();
         if (i_ >= t_.size()) return std::nullopt;
         const char c = t_[i_];
@@ -179,8 +187,10 @@ private:
         }
     }
 
+    static constexpr int kMaxDepth = 64;
     const std::string &t_;
     std::size_t i_ = 0;
+    int depth_ = 0;
 };
 
 }  // namespace

@@ -99,6 +99,8 @@ TEST_F(CliAgainstSim, BadValuesAreRefusedBeforeAnythingIsSent) {
     std::ofstream(badProfile) << R"({"station": 7, "freq1": 17})";
     const std::string oddProfile = TempPath("odd-profile.json");
     std::ofstream(oddProfile) << R"({"station": 7, "volume": 3})";
+    const std::string deepProfile = TempPath("deep-profile.json");
+    std::ofstream(deepProfile) << std::string(1000000, '[');
     struct Case {
         std::vector<std::string> args;
         std::string message;
@@ -126,6 +128,7 @@ TEST_F(CliAgainstSim, BadValuesAreRefusedBeforeAnythingIsSent) {
         {{"settings", "load", badProfile}, "输入越界,有效的工作频点在0-16"},
         {{"settings", "load", oddProfile}, "volume"},
         {{"settings", "load", TempPath("missing.json")}, "cannot read"},
+        {{"settings", "load", deepProfile}, "not a JSON object"},
     };
     for (const Case &c : cases) {
         const Result r = RunCli(c.args);
