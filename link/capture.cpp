@@ -48,6 +48,28 @@ uint16_t Ipv4HeaderChecksum(const uint8_t *header) {
     return static_cast<uint16_t>(~sum);
 }
 
+// The address the system sends from towards `peer`, for a socket bound to any address:
+// what a datagram of the link really carried. Left as it is when there is no route.
+void FillSourceAddress(sockaddr_in &local, const sockaddr_in &peer) {
+    static std::mutex mutex;
+    static sockaddr_in lastPeer{};
+    static in_addr lastSource{};
+    if (local.sin_addr.s_addr != htonl(INADDR_ANY) || peer.sin_port == 0) return;
+    std::lock_guard lock(mutex);
+    if (lastPeer.sin_addr.s_addr != peer.sin_addr.s_addr || lastPeer.sin_port != peer.sin_port) {
+        lastSource.s_addr = htonl(INADDR_ANY);
+        const int probe = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_in source{};
+        socklen_t length = sizeof source;
+        if (probe >= 0 && ::connect(probe, reinterpret_cast<const sockaddr *>(&peer), sizeof peer) == 0 &&
+            getsockname(probe, reinterpret_cast<sockaddr *>(&source), &length) == 0)
+            lastSource = source.sin_addr;
+        if (probe >= 0) ::close(probe);
+        lastPeer = peer;
+    }
+    local.sin_addr = lastSource;
+}
+
 timespec WallClockNow() {
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
@@ -168,6 +190,7 @@ void CaptureUdpFrame(int fd, const sockaddr_in &peer, bool received, const uint8
     sockaddr_in local{};
     socklen_t length = sizeof local;
     getsockname(fd, reinterpret_cast<sockaddr *>(&local), &length);
+    FillSourceAddress(local, peer);
     timespec at = WallClockNow();
     // The kernel's stamp of the datagram's arrival, rather than the moment a poll took it;
     // the first call only switches the stamping on.
