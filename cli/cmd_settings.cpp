@@ -7,17 +7,15 @@
 
 #include "cli/commands.h"
 #include "cli/errors.h"
+#include "cli/host_settings.h"
 #include "cli/link_open.h"
 #include "cli/output.h"
 #include "cli/values.h"
-#include "setup/text_encoding.h"
 #include "tevrolink/tevrolink.h"
 
 namespace cli {
 namespace {
 
-const char kSlavePeerMessage[] = "从节点仅能向主节点发送数据,无需指定";
-const char kSlaveBroadcastMessage[] = "从节点不支持广播功能";
 const char kRetransmissionMismatch[] = "数据重传设置与设备不符，请确认设置!";
 
 const char kInfoHelp[] =
@@ -48,10 +46,6 @@ const char kSetHelp[] =
     "\n"
     "Values are checked before anything is sent; a bad one ends with status 2.\n";
 
-std::string PowerDescription(uint8_t level) {
-    return std::string(kPowerTexts[level & 7]) + " (level " + std::to_string(level & 7) + ")";
-}
-
 void PowerJson(JsonWriter &json, uint8_t level) {
     level &= 7;
     json.Key("power").BeginObject().Field("level", level).Field("dbm", kPowerDbm[level])
@@ -63,95 +57,57 @@ int RunInfo(const Arguments &args) {
     const LinkOptions options = ParseLinkOptions(args);
     LinkSession link(options);
 
-    uint8_t id = 0, role = 0, peer = 0, x1 = 0, x2 = 0, power = 0, retransmission = 0;
-    Require(GetHostNodeID(&id, &role), "the request for its station number");
-    Require(GetPeerNodeID(&peer), "the request for its peer station");
-    Require(GetFrequencyPointX1(&x1), "the request for its first frequency point");
-    Require(GetFrequencyPointX2(&x2), "the request for its second frequency point");
-    Require(GetWirelessPower(&power), "the request for its transmit power");
-    Require(GetShellHandShake(&retransmission), "the request for its retransmission setting");
-    uint8_t version[TEVROLINK_FRAME_PAYLOAD + 1] = {};
-    Require(GetFirmwareVersion(version, TEVROLINK_FRAME_PAYLOAD), "the request for its firmware version");
-    const std::string firmware = tevrolink::GbkToUtf8(reinterpret_cast<const char *>(version));
+    const HostSettings settings = ReadHostSettings();
     uint8_t list[255] = {};
     uint8_t count = 0;
     Require(GetActiveNodeList(list, sizeof list, &count), "the request for its active stations");
     const std::vector<uint8_t> active(list, list + count);
 
-    const bool master = role != 0;
-    if ((retransmission != 0) != options.handShake)
+    if (settings.retransmission != options.handShake)
         std::fprintf(stderr, "tevrolink: %s (host node %s, --handshake %s)\n", kRetransmissionMismatch,
-                     retransmission ? "on" : "off", options.handShake ? "on" : "off");
+                     settings.retransmission ? "on" : "off", options.handShake ? "on" : "off");
     if (args.Json()) {
         JsonWriter json;
         json.BeginObject()
-            .Field("station", id)
-            .Field("role", master ? "master" : "slave")
-            .Field("peer", peer)
-            .Field("broadcast", peer == 0)
-            .Field("freq1", x1)
-            .Field("freq2", x2);
-        PowerJson(json, power);
-        json.Field("retransmission", retransmission != 0).Field("firmware", firmware);
+            .Field("station", settings.station)
+            .Field("role", settings.master ? "master" : "slave")
+            .Field("peer", settings.peer)
+            .Field("broadcast", settings.peer == 0)
+            .Field("freq1", settings.freq1)
+            .Field("freq2", settings.freq2);
+        PowerJson(json, settings.power);
+        json.Field("retransmission", settings.retransmission).Field("firmware", settings.firmware);
         json.Key("active").BeginArray();
         for (uint8_t s : active) json.Number(s);
         json.EndArray().EndObject().Print();
         return kExitOk;
     }
     PrintFields({
-        {"station", std::to_string(id) + (master ? " (master)" : " (slave)")},
-        {"peer", peer == 0 ? std::string("broadcast") : std::to_string(peer)},
-        {"frequency point 1", std::to_string(x1)},
-        {"frequency point 2", std::to_string(x2)},
-        {"power", PowerDescription(power)},
-        {"retransmission", retransmission ? "on" : "off"},
-        {"firmware", firmware},
+        {"station", std::to_string(settings.station) + (settings.master ? " (master)" : " (slave)")},
+        {"peer", DescribeSetting("peer", settings.peer)},
+        {"frequency point 1", std::to_string(settings.freq1)},
+        {"frequency point 2", std::to_string(settings.freq2)},
+        {"power", DescribeSetting("power", settings.power)},
+        {"retransmission", DescribeSetting("retransmission", settings.retransmission)},
+        {"firmware", settings.firmware},
         {"active stations", active.empty() ? std::string("none") : FormatStationList(active)},
     });
     return kExitOk;
 }
 
-// What `set` was asked to do, checked before the link is opened.
-struct SetRequest {
-    std::string setting;
-    uint32_t value = 0;
-    bool broadcast = false;  // peer
-};
-
-SetRequest CheckSetArguments(const Arguments &args) {
+// What `set` was asked to do, checked before the link is opened; the clock has no value.
+SettingChange CheckSetArguments(const Arguments &args) {
     if (args.positional.empty()) throw UsageError("set wants a setting and a value; see tevrolink set --help");
-    SetRequest r;
-    r.setting = args.positional[0];
+    const std::string &setting = args.positional[0];
     const bool valueGiven = args.positional.size() >= 2;
     if (args.positional.size() > 2) throw UsageError("set takes one setting and one value");
-    if (r.setting == "clock") {
+    if (setting == "clock") {
         if (valueGiven && args.positional[1] != "now")
             throw UsageError("clock takes no value, or \"now\": the host node gets this machine's local time");
-        return r;
+        return SettingChange{setting, 0};
     }
-    static const char *const kKnown[] = {"station", "peer", "freq1", "freq2", "power", "retransmission", "baud"};
-    bool known = false;
-    for (const char *k : kKnown) known = known || r.setting == k;
-    if (!known)
-        throw UsageError("there is no setting \"" + r.setting +
-                         "\"; settings are station, peer, freq1, freq2, power, retransmission, clock and baud");
-    if (!valueGiven) throw UsageError(r.setting + " needs a value");
-    const std::string &v = args.positional[1];
-    if (r.setting == "station") {
-        r.value = ParseStation(v);
-    } else if (r.setting == "peer") {
-        r.broadcast = v == "broadcast";
-        if (!r.broadcast) r.value = ParseStation(v);
-    } else if (r.setting == "freq1" || r.setting == "freq2") {
-        r.value = ParsePoint(v);
-    } else if (r.setting == "power") {
-        r.value = ParsePower(v);
-    } else if (r.setting == "retransmission") {
-        r.value = ParseOnOff(v, "retransmission") ? 1 : 0;
-    } else {
-        r.value = ParseDeviceBaud(v);
-    }
-    return r;
+    if (!valueGiven && KnownSetting(setting)) throw UsageError(setting + " needs a value");
+    return CheckSetting(setting, valueGiven ? args.positional[1] : std::string());
 }
 
 // Fails when the host node reports another value than the one asked for: it refused.
@@ -161,7 +117,7 @@ void CheckInForce(const std::string &what, uint32_t asked, uint32_t inForce) {
                       std::to_string(inForce));
 }
 
-void Report(const Arguments &args, const SetRequest &r, const std::string &text,
+void Report(const Arguments &args, const SettingChange &r, const std::string &text,
             const std::function<void(JsonWriter &)> &value) {
     if (args.Json()) {
         JsonWriter json;
@@ -174,53 +130,42 @@ void Report(const Arguments &args, const SetRequest &r, const std::string &text,
 }
 
 int RunSet(const Arguments &args) {
-    const SetRequest r = CheckSetArguments(args);
+    const SettingChange r = CheckSetArguments(args);
     const LinkOptions options = ParseLinkOptions(args);
     LinkSession link(options);
-    uint8_t out = 0;
-    const auto number = [](uint32_t n) { return [n](JsonWriter &j) { j.Number(n); }; };
 
-    if (r.setting == "station") {
-        Require(SetHostNodeID(static_cast<int>(r.value), &out), "the new station number");
-        CheckInForce("station number", r.value, out);
-        Report(args, r, "station number: " + std::to_string(out), number(out));
-    } else if (r.setting == "peer") {
-        uint8_t id = 0, role = 0;
-        Require(GetHostNodeID(&id, &role), "the request for its role");
-        if (role == 0) throw Failure(r.broadcast ? kSlaveBroadcastMessage : kSlavePeerMessage);
-        Require(SetPeerNodeID(static_cast<int>(r.value), &out), "the new peer station");
-        CheckInForce("peer station", r.value, out);
-        Report(args, r, out == 0 ? "peer: broadcast" : "peer: " + std::to_string(out), number(out));
-    } else if (r.setting == "freq1" || r.setting == "freq2") {
-        const bool first = r.setting == "freq1";
-        const int ok = first ? SetFrequencyPointX1(static_cast<int>(r.value), &out)
-                             : SetFrequencyPointX2(static_cast<int>(r.value), &out);
-        Require(ok, "the new frequency point");
-        CheckInForce("frequency point", r.value, out);
-        Report(args, r, std::string("frequency point ") + (first ? "1" : "2") + ": " + std::to_string(out),
-               number(out));
-    } else if (r.setting == "power") {
-        Require(SetWirelessPower(static_cast<int>(r.value), &out), "the new transmit power");
-        CheckInForce("power level", r.value, out);
-        Report(args, r, "power: " + PowerDescription(out), [&](JsonWriter &j) {
-            j.BeginObject().Field("level", out).Field("dbm", kPowerDbm[out & 7])
-                .Field("text", kPowerTexts[out & 7]).EndObject();
-        });
-    } else if (r.setting == "retransmission") {
-        Require(SetShellHandShake(static_cast<int>(r.value)), "the retransmission setting");
-        Report(args, r, std::string("retransmission: ") + (r.value ? "on" : "off"),
-               [&](JsonWriter &j) { j.Bool(r.value != 0); });
-    } else if (r.setting == "clock") {
+    if (r.setting == "clock") {
         const std::time_t now = std::time(nullptr);
         Require(SetHostRTCTimer(), "the clock setting");
         char stamp[32];
         std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", std::localtime(&now));
         Report(args, r, std::string("clock set to ") + stamp, [&](JsonWriter &j) { j.String(stamp); });
+        return kExitOk;
+    }
+    const uint32_t out = ApplySetting(r);
+    const auto number = [out](JsonWriter &j) { j.Number(out); };
+    if (r.setting == "station") {
+        CheckInForce("station number", r.value, out);
+        Report(args, r, "station number: " + std::to_string(out), number);
+    } else if (r.setting == "peer") {
+        CheckInForce("peer station", r.value, out);
+        Report(args, r, "peer: " + DescribeSetting("peer", out), number);
+    } else if (r.setting == "freq1" || r.setting == "freq2") {
+        CheckInForce("frequency point", r.value, out);
+        Report(args, r, std::string("frequency point ") + (r.setting == "freq1" ? "1" : "2") + ": " +
+                            std::to_string(out), number);
+    } else if (r.setting == "power") {
+        CheckInForce("power level", r.value, out);
+        Report(args, r, "power: " + DescribeSetting("power", out), [&](JsonWriter &j) {
+            j.BeginObject().Field("level", out).Field("dbm", kPowerDbm[out & 7])
+                .Field("text", kPowerTexts[out & 7]).EndObject();
+        });
+    } else if (r.setting == "retransmission") {
+        Report(args, r, "retransmission: " + DescribeSetting("retransmission", out),
+               [&](JsonWriter &j) { j.Bool(out != 0); });
     } else {
-        Require(SetDeviceBaudRate(r.value), "the new baud rate");
         Report(args, r,
-               "baud rate: " + std::to_string(r.value) + " bit/s from the host node's next restart",
-               number(r.value));
+               "baud rate: " + std::to_string(out) + " bit/s from the host node's next restart", number);
     }
     return kExitOk;
 }

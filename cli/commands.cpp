@@ -26,7 +26,7 @@ const char kCommonHelp[] =
 const std::vector<Command> &AllCommands() {
     static const std::vector<Command> all = [] {
         std::vector<Command> v;
-        for (auto group : {PortCommands, SettingCommands, StationCommands, FlashCommands,
+        for (auto group : {PortCommands, SettingCommands, ProfileCommands, StationCommands, FlashCommands,
                            DeviceCommands, MonitorCommands})
             for (Command &c : group()) v.push_back(std::move(c));
         return v;

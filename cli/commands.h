@@ -21,6 +21,7 @@ struct Command {
 // Groups, in the order the overview lists them.
 std::vector<Command> PortCommands();      // ports, detect
 std::vector<Command> SettingCommands();   // info, set
+std::vector<Command> ProfileCommands();   // settings save|load
 std::vector<Command> StationCommands();   // activate, suspend, status
 std::vector<Command> FlashCommands();     // flash-write, flash-read
 std::vector<Command> DeviceCommands();    // discover, configure

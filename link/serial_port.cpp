@@ -14,6 +14,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "link/capture.h"
 #include "link/frame.h"
 #include "link/shell.h"
 
@@ -54,6 +55,7 @@ public:
     int Descriptor() const override { return fd_; }
 
     void SendFrame(const uint8_t *frame, std::size_t size) override {
+        CaptureSerialFrame(false, frame, size);
         WriteAll(frame, kFrameHeader);
         if (size > kFrameHeader) WriteAll(frame + kFrameHeader, size - kFrameHeader);
     }
@@ -164,6 +166,7 @@ private:
     }
 
     static bool Judge(ShellPort &port) {
+        CaptureSerialFrame(true, port.rxBuffer, kFrameHeader + port.rxBuffer[kLength]);
         if (CheckLinkFrame(port.rxBuffer)) {
             port.rxState = kRxComplete;
             return true;

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "link/capture.h"
 #include "link/frame.h"
 #include "link/shell.h"
 
@@ -33,6 +34,7 @@ public:
     int Descriptor() const override { return fd_; }
 
     void SendFrame(const uint8_t *frame, std::size_t size) override {
+        CaptureUdpFrame(fd_, peer_, false, frame, size);
         ::sendto(fd_, frame, size, 0, reinterpret_cast<const sockaddr *>(&peer_), sizeof peer_);
     }
 
@@ -44,7 +46,8 @@ public:
         // also takes an empty datagram off the queue, which would otherwise block it.
         const ssize_t n = ::recvfrom(fd_, port.rxBuffer, kDatagramLimit, MSG_DONTWAIT,
                                      reinterpret_cast<sockaddr *>(&from), &fromLen);
-        if (n <= 0) return false;
+        if (n < 0) return false;
+        CaptureUdpFrame(fd_, from, true, port.rxBuffer, static_cast<std::size_t>(n));
         const bool fromPeer = from.sin_family == AF_INET &&
                               from.sin_addr.s_addr == port.peerAddress.sin_addr.s_addr &&
                               from.sin_port == port.peerAddress.sin_port;

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "link/capture.h"
 #include "link/frame.h"
 #include "link/shell.h"
 #include "link/udp_socket.h"
@@ -67,6 +68,7 @@ int ReadSocketPacket(uint8_t *buffer, uint32_t size) {
         unsigned adapter = 0;
         const ssize_t n = ReceiveNotingAdapter(fd, buffer, size, from, adapter);
         if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
+        if (n >= 0) CaptureUdpFrame(fd, from, true, buffer, static_cast<std::size_t>(n));
         // An empty datagram carries nothing to report; keep listening for answers.
         if (n == 0) continue;
         if (n > 0 && from.sin_family == AF_INET) shell.port.peerAddress = from;

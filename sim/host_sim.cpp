@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstring>
 #include <system_error>
 
 #include "sim/udp_endpoint.h"
@@ -90,7 +92,10 @@ void HostSim::Run() {
             frames.clear();
             endpoint_->ReadFrames(frames);
             const auto now = Clock::now();
-            for (IncomingFrame &f : frames) TakeIn(std::move(f), now);
+            for (IncomingFrame &f : frames) {
+                Capture(f.bytes, false);
+                TakeIn(std::move(f), now);
+            }
             ReleaseHeld(Clock::now());
             node_.Tick(Clock::now());
             endpoint_->FlushWrites();
@@ -172,6 +177,7 @@ void HostSim::Deliver(const Bytes &bytes, Millis heldFor, Fate fate, Clock::time
 }
 
 void HostSim::PutOnLink(const Bytes &bytes, Millis heldFor, Fate fate) {
+    Capture(bytes, true);
     endpoint_->Send(bytes);
     Record(sent_, bytes, fate, heldFor);
 }
@@ -212,6 +218,28 @@ std::string HostSim::PtyPath() const {
 }
 
 std::string HostSim::Describe() const { return endpoint_->Describe(); }
+
+void HostSim::CaptureTo(const std::string &path) {
+    auto writer = std::make_unique<tevrolink::PcapWriter>(path);
+    if (writer->Error()) throw std::system_error(writer->Error(), std::generic_category(), path);
+    std::lock_guard lock(mutex_);
+    capture_ = std::move(writer);
+}
+
+void HostSim::Capture(const Bytes &bytes, bool toPc) {
+    if (!capture_) return;
+    sockaddr_in node = tevrolink::SerialNodeEnd(), pc = tevrolink::SerialPcEnd();
+    if (const auto *udp = dynamic_cast<const UdpEndpoint *>(endpoint_.get())) {
+        node = udp->Local();
+        // The one the node answers; nobody yet for a frame it sends of its own accord.
+        pc = udp->Peer().value_or(sockaddr_in{AF_INET, 0, {0}, {}});
+    }
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    if (capture_->Write(toPc ? node : pc, toPc ? pc : node, bytes.data(), bytes.size(), now)) return;
+    std::fprintf(stderr, "hostsim: the capture stopped: %s\n", std::strerror(capture_->Error()));
+    capture_.reset();
+}
 
 std::vector<RecordedFrame> HostSim::Received() const {
     std::lock_guard lock(mutex_);

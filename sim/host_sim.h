@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "link/capture.h"
 #include "sim/endpoint.h"
 #include "sim/fault_injector.h"
 #include "sim/host_node.h"
@@ -72,6 +73,10 @@ public:
     void SetUdpPeer(const std::string &address, uint16_t port);
     // pty: the line speed at which the node answers (0: any).
     void SetBaud(uint32_t baud);
+    // From now on every frame that crosses the link (everything that arrives, and what is
+    // put on the link) goes into a pcap file at `path`, drawn as the library draws its
+    // own captures. Throws std::system_error when the file cannot be made.
+    void CaptureTo(const std::string &path);
 
     // ---- sending ------------------------------------------------------------------------
     // A frame built and sealed here; faults to sent frames apply to it, silence does not.
@@ -180,6 +185,7 @@ private:
     Clock::time_point NextHeld() const;
     bool Silent(Clock::time_point now) const { return silent_ || now < silentUntil_; }
     void Record(std::vector<RecordedFrame> &log, Bytes bytes, Fate fate, Millis heldFor = {});
+    void Capture(const Bytes &bytes, bool toPc);
 
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
@@ -193,6 +199,7 @@ private:
     Clock::time_point silentUntil_{};
     FaultInjector faults_;
     std::vector<HeldFrame> held_;  // in the order they were held
+    std::unique_ptr<tevrolink::PcapWriter> capture_;
 
     int wakeFd_ = -1;
     std::atomic<bool> stopping_{false};

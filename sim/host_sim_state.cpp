@@ -38,6 +38,7 @@ void HostSim::SendFrame(uint8_t code, uint8_t seq, uint8_t node, uint8_t attr,
 void HostSim::SendRaw(const Bytes &bytes) {
     {
         std::lock_guard lock(mutex_);
+        Capture(bytes, true);
         endpoint_->Send(bytes);
         Record(sent_, bytes, Fate::kPassed);
     }

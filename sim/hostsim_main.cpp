@@ -54,6 +54,8 @@ const char kUsageTail[] =
     "  SIGUSR1 restarts the node (it loses its sequence numbers and link sync, its\n"
     "  transmit buffer, and asks for a sync); SIGUSR2 silences it for --silence ms.\n"
     "\n"
+    "  --capture FILE      write every frame that crosses the link to FILE as a pcap\n"
+    "                      capture (tools/wireshark/tevrolink.lua decodes it)\n"
     "  --verbose           print every frame that passes\n"
     "  --help              show this text\n";
 
@@ -67,6 +69,7 @@ struct Options {
     int node = 1, demo = 0, drain = -1, buffer = -1;
     long demoFilesSeconds = 0;
     std::string firmware;
+    std::string capture;
     std::vector<hostsim::NetworkDevice> devices;
     std::string deviceAddress = "0.0.0.0";
     hostsim::FaultPlan faults;
@@ -169,6 +172,8 @@ Options Parse(int argc, char **argv) {
             o.faults.direction = Direction(value());
         } else if (arg == "--silence") {
             o.silenceMs = Number(value(), 1, 3600000, "silence");
+        } else if (arg == "--capture") {
+            o.capture = value();
         } else if (arg == "--verbose") {
             o.verbose = true;
         } else {
@@ -180,6 +185,7 @@ Options Parse(int argc, char **argv) {
     if (o.udp && (!o.ptyOptions.linkPath.empty() || o.ptyOptions.baud || o.ptyOptions.pace))
         Usage("--link, --baud and --pace belong to --pty");
     if (o.ptyOptions.pace && !o.ptyOptions.baud) Usage("--pace needs --baud");
+    if (!o.capture.empty() && !o.udp && !o.pty) Usage("--capture needs --udp or --pty");
     if (o.demoFilesSeconds > 0 && o.demo == 0) Usage("--demo-files needs --demo");
     if (o.faults.reorder && o.faults.delay.count() == 0) Usage("--reorder needs --delay");
     return o;
@@ -236,6 +242,7 @@ std::unique_ptr<hostsim::HostSim> StartNode(const Options &o) {
     if (o.demo > 0) sim->SetDemo(hostsim::Millis(2000));
     if (o.demoFilesSeconds > 0) sim->SetDemoFiles(hostsim::Millis(o.demoFilesSeconds * 1000));
     sim->SetFaults(o.faults);
+    if (!o.capture.empty()) sim->CaptureTo(o.capture);
     std::printf("%s %s\n", o.udp ? "udp" : "pty", sim->Describe().c_str());
     if (!o.ptyOptions.linkPath.empty()) std::printf("link %s\n", o.ptyOptions.linkPath.c_str());
     return sim;

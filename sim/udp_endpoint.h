@@ -25,6 +25,7 @@ public:
     std::string Describe() const override;
 
     uint16_t Port() const;
+    sockaddr_in Local() const { return local_; }
     // Sets where frames go before (and until) the PC sends something.
     void SetPeer(const sockaddr_in &peer) { peer_ = peer; }
     std::optional<sockaddr_in> Peer() const { return peer_; }

@@ -11,7 +11,8 @@
  *   255  a list or text did not fit the caller's capacity (nothing was written).
  * Output pointers may be NULL unless a comment says "required"; they are written only on
  * success. Nothing is ever printed to a terminal or shown in a window, except the progress
- * figures of the file transfer functions.
+ * figures of the file transfer functions and the one note of a capture that cannot be
+ * written (below).
  *
  * A lost link: a serial line that goes away while it is open (a USB adapter pulled out,
  * the far end of a pty closed) closes the shell by itself, at the first poll, wait or write
@@ -19,6 +20,15 @@
  * closed-shell result at once. CloseShell stays harmless, and a port may be opened again.
  * A UDP peer that goes away cannot be told from a silent one: commands give up after their
  * resends and the waits after 5 s without a frame.
+ *
+ * Captures: when the environment variable TEVROLINK_CAPTURE names a file, every frame the
+ * library sends and every frame it takes in (valid or not, stamped with its arrival) is
+ * written to that file as a pcap capture, which the packet analyser decodes with the
+ * dissector tools/wireshark/tevrolink.lua. Each frame is one IPv4/UDP datagram: over UDP
+ * between the real addresses and ports, on a serial line between 127.0.0.1:10086 (the PC)
+ * and 127.0.0.2:12580 (the host node). The file is emptied when the first frame passes. A
+ * capture that cannot be written is reported once on standard error; the link behaves the
+ * same either way.
  *
  * Threads: every function takes one process-wide lock, so two threads may call the library
  * at once without a data race. A frame reported by one poll is only valid until the next

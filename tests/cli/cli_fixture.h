@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/command_handlers.h"
 #include "sim/host_sim.h"
 #include "tests/cli/cli_runner.h"
 
@@ -39,5 +40,17 @@ protected:
     std::unique_ptr<hostsim::HostSim> sim_;
     uint16_t localPort_ = 0;
 };
+
+// The monitor is running once the host node has answered the request to turn its output
+// on; what the sim sends after that answer reaches the monitor loop, not the command.
+inline bool MonitorStarted(hostsim::HostSim &sim) {
+    return sim
+        .WaitForSent(
+            [](const hostsim::RecordedFrame &f) {
+                return f.Code() == (hostsim::kCmdMonitor | 0x80) && !f.Payload().empty() && f.Payload()[0] == 1;
+            },
+            hostsim::Millis(5000))
+        .has_value();
+}
 
 }  // namespace clitest

@@ -11,18 +11,6 @@ namespace {
 
 using hostsim::RecordedFrame;
 
-// The monitor is running once the host node has answered the request to turn its output
-// on; what the sim sends after that answer reaches the monitor loop, not the command.
-bool MonitorStarted(hostsim::HostSim &sim) {
-    return sim
-        .WaitForSent(
-            [](const RecordedFrame &f) {
-                return f.Code() == (hostsim::kCmdMonitor | 0x80) && !f.Payload().empty() && f.Payload()[0] == 1;
-            },
-            hostsim::Millis(5000))
-        .has_value();
-}
-
 TEST_F(CliAgainstSim, MonitorDecodesEveryKindOfPacket) {
     Child child(Args({"monitor", "--count", "4", "--json"}));
     ASSERT_TRUE(MonitorStarted(*sim_)) << child.Finish().err;

@@ -18,12 +18,20 @@
 
 namespace clitest {
 
-Child::Child(const std::vector<std::string> &args) {
-    std::vector<std::string> all{TEVROLINK_CLI_PATH};
+Child::Child(const std::vector<std::string> &args) : Child(TEVROLINK_CLI_PATH, args, {}) {}
+
+Child::Child(const std::string &program, const std::vector<std::string> &args,
+             const std::vector<std::string> &environment) {
+    std::vector<std::string> all{program};
     all.insert(all.end(), args.begin(), args.end());
     std::vector<char *> argv;
     for (std::string &a : all) argv.push_back(a.data());
     argv.push_back(nullptr);
+    std::vector<std::string> variables(environment);
+    std::vector<char *> envp;  // ours first: the first of two equal names counts
+    for (std::string &v : variables) envp.push_back(v.data());
+    for (char **e = environ; *e; ++e) envp.push_back(*e);
+    envp.push_back(nullptr);
     int out[2], err[2];
     if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) throw std::runtime_error("pipe2");
     pid_ = fork();
@@ -33,7 +41,7 @@ Child::Child(const std::vector<std::string> &args) {
         dup2(devNull, STDIN_FILENO);
         dup2(out[1], STDOUT_FILENO);
         dup2(err[1], STDERR_FILENO);
-        execv(argv[0], argv.data());
+        execvpe(argv[0], argv.data(), envp.data());
         _exit(127);
     }
     close(out[1]);
@@ -101,169 +109,6 @@ Result RunProgram(const std::vector<std::string> &args) {
     return child.Finish();
 }
 
-// ---- JSON -----------------------------------------------------------------------------
-
-const Json &Json::operator[](const std::string &key) const {
-    const auto *o = std::get_if<JsonObject>(&value);
-    if (!o) throw std::runtime_error("not an object, looking for " + key);
-    const auto it = o->find(key);
-    if (it == o->end()) throw std::runtime_error("no key " + key);
-    return it->second;
-}
-
-const Json &Json::operator[](std::size_t index) const {
-    const auto *a = std::get_if<JsonArray>(&value);
-    if (!a || index >= a->size()) throw std::runtime_error("no element " + std::to_string(index));
-    return (*a)[index];
-}
-
-std::size_t Json::Size() const {
-    if (const auto *a = std::get_if<JsonArray>(&value)) return a->size();
-    if (const auto *o = std::get_if<JsonObject>(&value)) return o->size();
-    throw std::runtime_error("not a container");
-}
-
-double Json::Number() const {
-    if (const auto *d = std::get_if<double>(&value)) return *d;
-    throw std::runtime_error("not a number");
-}
-
-const std::string &Json::Str() const {
-    if (const auto *s = std::get_if<std::string>(&value)) return *s;
-    throw std::runtime_error("not a string");
-}
-
-bool Json::Bool() const {
-    if (const auto *b = std::get_if<bool>(&value)) return *b;
-    throw std::runtime_error("not a bool");
-}
-
-namespace {
-
-class Parser {
-public:
-    explicit Parser(const std::string &t) : t_(t) {}
-
-    std::optional<Json> Document() {
-        std::optional<Json> v = Value();
-        Space();
-        if (!v || i_ != t_.size()) return std::nullopt;
-        return v;
-    }
-
-private:
-    void Space() {
-        while (i_ < t_.size() && std::strchr(" \t\r\n", t_[i_])) ++i_;
-    }
-    bool Eat(char c) {
-        Space();
-        if (i_ < t_.size() && t_[i_] == c) {
-            ++i_;
-            return true;
-        }
-        return false;
-    }
-    bool Word(const char *w) {
-        const std::size_t n = std::strlen(w);
-        if (t_.compare(i_, n, w) != 0) return false;
-        i_ += n;
-        return true;
-    }
-    std::optional<std::string> String() {
-        if (!Eat('"')) return std::nullopt;
-        std::string s;
-        while (i_ < t_.size()) {
-            const unsigned char c = static_cast<unsigned char>(t_[i_++]);
-            if (c == '"') return s;
-            if (c < 0x20) return std::nullopt;
-            if (c != '\\') {
-                s += static_cast<char>(c);
-                continue;
-            }
-            if (i_ >= t_.size()) return std::nullopt;
-            const char e = t_[i_++];
-            switch (e) {
-            case '"': case '\\': case '/': s += e; break;
-            case 'n': s += '\n'; break;
-            case 't': s += '\t'; break;
-            case 'r': s += '\r'; break;
-            case 'b': s += '\b'; break;
-            case 'f': s += '\f'; break;
-            case 'u': {
-                if (i_ + 4 > t_.size()) return std::nullopt;
-                const unsigned cp = std::stoul(t_.substr(i_, 4), nullptr, 16);
-                i_ += 4;
-                if (cp < 0x80) {
-                    s += static_cast<char>(cp);
-                } else {
-                    s += '?';  // enough for checks: the program escapes only control bytes
-                }
-                break;
-            }
-            default: return std::nullopt;
-            }
-        }
-        return std::nullopt;
-    }
-    std::optional<Json> Value() {
-        Space();
-        if (i_ >= t_.size()) return std::nullopt;
-        const char c = t_[i_];
-        if (c == '{') {
-            ++i_;
-            JsonObject o;
-            if (Eat('}')) return Json{o};
-            do {
-                auto k = String();
-                if (!k || !Eat(':')) return std::nullopt;
-                auto v = Value();
-                if (!v) return std::nullopt;
-                o[*k] = *v;
-            } while (Eat(','));
-            if (!Eat('}')) return std::nullopt;
-            return Json{o};
-        }
-        if (c == '[') {
-            ++i_;
-            JsonArray a;
-            if (Eat(']')) return Json{a};
-            do {
-                auto v = Value();
-                if (!v) return std::nullopt;
-                a.push_back(*v);
-            } while (Eat(','));
-            if (!Eat(']')) return std::nullopt;
-            return Json{a};
-        }
-        if (c == '"') {
-            auto s = String();
-            if (!s) return std::nullopt;
-            return Json{*s};
-        }
-        if (Word("true")) return Json{true};
-        if (Word("false")) return Json{false};
-        if (Word("null")) return Json{nullptr};
-        const std::size_t start = i_;
-        if (i_ < t_.size() && t_[i_] == '-') ++i_;
-        while (i_ < t_.size() && (std::isdigit(static_cast<unsigned char>(t_[i_])) || std::strchr(".eE+-", t_[i_]))) ++i_;
-        if (start == i_) return std::nullopt;
-        try {
-            std::size_t used = 0;
-            const double d = std::stod(t_.substr(start, i_ - start), &used);
-            if (used != i_ - start) return std::nullopt;
-            return Json{d};
-        } catch (const std::exception &) {
-            return std::nullopt;
-        }
-    }
-
-    const std::string &t_;
-    std::size_t i_ = 0;
-};
-
-}  // namespace
-
-std::optional<Json> ParseJson(const std::string &text) { return Parser(text).Document(); }
 
 std::vector<std::string> Lines(const std::string &text) {
     std::vector<std::string> lines;

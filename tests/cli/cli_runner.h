@@ -15,6 +15,8 @@
 #include <variant>
 #include <vector>
 
+#include "cli/json_reader.h"
+
 namespace clitest {
 
 struct Result {
@@ -27,6 +29,9 @@ struct Result {
 class Child {
 public:
     explicit Child(const std::vector<std::string> &args);
+    // Any program, found on the PATH, with `environment` ("NAME=value") added to ours.
+    Child(const std::string &program, const std::vector<std::string> &args,
+          const std::vector<std::string> &environment);
     ~Child();  // kills the child if it still runs
     Child(const Child &) = delete;
     Child &operator=(const Child &) = delete;
@@ -51,29 +56,9 @@ private:
 // Runs the program to its end.
 Result RunProgram(const std::vector<std::string> &args);
 
-// ---- a small JSON reader, enough to check documents and pick fields ----------------------
-struct Json;
-using JsonObject = std::map<std::string, Json>;
-using JsonArray = std::vector<Json>;
-struct Json {
-    std::variant<std::nullptr_t, bool, double, std::string, JsonArray, JsonObject> value;
-
-    bool IsObject() const { return std::holds_alternative<JsonObject>(value); }
-    bool IsArray() const { return std::holds_alternative<JsonArray>(value); }
-    bool IsNull() const { return std::holds_alternative<std::nullptr_t>(value); }
-    // Checked access: throws std::runtime_error naming what is missing.
-    const Json &operator[](const std::string &key) const;
-    const Json &operator[](std::size_t index) const;
-    std::size_t Size() const;
-    double Number() const;
-    int Int() const { return static_cast<int>(Number()); }
-    const std::string &Str() const;
-    bool Bool() const;
-};
-
-// Parses exactly one JSON document (with surrounding white space); nullopt when the text
-// is not valid JSON.
-std::optional<Json> ParseJson(const std::string &text);
+// Documents the program prints are read with its own reader.
+using cli::Json;
+using cli::ParseJson;
 
 // The lines of a text, without their newlines.
 std::vector<std::string> Lines(const std::string &text);

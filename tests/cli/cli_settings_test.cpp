@@ -1,6 +1,8 @@
 // info and set against hostsim: what the host node holds is what the program shows, and
 // bad values never leave the PC.
 #include <ctime>
+#include <fstream>
+#include <set>
 
 #include "sim/command_handlers.h"
 #include "tests/cli/cli_fixture.h"
@@ -93,6 +95,12 @@ TEST_F(CliAgainstSim, SetChangesEverySettingAndPrintsTheValueInForce) {
 }
 
 TEST_F(CliAgainstSim, BadValuesAreRefusedBeforeAnythingIsSent) {
+    const std::string badProfile = TempPath("bad-profile.json");
+    std::ofstream(badProfile) << R"({"station": 7, "freq1": 17})";
+    const std::string oddProfile = TempPath("odd-profile.json");
+    std::ofstream(oddProfile) << R"({"station": 7, "volume": 3})";
+    const std::string deepProfile = TempPath("deep-profile.json");
+    std::ofstream(deepProfile) << std::string(1000000, '[');
     struct Case {
         std::vector<std::string> args;
         std::string message;
@@ -117,6 +125,10 @@ TEST_F(CliAgainstSim, BadValuesAreRefusedBeforeAnythingIsSent) {
         {{"flash-read", "x", "--size", "0"}, "size"},
         {{"monitor", "--count", "0"}, "count"},
         {{"info", "--frobnicate"}, "--frobnicate"},
+        {{"settings", "load", badProfile}, "输入越界,有效的工作频点在0-16"},
+        {{"settings", "load", oddProfile}, "volume"},
+        {{"settings", "load", TempPath("missing.json")}, "cannot read"},
+        {{"settings", "load", deepProfile}, "not a JSON object"},
     };
     for (const Case &c : cases) {
         const Result r = RunCli(c.args);
@@ -160,6 +172,76 @@ TEST_F(CliAgainstSim, HostNodeThatRefusesOrStaysSilentIsAFailure) {
     EXPECT_EQ(silent.status, 1);
     EXPECT_NE(silent.err.find("did not answer"), std::string::npos) << silent.err;
     EXPECT_EQ(silent.out, "") << "no half document on a failure";
+}
+
+TEST_F(CliAgainstSim, ProfileSavedFromOneNodeMakesAnotherEqual) {
+    sim_->UpdateSettings([](HostSettings &s) {
+        s.nodeId = 7;
+        s.peer = 0;
+        s.pointX1 = 5;
+        s.pointX2 = 16;
+        s.power = 4;
+        s.handShake = true;
+        s.firmware = kGbkFirmware;
+    });
+    const std::string profile = TempPath("node7.json");
+    const Result saved = RunCli({"settings", "save", profile});
+    ASSERT_EQ(saved.status, 0) << saved.err;
+
+    auto other = hostsim::HostSim::StartUdp("127.0.0.1", 0);
+    other->UpdateSettings([](HostSettings &s) {
+        s.nodeId = 3;
+        s.peer = 9;
+        s.pointX1 = 1;
+    });
+    const std::vector<std::string> link = {"--udp", "127.0.0.1:" + std::to_string(other->Port()),
+                                           "--local-port", std::to_string(localPort_)};
+    auto load = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), link.begin(), link.end());
+        return RunProgram(args);
+    };
+    const Result dry = load({"settings", "load", profile, "--dry-run"});
+    ASSERT_EQ(dry.status, 0) << dry.err;
+    EXPECT_NE(dry.out.find("station: 3 -> 7"), std::string::npos) << dry.out;
+    EXPECT_NE(dry.out.find("peer: 9 -> broadcast"), std::string::npos) << dry.out;
+    EXPECT_EQ(Lines(dry.out).size(), 7u) << "six differences and the dry-run note:\n" << dry.out;
+    const std::set<uint8_t> reads = {hostsim::kCmdGetNodeId, hostsim::kCmdGetPeer,   hostsim::kCmdGetPointX1,
+                                     hostsim::kCmdGetPointX2, hostsim::kCmdGetPower, hostsim::kCmdGetHandShake,
+                                     hostsim::kCmdFirmware};
+    for (const auto &f : other->Received())
+        EXPECT_TRUE(reads.count(f.Code())) << "a dry run only reads; it sent code " << int(f.Code());
+    EXPECT_EQ(other->Settings().nodeId, 3);
+
+    const Result applied = load({"settings", "load", profile});
+    ASSERT_EQ(applied.status, 0) << applied.err;
+    const HostSettings a = sim_->Settings(), b = other->Settings();
+    EXPECT_EQ(b.nodeId, a.nodeId);
+    EXPECT_EQ(b.peer, a.peer);
+    EXPECT_EQ(b.pointX1, a.pointX1);
+    EXPECT_EQ(b.pointX2, a.pointX2);
+    EXPECT_EQ(b.power, a.power);
+    EXPECT_EQ(b.handShake, a.handShake);
+    EXPECT_NE(b.firmware, a.firmware) << "the firmware text is for reference only";
+
+    // Nothing differs now: a second load sends no change.
+    const std::size_t before = other->ReceivedCount();
+    ASSERT_EQ(load({"settings", "load", profile}).status, 0);
+    const auto received = other->Received();
+    for (std::size_t i = before; i < received.size(); ++i)
+        EXPECT_NE(received[i].Code(), hostsim::kCmdSetNodeId);
+
+    // A value the node does not take is named, and the load fails: a slave node has no
+    // peer to set, the other differences still go in.
+    other->UpdateSettings([](HostSettings &s) {
+        s.master = false;
+        s.peer = 4;
+        s.pointX1 = 2;
+    });
+    const Result refused = load({"settings", "load", profile});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("did not take peer broadcast (it keeps 4); 从节点不支持广播功能"), std::string::npos)
+        << refused.err;
+    EXPECT_EQ(other->Settings().pointX1, 5);
 }
 
 }  // namespace

@@ -1,0 +1,185 @@
+// settings save|load: the host node's settings as a JSON profile, so that the next nodes
+// can be made to look exactly like this one.
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cli/commands.h"
+#include "cli/errors.h"
+#include "cli/host_settings.h"
+#include "cli/json_reader.h"
+#include "cli/link_open.h"
+#include "cli/output.h"
+#include "cli/values.h"
+#include "tevrolink/tevrolink.h"
+
+namespace cli {
+namespace {
+
+const char kSettingsHelp[] =
+    "usage: tevrolink settings save [LINK OPTIONS] FILE [--json]\n"
+    "       tevrolink settings load [LINK OPTIONS] FILE [--dry-run] [--json]\n"
+    "\n"
+    "save writes the host node's settings to FILE as JSON: station, role, peer, both\n"
+    "frequency points, power, retransmission, and the firmware version for reference.\n"
+    "\n"
+    "load reads the host node, prints what would change, and applies only the\n"
+    "differences, with the checks of \"set\"; it then reads the node back and fails\n"
+    "(status 1) naming any value that did not take. Settings missing from FILE are left\n"
+    "alone; role and firmware are never applied.\n"
+    "\n"
+    "  --dry-run            print what would change and change nothing\n";
+
+// The settings a profile applies, in the order they are applied.
+const char *const kProfileSettings[] = {"station", "peer", "freq1", "freq2", "power", "retransmission"};
+
+std::string ProfileText(const HostSettings &s) {
+    JsonWriter json;
+    json.BeginObject().Field("station", s.station).Field("role", s.master ? "master" : "slave");
+    if (s.peer == 0) {
+        json.Field("peer", "broadcast");
+    } else {
+        json.Field("peer", s.peer);
+    }
+    json.Field("freq1", s.freq1)
+        .Field("freq2", s.freq2)
+        .Field("power", kPowerTexts[s.power & 7])
+        .Field("retransmission", s.retransmission)
+        .Field("firmware", s.firmware)
+        .EndObject();
+    return json.Text() + "\n";
+}
+
+// A profile's value as the text `set` takes on its command line.
+std::string ValueText(const std::string &setting, const Json &value) {
+    if (const auto *text = std::get_if<std::string>(&value.value)) return *text;
+    if (const auto *on = std::get_if<bool>(&value.value)) return *on ? "on" : "off";
+    if (const auto *number = std::get_if<double>(&value.value)) {
+        if (setting == "peer" && *number == 0) return "broadcast";
+        std::ostringstream text;
+        text << *number;
+        return text.str();
+    }
+    throw UsageError("the profile's " + setting + " is neither a number, a text nor true or false");
+}
+
+// The changes a profile asks for, all checked before the link is opened.
+std::vector<SettingChange> ReadProfile(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw UsageError("cannot read the profile " + path);
+    std::ostringstream text;
+    text << in.rdbuf();
+    const std::optional<Json> doc = ParseJson(text.str());
+    if (!doc || !doc->IsObject()) throw UsageError(path + " is not a JSON object");
+    const JsonObject &object = std::get<JsonObject>(doc->value);
+    for (const auto &[key, value] : object) {
+        bool known = key == "role" || key == "firmware";
+        for (const char *setting : kProfileSettings) known = known || key == setting;
+        if (!known) throw UsageError("the profile has a setting \"" + key + "\" that a host node does not have");
+    }
+    std::vector<SettingChange> wanted;
+    for (const char *setting : kProfileSettings) {
+        const auto it = object.find(setting);
+        if (it != object.end()) wanted.push_back(CheckSetting(setting, ValueText(setting, it->second)));
+    }
+    return wanted;
+}
+
+std::string FileArgument(const Arguments &args, const char *verb) {
+    if (args.positional.size() != 2) throw UsageError(std::string("settings ") + verb + " wants one FILE");
+    return args.positional[1];
+}
+
+int RunSave(const Arguments &args) {
+    const std::string path = FileArgument(args, "save");
+    if (args.Has("--dry-run")) throw UsageError("--dry-run belongs to settings load");
+    LinkSession link(ParseLinkOptions(args));
+    const HostSettings settings = ReadHostSettings();
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << ProfileText(settings);
+    out.close();
+    if (!out) throw Failure("cannot write the profile " + path);
+    if (args.Json()) {
+        JsonWriter().BeginObject().Field("saved", path).Field("station", settings.station).EndObject().Print();
+    } else {
+        std::printf("saved the settings of station %u to %s\n", settings.station, path.c_str());
+    }
+    return kExitOk;
+}
+
+int RunLoad(const Arguments &args) {
+    const std::string path = FileArgument(args, "load");
+    const std::vector<SettingChange> wanted = ReadProfile(path);
+    const bool dryRun = args.Has("--dry-run");
+    LinkSession link(ParseLinkOptions(args));
+    const HostSettings before = ReadHostSettings();
+
+    struct Difference {
+        SettingChange change;
+        uint32_t from;
+    };
+    std::vector<Difference> differences;
+    for (const SettingChange &c : wanted) {
+        const uint32_t now = SettingValue(before, c.setting);
+        if (now != c.value) differences.push_back({c, now});
+    }
+    if (!args.Json()) {
+        for (const Difference &d : differences)
+            std::printf("%s: %s -> %s\n", d.change.setting.c_str(), DescribeSetting(d.change.setting, d.from).c_str(),
+                        DescribeSetting(d.change.setting, d.change.value).c_str());
+        if (differences.empty()) std::printf("the host node already has these settings\n");
+        else if (dryRun) std::printf("dry run: nothing was changed\n");
+    }
+
+    std::string refusals;
+    if (!dryRun) {
+        for (const Difference &d : differences) {
+            try {
+                ApplySetting(d.change);
+            } catch (const Failure &refused) {
+                if (!IsShellActive()) throw;
+                refusals += std::string("; ") + refused.what();
+            }
+        }
+        const HostSettings after = ReadHostSettings();
+        std::string untaken;
+        for (const Difference &d : differences) {
+            const uint32_t now = SettingValue(after, d.change.setting);
+            if (now == d.change.value) continue;
+            untaken += (untaken.empty() ? "" : ", ") + d.change.setting + " " +
+                       DescribeSetting(d.change.setting, d.change.value) + " (it keeps " +
+                       DescribeSetting(d.change.setting, now) + ")";
+        }
+        if (!untaken.empty()) throw Failure("the host node did not take " + untaken + refusals);
+    }
+    if (args.Json()) {
+        JsonWriter json;
+        json.BeginObject().Field("dryRun", dryRun).Key("changes").BeginArray();
+        for (const Difference &d : differences)
+            json.BeginObject().Field("setting", d.change.setting).Field("from", d.from)
+                .Field("to", d.change.value).EndObject();
+        json.EndArray().EndObject().Print();
+    } else if (!dryRun && !differences.empty()) {
+        std::printf("applied %zu change%s\n", differences.size(), differences.size() == 1 ? "" : "s");
+    }
+    return kExitOk;
+}
+
+int RunSettings(const Arguments &args) {
+    const std::string verb = args.positional.empty() ? std::string() : args.positional[0];
+    if (verb == "save") return RunSave(args);
+    if (verb == "load") return RunLoad(args);
+    throw UsageError("settings wants save FILE or load FILE; see tevrolink settings --help");
+}
+
+}  // namespace
+
+std::vector<Command> ProfileCommands() {
+    return {
+        {"settings", "save the host node's settings to a file, or load them into a node", kSettingsHelp,
+         true, {{"--dry-run", false}}, RunSettings},
+    };
+}
+
+}  // namespace cli

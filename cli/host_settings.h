@@ -1,0 +1,43 @@
+// The host node's settings as one value, and changing one of them: shared by info, set
+// and the settings profiles, so that every way in makes the same range checks.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace cli {
+
+struct HostSettings {
+    uint8_t station = 0;
+    bool master = false;
+    uint8_t peer = 0;  // 0 = broadcast
+    uint8_t freq1 = 0, freq2 = 0;
+    uint8_t power = 0;  // level 0-7
+    bool retransmission = false;
+    std::string firmware;  // UTF-8
+};
+
+// Reads them all; throws Failure naming the request that got no answer.
+HostSettings ReadHostSettings();
+
+// One setting to change, its value already checked.
+struct SettingChange {
+    std::string setting;  // station, peer, freq1, freq2, power, retransmission or baud
+    uint32_t value = 0;   // peer 0 = broadcast; retransmission 0 or 1
+};
+
+// True for the settings `set` changes with a value.
+bool KnownSetting(const std::string &setting);
+// The range checks of `set`: throws UsageError for an unknown setting or a bad value.
+SettingChange CheckSetting(const std::string &setting, const std::string &value);
+
+// Sends the change and returns the value the host node reports in force (the value asked
+// for where the node does not echo one). Throws Failure when it does not answer, and for a
+// peer on a slave node, which takes none.
+uint32_t ApplySetting(const SettingChange &change);
+
+// The value of `setting` in `settings` (as SettingChange holds it), and as people read it.
+uint32_t SettingValue(const HostSettings &settings, const std::string &setting);
+std::string DescribeSetting(const std::string &setting, uint32_t value);
+
+}  // namespace cli
