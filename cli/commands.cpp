@@ -27,7 +27,7 @@ const std::vector<Command> &AllCommands() {
     static const std::vector<Command> all = [] {
         std::vector<Command> v;
         for (auto group : {PortCommands, SettingCommands, StationCommands, FlashCommands,
-                           DeviceCommands, MonitorCommands})
+                           DeviceCommands, MonitorCommands, QualityCommands})
             for (Command &c : group()) v.push_back(std::move(c));
         return v;
     }();

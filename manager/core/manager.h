@@ -59,7 +59,8 @@ public:
     // it, as a single-station sending with the normal activation and report, one station
     // after the other (a broadcast would reach every active station). Each station is
     // taken back first, as "添加" does, and made the host node's peer; the peer the host
-    // node had is restored when the last one has ended. The timer step runs it.
+    // node had is restored when the last one has ended, and CMD_TRANSFER_END posted. The
+    // timer step runs it; while it runs, a window keeps its sending controls off.
     ResendResult ResendFailed(int id);
     bool Resending() const { return resend_.of != 0; }
     // CMD_TRANSFER_END: closes the file being sent.

@@ -83,8 +83,10 @@ void Manager::EndResend() {
     const uint8_t peer = resend_.peerBefore;
     resend_ = ResendPlan{};
     state.peerNode.store(peer);
-    if (!IsShellActive()) return;
-    InCommandSetMode(state, [&] { SetPeerNodeID(peer, nullptr); });
+    if (IsShellActive()) InCommandSetMode(state, [&] { SetPeerNodeID(peer, nullptr); });
+    // The window kept its sending controls off between the stations; this end gives
+    // them back.
+    core_.view.PostCommand(CMD_TRANSFER_END);
 }
 
 }  // namespace meradon

@@ -47,7 +47,7 @@ int SendingLog::Begin(const std::string &path, uint32_t size, uint8_t peer, bool
                       const std::array<uint8_t, kStations> &stationState) {
     std::lock_guard<std::mutex> lock(mutex_);
     SendingRecord record;
-    record.id = static_cast<int>(records_.size()) + 1;
+    record.id = nextId_++;
     record.path = path;
     record.size = size;
     record.start = start;
@@ -61,6 +61,7 @@ int SendingLog::Begin(const std::string &path, uint32_t size, uint8_t peer, bool
             if (Targeted(stationState[i])) record.stations.push_back({uint8_t(i + 1), StationOutcome::Pending});
     }
     records_.push_back(std::move(record));
+    if (records_.size() > kKept) records_.pop_front();
     return records_.back().id;
 }
 
@@ -99,15 +100,22 @@ void SendingLog::EndEarly(StationOutcome why, int64_t nowMs) {
         if (r.outcome == StationOutcome::Pending) r.outcome = why;
 }
 
+const SendingRecord *SendingLog::Locate(int id) const {
+    // Ids follow each other without gaps from the oldest record kept.
+    if (records_.empty() || id < records_.front().id || id > records_.back().id) return nullptr;
+    return &records_[static_cast<std::size_t>(id - records_.front().id)];
+}
+
 std::vector<SendingRecord> SendingLog::Records() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return records_;
+    return {records_.begin(), records_.end()};
 }
 
 std::optional<SendingRecord> SendingLog::Find(int id) const {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (id < 1 || id > static_cast<int>(records_.size())) return std::nullopt;
-    return records_[static_cast<std::size_t>(id - 1)];
+    const SendingRecord *record = Locate(id);
+    if (!record) return std::nullopt;
+    return *record;
 }
 
 std::vector<uint8_t> SendingLog::FailedStations(int id) const {

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <deque>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -69,11 +70,16 @@ public:
     // The stations of sending `id` that did not succeed, ascending.
     std::vector<uint8_t> FailedStations(int id) const;
 
+    // The oldest sendings are dropped beyond this many (loop sending adds one per pass).
+    static constexpr std::size_t kKept = 10000;
+
 private:
     SendingRecord *Running();
+    const SendingRecord *Locate(int id) const;
 
     mutable std::mutex mutex_;
-    std::vector<SendingRecord> records_;
+    std::deque<SendingRecord> records_;
+    int nextId_ = 1;
 };
 
 // The records as CSV (UTF-8, a header row): one line per station of each sending, or one
