@@ -44,6 +44,7 @@ QualityPlot::QualityPlot(Core &core, uint8_t station, QWidget *parent)
     timeAxis_->setFormat("hh:mm:ss");
     auto *valueAxis = new QValueAxis(chart);
     valueAxis->setRange(0, 255);
+    valueAxis->setTickCount(6);
     valueAxis->setLabelFormat("%d");
     chart->addAxis(timeAxis_, Qt::AlignBottom);
     chart->addAxis(valueAxis, Qt::AlignLeft);

@@ -112,6 +112,12 @@ void SendingsDialog::Redraw() {
         }
         if (!tree_->currentItem() && tree_->topLevelItemCount())
             tree_->setCurrentItem(tree_->topLevelItem(tree_->topLevelItemCount() - 1));
+        for (int c = 0; c < kColumns; ++c)
+            if (c != kFile) tree_->resizeColumnToContents(c);
+    }
+    if (resendShown_ && !manager_.Resending()) {
+        resendShown_ = false;
+        status_->clear();
     }
     UpdateButtons();
 }
@@ -132,7 +138,10 @@ void SendingsDialog::UpdateButtons() {
 
 void SendingsDialog::ResendSelected() {
     switch (manager_.ResendFailed(SelectedSending())) {
-    case ResendResult::Started: status_->setText("正在重发..."); break;
+    case ResendResult::Started:
+        status_->setText("正在重发...");
+        resendShown_ = true;
+        break;
     case ResendResult::CannotOpen: status_->setText("打开文件失败，请确认文件位置！"); break;
     case ResendResult::NothingFailed:
     case ResendResult::NotReady: break;  // the button is off in these cases

@@ -36,6 +36,7 @@ private:
     QLabel *status_;
     QTimer *timer_;
     std::size_t shownSignature_ = 0;
+    bool resendShown_ = false;  // the status line tells of a resend under way
 };
 
 }  // namespace meradon::ui
