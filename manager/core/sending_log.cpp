@@ -8,7 +8,11 @@ namespace meradon {
 
 namespace {
 
+// As the report judges: the stations marked active.
 bool Targeted(uint8_t state) { return state & STATION_ACTIVE; }
+// At the start only a known state counts: before the first reading of the list every
+// station's state is 0xFF, which says nothing.
+bool KnownTarget(uint8_t state) { return state != 0xFF && Targeted(state); }
 
 // A CSV field: quoted when it holds a separator, a quote or a line end.
 std::string CsvField(const std::string &text) {
@@ -58,7 +62,7 @@ int SendingLog::Begin(const std::string &path, uint32_t size, uint8_t peer, bool
         record.stations.push_back({peer, StationOutcome::Pending});
     } else {
         for (int i = 0; i < kStations; ++i)
-            if (Targeted(stationState[i])) record.stations.push_back({uint8_t(i + 1), StationOutcome::Pending});
+            if (KnownTarget(stationState[i])) record.stations.push_back({uint8_t(i + 1), StationOutcome::Pending});
     }
     records_.push_back(std::move(record));
     if (records_.size() > kKept) records_.pop_front();
