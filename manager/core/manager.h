@@ -28,7 +28,7 @@ enum class PrepareResult {
 enum class ResendResult {
     Started,        // the first failed station's sending is armed
     NothingFailed,  // no such ended sending, or every station of it succeeded
-    NotReady,       // not in data transfer mode, or a sending is under way
+    NotReady,       // not in data transfer mode, a sending under way, or loop sending on
     CannotOpen,     // the file is gone or empty
 };
 

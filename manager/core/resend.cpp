@@ -27,8 +27,9 @@ void InCommandSetMode(AppState &state, Commands commands) {
 
 ResendResult Manager::ResendFailed(int id) {
     AppState &state = core_.state;
+    // With loop sending checked, each resend would repeat without end.
     if (state.linkMode.load() != LINK_DATA || state.sendState.load() != IDLE ||
-        state.sendFile.IsOpen() || Resending())
+        state.sendFile.IsOpen() || state.loopSend.load() || Resending())
         return ResendResult::NotReady;
     const std::optional<SendingRecord> record = core_.sendings.Find(id);
     const std::vector<uint8_t> failed = core_.sendings.FailedStations(id);

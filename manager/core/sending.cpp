@@ -228,7 +228,8 @@ void EndPass(Core &core) {
     AppState &state = core.state;
     if (state.loopSend.load()) {
         state.sendState.store(ACTIVATE);
-        RecordSendingStart(core, 0);
+        // A cancelled loop has no file left to send: no pass follows to be listed.
+        if (state.sendFile.IsOpen()) RecordSendingStart(core, 0);
     } else {
         state.sendState.store(IDLE);
         core.view.PostCommand(CMD_TRANSFER_END);

@@ -129,9 +129,10 @@ int SendingsDialog::SelectedSending() const {
 
 void SendingsDialog::UpdateButtons() {
     const int id = SelectedSending();
-    const bool idle = manager_.State().sendState.load() == IDLE && !manager_.State().sendFile.IsOpen() &&
+    const AppState &state = manager_.State();
+    const bool idle = state.sendState.load() == IDLE && !state.sendFile.IsOpen() && !state.loopSend.load() &&
                       !manager_.Resending();
-    resendButton_->setEnabled(idle && manager_.State().linkMode.load() == LINK_DATA &&
+    resendButton_->setEnabled(idle && state.linkMode.load() == LINK_DATA &&
                               !manager_.Context().sendings.FailedStations(id).empty());
     saveButton_->setEnabled(tree_->topLevelItemCount() > 0);
 }
