@@ -79,10 +79,9 @@ void Manager::LinkOpened() {
 void Manager::CloseLink() {
     AppState &state = core_.state;
     state.linkOpen.store(false);  // first: the worker must not take this close for a loss
-    if (state.sendFile.IsOpen()) {
-        core_.view.PostCommand(CMD_TRANSFER_END);
-        core_.sendings.EndEarly(StationOutcome::LinkLost, core_.Now());
-    }
+    if (state.sendFile.IsOpen()) core_.view.PostCommand(CMD_TRANSFER_END);
+    // Also a sending whose file is handed over but whose report is still to come.
+    core_.sendings.EndEarly(StationOutcome::LinkLost, core_.Now());
     resend_ = ResendPlan{};  // the host node's peer cannot be restored without the link
     state.linkMode.store(LINK_WINDOW);
     EndReceptionWithLink(core_);
