@@ -26,8 +26,8 @@ const char kCommonHelp[] =
 const std::vector<Command> &AllCommands() {
     static const std::vector<Command> all = [] {
         std::vector<Command> v;
-        for (auto group : {PortCommands, SettingCommands, ProfileCommands, StationCommands, FlashCommands,
-                           DeviceCommands, MonitorCommands})
+        for (auto group : {PortCommands, SettingCommands, ProfileCommands, StationCommands,
+                           FlashCommands, DeviceCommands, MonitorCommands, QualityCommands})
             for (Command &c : group()) v.push_back(std::move(c));
         return v;
     }();

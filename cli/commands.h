@@ -26,6 +26,7 @@ std::vector<Command> StationCommands();   // activate, suspend, status
 std::vector<Command> FlashCommands();     // flash-write, flash-read
 std::vector<Command> DeviceCommands();    // discover, configure
 std::vector<Command> MonitorCommands();   // monitor
+std::vector<Command> QualityCommands();   // quality
 
 const std::vector<Command> &AllCommands();
 const Command *FindCommandByName(const std::string &name);

@@ -119,6 +119,14 @@ JsonWriter &JsonWriter::Number(int64_t value) {
     return *this;
 }
 
+JsonWriter &JsonWriter::Decimal(double value) {
+    BeforeValue();
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", value);
+    text_ += text;
+    return *this;
+}
+
 JsonWriter &JsonWriter::Bool(bool value) {
     BeforeValue();
     text_ += value ? "true" : "false";

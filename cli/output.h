@@ -19,6 +19,8 @@ public:
     JsonWriter &Key(const std::string &key);
     JsonWriter &String(const std::string &value);
     JsonWriter &Number(int64_t value);
+    // A number with one decimal place.
+    JsonWriter &Decimal(double value);
     JsonWriter &Bool(bool value);
     JsonWriter &Null();
     // Key and value at once.

@@ -9,6 +9,9 @@
 #include "manager/core/app_state.h"
 #include "manager/core/clock.h"
 #include "manager/core/output_directory.h"
+#include "manager/core/quality_history.h"
+#include "manager/core/quality_log.h"
+#include "manager/core/sending_log.h"
 #include "manager/core/view.h"
 #include "manager/core/window_request.h"
 
@@ -33,6 +36,11 @@ struct Core {
     MeradonView &view;
     Clock &clock;
     OutputDirectory output;
+    // Link quality of the signal packets (window thread).
+    QualityHistory quality;
+    QualityLog qualityLog{output};
+    // Every sending of the run with its outcome per station.
+    SendingLog sendings;
     WindowRequest messageBox;
     WindowRequest command;
 };

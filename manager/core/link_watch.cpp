@@ -28,6 +28,7 @@ void EndLink(Core &core, LinkEnd end) {
     if (SendingUnfinished(state)) {
         core.view.PostCommand(CMD_TRANSFER_END);
         state.sendState.store(IDLE);
+        core.sendings.EndEarly(StationOutcome::LinkLost, core.Now());
         core.Line(kSendingFailedLine);
     }
     const std::string where = core.view.LinkSelectorText();

@@ -2,6 +2,7 @@
 
 #include "manager/core/queue_pump.h"
 #include "manager/core/reception.h"
+#include "manager/core/sending.h"
 #include "manager/core/station_list.h"
 #include "manager/core/tick_pace.h"
 #include "tevrolink/tevrolink.h"
@@ -32,10 +33,11 @@ void Manager::Stop() {
 
 int64_t Manager::PumpQueues() {
     meradon::PumpQueues(core_);
+    if (Resending()) StepResend();
     return TickMs(core_);
 }
 
-PrepareResult Manager::PrepareSending(const std::string &path) {
+PrepareResult Manager::PrepareSending(const std::string &path, int repeats) {
     AppState &state = core_.state;
     if (path.empty()) return PrepareResult::NoPath;
     if (!state.sendFile.Open(path)) return PrepareResult::CannotOpen;
@@ -51,7 +53,13 @@ PrepareResult Manager::PrepareSending(const std::string &path) {
     state.sendStartTime.store(now);
     state.passStartTime.store(now);
     state.sendState.store(ACTIVATE);
+    RecordSendingStart(core_, repeats);
     return PrepareResult::Armed;
+}
+
+void Manager::SendingCancelled() {
+    core_.sendings.EndEarly(StationOutcome::Cancelled, core_.Now());
+    if (Resending()) EndResend();
 }
 
 void Manager::FinishSending() {
@@ -72,6 +80,9 @@ void Manager::CloseLink() {
     AppState &state = core_.state;
     state.linkOpen.store(false);  // first: the worker must not take this close for a loss
     if (state.sendFile.IsOpen()) core_.view.PostCommand(CMD_TRANSFER_END);
+    // Also a sending whose file is handed over but whose report is still to come.
+    core_.sendings.EndEarly(StationOutcome::LinkLost, core_.Now());
+    resend_ = ResendPlan{};  // the host node's peer cannot be restored without the link
     state.linkMode.store(LINK_WINDOW);
     EndReceptionWithLink(core_);
     state.traceFile.Close();

@@ -11,6 +11,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "manager/core/core.h"
 #include "manager/core/worker.h"
@@ -22,6 +23,13 @@ enum class PrepareResult {
     NoPath,       // "请输入文件名！"
     CannotOpen,   // "打开文件失败，请确认文件位置！"
     EmptyFile,    // "文件长度为零,请重新选择文件"
+};
+
+enum class ResendResult {
+    Started,        // the first failed station's sending is armed
+    NothingFailed,  // no such ended sending, or every station of it succeeded
+    NotReady,       // not in data transfer mode, a sending under way, or loop sending on
+    CannotOpen,     // the file is gone or empty
 };
 
 class Manager {
@@ -42,8 +50,19 @@ public:
     // Timer step of the window thread; returns the milliseconds until the next step.
     int64_t PumpQueues();
 
-    // Send button: opens `path` and arms the sending.
-    PrepareResult PrepareSending(const std::string &path);
+    // Send button: opens `path` and arms the sending. `repeats` names the sending whose
+    // failed stations this one repeats (0 for none); the sending is listed either way.
+    PrepareResult PrepareSending(const std::string &path, int repeats = 0);
+    // Cancel button: the sending is listed as cancelled; a resend stops.
+    void SendingCancelled();
+    // Resend to the failed: sending `id`'s file goes again to each station that did not get
+    // it, as a single-station sending with the normal activation and report, one station
+    // after the other (a broadcast would reach every active station). Each station is
+    // taken back first, as "添加" does, and made the host node's peer; the peer the host
+    // node had is restored when the last one has ended, and CMD_TRANSFER_END posted. The
+    // timer step runs it; while it runs, a window keeps its sending controls off.
+    ResendResult ResendFailed(int id);
+    bool Resending() const { return resend_.of != 0; }
     // CMD_TRANSFER_END: closes the file being sent.
     void FinishSending();
     // The core's part of opening the link, after the shell opened: the worker watches the
@@ -67,6 +86,20 @@ public:
     void CommandFinished() { core_.command.Answer(); }
 
 private:
+    // The stations still to be resent to (window thread only).
+    struct ResendPlan {
+        int of = 0;  // the sending repeated
+        std::string path;
+        std::vector<uint8_t> stations;
+        uint8_t peerBefore = 0;
+        bool running = false;       // one of them is being sent
+        int64_t nextStartMs = 0;    // the next one starts no earlier
+    };
+    void StepResend();
+    bool StartResendTo(uint8_t station);
+    void EndResend();
+
+    ResendPlan resend_;
     Core core_;
     Worker worker_;
 };

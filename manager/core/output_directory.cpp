@@ -48,6 +48,8 @@ std::string ReportFileName(const std::string &selector, const LocalTime &t) {
     return FitName("Report-" + LinkNamePart(selector), DatePart(t, "txt"));
 }
 
+std::string SendingsFileName(const LocalTime &t) { return "Sendings" + DatePart(t, "csv"); }
+
 OutputDirectory::OutputDirectory(std::filesystem::path directory)
     : directory_(std::filesystem::absolute(directory)) {}
 

@@ -24,6 +24,8 @@ std::string ReceiveFileName(const std::string &selector, unsigned station, const
 std::string TraceFileName(const std::string &selector, const LocalTime &t);
 // "Report-<link> YY-MM-DD hh-mm-ss.txt": the saved operation record.
 std::string ReportFileName(const std::string &selector, const LocalTime &t);
+// "Sendings YY-MM-DD hh-mm-ss.csv": the saved list of sendings and their outcomes.
+std::string SendingsFileName(const LocalTime &t);
 
 class OutputDirectory {
 public:

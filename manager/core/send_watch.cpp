@@ -1,5 +1,7 @@
 #include "manager/core/send_watch.h"
 
+#include "manager/core/sending.h"
+
 namespace meradon {
 
 namespace {
@@ -34,12 +36,14 @@ void WatchLinkDuringSend(Core &core, uint8_t linkState) {
         // Whether the host node got the file's end is unknown: no report, which would
         // name the station as reached.
         state.sendState.store(IDLE);
+        core.sendings.EndEarly(StationOutcome::LinkLost, core.Now());
         core.Line(kSendingFailedLine);
         core.MessageBox("串口通讯失步，请检查后重试！");
         return;
     }
     if (lost) {
         state.sendState.store(IDLE);
+        core.sendings.EndEarly(StationOutcome::LinkLost, core.Now());
         core.view.PostCommand(CMD_TRANSFER_END);
         core.Line(kSendingFailedLine);
         state.outOfStepShown.store(true);
@@ -53,7 +57,9 @@ void WatchLinkDuringSend(Core &core, uint8_t linkState) {
     if ((state.hostFlags.load() & HOST_RECEIVER_SUSPENDED) &&
         state.retryCount.load() > kSuspendedTicksAllowed) {
         state.retryCount.store(0);
+        core.sendings.EndEarly(StationOutcome::ReceiverFault, core.Now());
         if (state.loopSend.load()) {
+            RecordSendingStart(core, 0);
             state.sendState.store(ACTIVATE);
             core.Line("接收节点故障,正在重试...");
             return;
@@ -65,6 +71,7 @@ void WatchLinkDuringSend(Core &core, uint8_t linkState) {
         ended = true;
     }
     if (!(state.hostFlags.load() & HOST_RECEIVER_ACTIVE)) {
+        core.sendings.EndEarly(StationOutcome::NoReceiver, core.Now());
         core.view.PostCommand(CMD_TRANSFER_END);
         core.MessageBox("接收节点未指定      \r\n请检查后重新传输");
         RestoreSendControls(core);

@@ -65,6 +65,19 @@ void ActivateBroadcastStations(Core &core) {
 
 }  // namespace
 
+void RecordSendingStart(Core &core, int repeats) {
+    AppState &state = core.state;
+    core.sendings.Begin(state.sendFile.Path(), state.sendSize.load(), state.peerNode.load(),
+                        state.loopSend.load() != 0, repeats, core.clock.Local(), core.Now(),
+                        StationStates(state));
+}
+
+std::array<uint8_t, kStations> StationStates(const AppState &state) {
+    std::array<uint8_t, kStations> stations;
+    for (int i = 0; i < kStations; ++i) stations[i] = state.stationState[i].load();
+    return stations;
+}
+
 void SendStep(Core &core) {
     if (!IsShellActive()) return;
     switch (core.state.sendState.load()) {
@@ -202,8 +215,8 @@ void WriteReport(Core &core) {
     core.Line("连接断开,正在生成报告...");
     RefreshStationsThroughWindow(core);
 
-    std::array<uint8_t, kStations> stations;
-    for (int i = 0; i < kStations; ++i) stations[i] = state.stationState[i].load();
+    const std::array<uint8_t, kStations> stations = StationStates(state);
+    core.sendings.Report(state.peerNode.load(), state.hostFlags.load(), stations, core.Now());
     const int64_t elapsedMs = core.Since(state.passStartTime);
     for (const std::string &line :
          ReportLines(state.peerNode.load(), state.hostFlags.load(), stations,
@@ -215,6 +228,8 @@ void EndPass(Core &core) {
     AppState &state = core.state;
     if (state.loopSend.load()) {
         state.sendState.store(ACTIVATE);
+        // A cancelled loop has no file left to send: no pass follows to be listed.
+        if (state.sendFile.IsOpen()) RecordSendingStart(core, 0);
     } else {
         state.sendState.store(IDLE);
         core.view.PostCommand(CMD_TRANSFER_END);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "manager/core/reception.h"
 #include "manager/core/text_format.h"
 #include "tevrolink/tevrolink.h"
 
@@ -21,6 +22,14 @@ bool Bit(const uint8_t *map, int station) { return (map[station / 8] >> (station
 void SetColumnsFromState(MeradonView &view, int row, uint8_t state) {
     SetStationColumns(view, row, state & STATION_ACTIVE, state & STATION_ONLINE,
                       state & STATION_LINK, state & STATION_SUSPENDED);
+}
+
+// Every signal packet's quality bytes go into the station's history and the day's file.
+void KeepQuality(Core &core, const uint8_t *p) {
+    if (p[1] == 0 || p[1] > kLastQualityStation) return;
+    const QualityValues values{p[3], p[4], p[5], p[6]};
+    core.quality.Add(p[1], core.Now(), values);
+    if (!core.qualityLog.Append(core.clock.Local(), p[1], values)) ReportFileError(core);
 }
 
 }  // namespace
@@ -52,6 +61,7 @@ void RefreshStationList(Core &core, const uint8_t *bitmaps) {
 void OnSignalPacket(Core &core, const uint8_t *packet) {
     const uint8_t *p = GetSignalPacketProfile(packet);
     if (!p) return;
+    KeepQuality(core, p);
     ShowStationFromSignal(core, p);
     if ((p[0] & 0xF0) != kSearchSignal) return;
     AppState &state = core.state;

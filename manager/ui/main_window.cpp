@@ -23,6 +23,7 @@
 #include "manager/core/output_directory.h"
 #include "manager/ui/link_failure.h"
 #include "manager/ui/link_picture.h"
+#include "manager/ui/network_views.h"
 #include "manager/ui/record_list.h"
 #include "manager/ui/remote_dialog.h"
 #include "manager/ui/station_table.h"
@@ -136,6 +137,7 @@ void MainWindow::BuildControls() {
                                  .arg(QString::fromStdString(manager_->Context().output.Path().string())));
     statusBar()->addWidget(outputDirLabel_, 1);
     statusBar()->setSizeGripEnabled(false);
+    views_ = new NetworkViews(this, *manager_, stations_);
 
     auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     connect(escape, &QShortcut::activated, this, &MainWindow::Minimize);
@@ -850,12 +852,14 @@ void MainWindow::StartSending() {
 }
 
 void MainWindow::CancelSending() {
+    manager_->SendingCancelled();
     Post(CMD_TRANSFER_END);
     StopHost();
 }
 
 void MainWindow::EndSending() {
     manager_->FinishSending();
+    if (manager_->Resending()) return;  // the next station follows; its end comes later
     remoteButton_->setEnabled(true);
     sendButton_->setEnabled(true);
     cancelButton_->setEnabled(false);

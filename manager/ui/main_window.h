@@ -28,6 +28,7 @@ class QTimer;
 namespace meradon::ui {
 
 class LinkPicture;
+class NetworkViews;
 class RecordList;
 class StationTable;
 class TrayIcon;
@@ -57,6 +58,8 @@ public:
     ~MainWindow() override;
 
     Manager &Core() { return *manager_; }
+    // The results view and the quality plots.
+    NetworkViews &Views() { return *views_; }
     void SetSetupDialogs(SetupDialogs dialogs) { setupDialogs_ = std::move(dialogs); }
     // UDP port of the host node (12580 unless a test or the demo says otherwise).
     void SetRemotePort(uint16_t port) { remotePort_ = port; }
@@ -150,6 +153,7 @@ private:
 
     QTimer *timer_ = nullptr;
     TrayIcon *tray_ = nullptr;
+    NetworkViews *views_ = nullptr;
     QButtonGroup *linkKind_ = nullptr;
     QButtonGroup *mode_ = nullptr;
     QButtonGroup *receiver_ = nullptr;

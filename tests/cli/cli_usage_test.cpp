@@ -10,6 +10,7 @@
 
 #include "cli/commands.h"
 #include "cli/link_open.h"
+#include "manager/core/quality_values.h"
 #include "tests/cli/cli_fixture.h"
 
 namespace clitest {
@@ -59,6 +60,8 @@ TEST(CliUsage, BadUsageEndsWithStatusTwoAndOneSentence) {
         {"configure", "00-1A-2B-3C-4D-5E", "ip=10.0.0"},
         {"configure", "00-1A-2B-3C-4D-5E", "centre-port=70000"},
         {"configure", "00-1A-2B-3C-4D-5E", "description=一二三四五六七八九十一二三四五六"},
+        {"quality"},
+        {"quality", "a.csv", "--station", "255"},
     };
     for (const auto &args : cases) {
         const Result r = RunProgram(args);
@@ -138,6 +141,45 @@ TEST(CliSerial, DetectFindsTheRateAndInfoUsesIt) {
 
     const Result wrongRate = RunProgram({"--port", port, "info"});
     EXPECT_EQ(wrongRate.status, 1) << "19200 is not the rate the host node answers at";
+}
+
+TEST(CliQuality, SummaryPerStationOfTheManagersFile) {
+    const std::string path = TempPath("link-quality 24-05-06.csv");
+    {
+        std::ofstream file(path);
+        file << meradon::kQualityHeader << "\n";
+        const meradon::LocalTime t{2024, 5, 6, 13, 45, 10};
+        file << meradon::QualityLine(t, 9, {0x90, 0xA0, 0x40, 0x50}) << "\n";
+        file << meradon::QualityLine(t, 5, {10, 20, 30, 40}) << "\n";
+        file << "garbage,line\n";
+        file << meradon::QualityLine({2024, 5, 6, 23, 59, 59}, 5, {13, 20, 31, 44}) << "\n";
+    }
+    const Result all = RunProgram({"quality", path, "--json"});
+    ASSERT_EQ(all.status, 0) << all.err;
+    EXPECT_NE(all.err.find("1 lines"), std::string::npos) << all.err;
+    const std::optional<Json> doc = ParseJson(all.out);
+    ASSERT_TRUE(doc) << all.out;
+    const Json &stations = (*doc)["stations"];
+    ASSERT_EQ(stations.Size(), 2u);
+    const Json &five = stations[0];
+    EXPECT_EQ(five["station"].Int(), 5);
+    EXPECT_EQ(five["packets"].Int(), 2);
+    EXPECT_EQ(five["from"].Str(), "2024-05-06 13:45:10");
+    EXPECT_EQ(five["to"].Str(), "2024-05-06 23:59:59");
+    EXPECT_EQ(five["peer_lqi"]["last"].Int(), 13);
+    EXPECT_EQ(five["peer_lqi"]["min"].Int(), 10);
+    EXPECT_DOUBLE_EQ(five["peer_lqi"]["mean"].Number(), 11.5);
+    EXPECT_EQ(five["host_rssi"]["max"].Int(), 44);
+    EXPECT_EQ(stations[1]["host_lqi"]["mean"].Number(), 160);
+
+    const Result one = RunProgram({"quality", path, "--station", "9"});
+    ASSERT_EQ(one.status, 0) << one.err;
+    const auto lines = Lines(one.out);
+    ASSERT_EQ(lines.size(), 2u) << one.out;
+    EXPECT_EQ(lines[1].rfind("9 ", 0), 0u) << lines[1];
+    EXPECT_NE(lines[1].find("144 144/144.0/144"), std::string::npos) << lines[1];
+
+    EXPECT_EQ(RunProgram({"quality", TempPath("missing.csv")}).status, 1);
 }
 
 TEST(CliPorts, ListingIsValidJson) {

@@ -32,6 +32,7 @@ TEST(LinkLoss, PulledAdapterEndsTheSendingAndTheLinkOpensAgain) {
     ASSERT_TRUE(s.Open());
     ASSERT_TRUE(s.EnterDataMode(0));
     ASSERT_TRUE(s.RunWindowUntil([&] { return s.State().hostFlags.load() != 0; }, 3s));
+    s.manager.RefreshFromHost();  // the list the window shows, as command set mode read it
 
     const auto content = Pattern(20000, 0x21);
     ASSERT_EQ(s.manager.PrepareSending(s.WriteFile("long.bin", content)), PrepareResult::Armed);
@@ -45,6 +46,10 @@ TEST(LinkLoss, PulledAdapterEndsTheSendingAndTheLinkOpensAgain) {
     EXPECT_TRUE(HasLine(texts, "传输失败,文件没有全部送达")) << ::testing::PrintToString(texts);
     EXPECT_TRUE(HasLine(texts, "与主节点的连接已断开: " + port + ",连接已关闭"));
     EXPECT_FALSE(HasLineStarting(texts, "成功")) << "a broken sending is never a success";
+    const auto records = s.manager.Context().sendings.Records();
+    ASSERT_EQ(records.size(), 1u);
+    ASSERT_EQ(records[0].stations.size(), 1u) << "station 3, active at the start";
+    EXPECT_EQ(records[0].stations[0].outcome, StationOutcome::LinkLost);
     EXPECT_TRUE(s.SendingOver());
     EXPECT_EQ(IsShellActive(), 0);
     EXPECT_EQ(s.State().linkMode.load(), LINK_WINDOW);

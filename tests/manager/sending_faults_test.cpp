@@ -114,6 +114,13 @@ TEST_P(SendingUnderFaults, SuccessOnlyForAFileTheStationHoldsWhole) {
     const bool whole = !files.empty() && files.back().data == content && files.back().sizeOk &&
                        files.back().crcOk;
     const bool succeeded = Has(texts, "成功: 5");
+    // The results of the sending say what the record says, whichever way it ended.
+    const auto records = s.manager.Context().sendings.Records();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_TRUE(records[0].Ended());
+    ASSERT_EQ(records[0].stations.size(), 1u);
+    EXPECT_EQ(records[0].stations[0].outcome == StationOutcome::Succeeded, succeeded)
+        << OutcomeText(records[0].stations[0].outcome);
     if (succeeded) {
         EXPECT_TRUE(whole) << "success reported for a file the station does not hold";
         EXPECT_TRUE(s.view.Boxes().empty()) << ::testing::PrintToString(s.view.Boxes());

@@ -2,6 +2,7 @@
 // cancel, with the record lines the operator reads.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <regex>
 
 #include "tests/manager/hostsim_session.h"
@@ -126,4 +127,68 @@ TEST(SendingWithHostSim, LoopSendingUntilCancelled) {
     for (std::size_t i = 0; i < 2; ++i) EXPECT_EQ(files[i].data, content) << i;
     std::vector<std::string> texts = s.view.LineTexts();
     EXPECT_GE(std::count(texts.begin(), texts.end(), std::string("成功: 4")), 2);
+}
+
+TEST(SendingWithHostSim, BroadcastResultsAndResendToTheSuspendedStationOnly) {
+    HostSimSession s("send-resend");
+    s.sim->AddStations({3, 5, 7}, true);
+    s.sim->UpdateStation(5, [](hostsim::Station &st) { st.suspended = true; });
+    ASSERT_TRUE(s.Open());
+    ASSERT_TRUE(s.EnterDataMode(0));
+    ASSERT_TRUE(s.RunWindowUntil([&] { return s.State().hostFlags.load() != 0; }, 3s));
+    EXPECT_EQ(s.manager.ResendFailed(1), ResendResult::NothingFailed);
+
+    const auto content = Pattern(900, 0x33);
+    ASSERT_EQ(s.manager.PrepareSending(s.WriteFile("all.bin", content)), PrepareResult::Armed);
+    ASSERT_TRUE(s.RunWindowUntil([&] { return s.SendingOver(); }, 20s));
+    std::vector<std::string> texts = s.view.LineTexts();
+    ASSERT_GE(texts.size(), 3u);
+    EXPECT_EQ(texts[texts.size() - 3], "成功: 3,7");
+    EXPECT_EQ(texts[texts.size() - 2], "失败: 5");
+
+    auto records = s.manager.Context().sendings.Records();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].mode, SendMode::Broadcast);
+    EXPECT_EQ(records[0].size, 900u);
+    ASSERT_EQ(records[0].stations.size(), 3u);
+    EXPECT_EQ(records[0].stations[1].station, 5);
+    EXPECT_EQ(records[0].stations[1].outcome, StationOutcome::Suspended);
+    EXPECT_EQ(records[0].stations[2].outcome, StationOutcome::Succeeded);
+
+    const std::size_t linesBefore = texts.size();
+    ASSERT_EQ(s.manager.ResendFailed(1), ResendResult::Started);
+    EXPECT_EQ(s.manager.ResendFailed(1), ResendResult::NotReady) << "one resend at a time";
+    ASSERT_TRUE(s.RunWindowUntil([&] { return !s.manager.Resending() && s.SendingOver(); }, 20s))
+        << ::testing::PrintToString(s.view.LineTexts());
+    texts = s.view.LineTexts();
+    texts.erase(texts.begin(), texts.begin() + static_cast<long>(linesBefore));
+    EXPECT_EQ(std::count(texts.begin(), texts.end(), std::string("成功: 5")), 1)
+        << ::testing::PrintToString(texts);
+
+    records = s.manager.Context().sendings.Records();
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[1].repeats, 1);
+    EXPECT_EQ(records[1].mode, SendMode::OneStation);
+    ASSERT_EQ(records[1].stations.size(), 1u);
+    EXPECT_EQ(records[1].stations[0].outcome, StationOutcome::Succeeded);
+    auto five = s.sim->ReceivedFiles(5);
+    ASSERT_EQ(five.size(), 1u);
+    EXPECT_EQ(five[0].data, content);
+    for (uint8_t station : {3, 7}) EXPECT_EQ(s.sim->ReceivedFiles(station).size(), 1u) << int(station);
+    EXPECT_EQ(s.State().peerNode.load(), 0) << "the window's receiver is broadcast again";
+    s.sim->With([](hostsim::HostNode &n) { EXPECT_EQ(n.Model().settings.peer, 0); });
+
+    // Saved as CSV: header, then one line per station of each sending.
+    const std::string name = SaveSendingsCsv(s.manager.Context().sendings, s.manager.Context().output, LocalTime{});
+    ASSERT_FALSE(name.empty());
+    std::ifstream in(s.dir / name);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    ASSERT_EQ(lines.size(), 5u);
+    EXPECT_EQ(lines[0], "sending,repeats,file,size,start,duration_s,mode,station,outcome");
+    EXPECT_TRUE(std::regex_match(lines[2], std::regex("1,,/.*/all\\.bin,900,[-0-9]{10} [:0-9]{8},[0-9]+\\.[0-9],"
+                                                      "广播,5,失败: 挂起")))
+        << lines[2];
+    EXPECT_TRUE(lines[4].starts_with("2,1,")) << lines[4];
+    EXPECT_TRUE(lines[4].ends_with(",单站,5,成功")) << lines[4];
 }

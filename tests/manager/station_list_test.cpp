@@ -1,7 +1,10 @@
 // The station list: bitmaps, signal packets, station events and their balloons.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
+#include <filesystem>
+#include <fstream>
 
 #include "manager/core/station_events.h"
 #include "manager/core/station_list.h"
@@ -125,4 +128,72 @@ TEST(StationEvents, BalloonTextsAndOnlineMarks) {
     auto zero = EventPayload(3, 3, 0, 0xE0);
     ShowStationEvent(f.core, 1, zero.data());
     EXPECT_EQ(f.view.CellCount(), 0u);
+}
+
+namespace {
+
+// A signal frame of `station` with the four quality bytes.
+PacketRecord SignalFrame(uint8_t station, const QualityValues &q) {
+    PacketRecord frame{};
+    frame[0] = 0xAA;
+    frame[1] = 0xB1;
+    frame[5] = 7;
+    const uint8_t payload[7] = {0x40, station, 0xD0, q[0], q[1], q[2], q[3]};
+    std::copy(payload, payload + 7, frame.begin() + 8);
+    return frame;
+}
+
+}  // namespace
+
+TEST(StationList, QualityHistoryKeepsADayAndTheDailyFilesKeepEveryPacket) {
+    CoreFixture f("quality");
+    std::size_t sent = 0;
+    auto report = [&](uint8_t station, int count, int64_t everyMs) {
+        for (int i = 0; i < count; ++i, ++sent) {
+            const QualityValues q{uint8_t(i), uint8_t(i >> 8), station, 0x4E};
+            OnSignalPacket(f.core, SignalFrame(station, q).data());
+            f.clock.Advance(everyMs);
+        }
+    };
+    // Station 5 every 2 s for 30 hours; station 6 every 200 ms for 6 hours, faster than
+    // the ring holds a day of; station 0 and the search end are no stations.
+    report(5, 30 * 1800, 2000);
+    report(6, 6 * 18000, 200);
+    OnSignalPacket(f.core, SignalFrame(0, {1, 2, 3, 4}).data());
+    OnSignalPacket(f.core, SignalFrame(0xFF, {1, 2, 3, 4}).data());
+
+    const int64_t now = f.clock.NowMs();
+    const auto five = f.core.quality.Since(5, kLongAgo);
+    ASSERT_FALSE(five.empty());
+    EXPECT_LE(five.back().timeMs - five.front().timeMs, QualityHistory::kSpanMs) << "trimmed as it reports";
+    EXPECT_LE(five.size(), std::size_t(24 * 1800 + 1));
+    EXPECT_EQ(f.core.quality.Count(6), QualityHistory::kCapacity);
+    EXPECT_EQ(f.core.quality.Since(6, kLongAgo).back().values, (QualityValues{0xDF, 0xA5, 6, 0x4E}));
+    EXPECT_EQ(f.core.quality.Since(6, now - 1000).size(), 4u) << "one every 200 ms";
+
+    // One file per day (the test clock starts at 13:45 on 2024-05-06), each with a header.
+    std::vector<std::string> days;
+    for (const auto &entry : std::filesystem::directory_iterator(f.dir))
+        days.push_back(entry.path().filename().string());
+    std::sort(days.begin(), days.end());
+    EXPECT_EQ(days, (std::vector<std::string>{"link-quality 24-05-06.csv", "link-quality 24-05-07.csv",
+                                              "link-quality 24-05-08.csv"}));
+    std::size_t lines = 0;
+    for (const std::string &day : days) {
+        std::ifstream in(f.dir / day);
+        std::string line;
+        ASSERT_TRUE(std::getline(in, line));
+        EXPECT_EQ(line, kQualityHeader);
+        while (std::getline(in, line)) {
+            auto row = ParseQualityLine(line);
+            ASSERT_TRUE(row) << line;
+            if (lines == 0) {
+                EXPECT_EQ(row->time, "2024-05-06 13:45:10");
+                EXPECT_EQ(row->station, 5);
+                EXPECT_EQ(row->values, (QualityValues{0, 0, 5, 0x4E}));
+            }
+            ++lines;
+        }
+    }
+    EXPECT_EQ(lines, sent);
 }

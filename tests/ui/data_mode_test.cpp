@@ -3,8 +3,12 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QSignalSpy>
+#include <QTableWidget>
+#include <QTreeWidget>
 #include <fstream>
 
+#include "manager/core/quality_values.h"
+#include "manager/ui/quality_plot.h"
 #include "manager/ui/record_list.h"
 #include "tests/ui/window_session.h"
 
@@ -159,4 +163,68 @@ TEST(DataMode, ExitEndsWhileTheWorkerWaitsOnAMessageBox) {
     EXPECT_EQ(exited.count(), 1);
     EXPECT_FALSE(IsShellActive());
     EXPECT_FALSE(s.window->isVisible());
+}
+
+TEST(DataMode, ResultsViewResendsToTheFailedAndQualityIsPlottedAndKept) {
+    WindowSession s("ui-results");
+    s.sim->AddStations({3, 5, 7}, true);
+    s.sim->UpdateStation(5, [](hostsim::Station &st) { st.suspended = true; });
+    EnterDataMode(s);
+    StartSending(s, meradon_test::Pattern(800, 0x17), "net.bin");
+    ASSERT_TRUE(WaitFor([&] { return HasLine(s, "失败: 5") && s.Enabled("sendButton"); }, 20000))
+        << s.Find<ui::RecordList>("recordList")->Lines().join('\n').toStdString();
+
+    s.Click("sendingsButton");
+    auto *tree = s.window->findChild<QTreeWidget *>("sendingsTree");
+    ASSERT_NE(tree, nullptr);
+    ASSERT_EQ(tree->topLevelItemCount(), 1);
+    QTreeWidgetItem *broadcast = tree->topLevelItem(0);
+    EXPECT_EQ(broadcast->text(1), "net.bin");
+    EXPECT_EQ(broadcast->text(5), "广播");
+    ASSERT_EQ(broadcast->childCount(), 3);
+    EXPECT_EQ(broadcast->child(0)->text(1), "站点 3: 成功");
+    EXPECT_EQ(broadcast->child(1)->text(1), "站点 5: 失败: 挂起");
+
+    s.Click("resendButton");
+    EXPECT_FALSE(s.Enabled("sendButton")) << "the resend is a sending like any other";
+    ASSERT_TRUE(WaitFor([&] { return !s.window->Core().Resending() && s.Enabled("sendButton"); }, 20000));
+    ASSERT_TRUE(WaitFor([&] { return tree->topLevelItemCount() == 2; }));
+    QTreeWidgetItem *resend = tree->topLevelItem(1);
+    EXPECT_EQ(resend->text(6), "1");
+    ASSERT_EQ(resend->childCount(), 1);
+    EXPECT_EQ(resend->child(0)->text(1), "站点 5: 成功");
+    EXPECT_EQ(s.sim->ReceivedFiles(5).size(), 1u);
+    EXPECT_EQ(s.sim->ReceivedFiles(3).size(), 1u);
+
+    // Station 3 reports its link twice; its row opens the plot of what it reported.
+    s.sim->UpdateStation(3, [](hostsim::Station &st) { st.peerLqi = 0x61; });
+    s.sim->SendSignal(0x40, 3);
+    s.sim->UpdateStation(3, [](hostsim::Station &st) { st.peerLqi = 0x63; });
+    s.sim->SendSignal(0x40, 3);
+    ASSERT_TRUE(WaitFor([&] {
+        const auto kept = s.window->Core().Context().quality.Since(3, meradon::kLongAgo);
+        return !kept.empty() && kept.back().values[0] == 0x63;
+    }));
+    auto *stations = s.Find<QTableWidget>("stationList");
+    stations->scrollToItem(stations->item(2, 1));
+    const QPoint cell = stations->visualItemRect(stations->item(2, 1)).center();
+    QTest::mouseClick(stations->viewport(), Qt::LeftButton, {}, cell);  // a double click's first press
+    QTest::mouseDClick(stations->viewport(), Qt::LeftButton, {}, cell);
+    auto *plot = s.window->findChild<ui::QualityPlot *>("qualityPlot");
+    ASSERT_NE(plot, nullptr);
+    EXPECT_EQ(plot->Station(), 3);
+    EXPECT_EQ(plot->findChild<QLabel *>("qualityFigure00")->text(), "99");   // last
+    EXPECT_EQ(plot->findChild<QLabel *>("qualityFigure01")->text(), "97");   // minimum
+
+    // The day's file holds the same packets.
+    std::vector<meradon::QualityRow> rows;
+    for (const auto &entry : std::filesystem::directory_iterator(s.dir)) {
+        if (entry.path().filename().string().rfind("link-quality ", 0) != 0) continue;
+        std::ifstream in(entry.path());
+        for (std::string line; std::getline(in, line);)
+            if (auto row = meradon::ParseQualityLine(line); row && row->station == 3) rows.push_back(*row);
+    }
+    ASSERT_GE(rows.size(), 2u);
+    EXPECT_EQ(rows[rows.size() - 2].values[0], 0x61);
+    EXPECT_EQ(rows.back().values, (meradon::QualityValues{0x63, 0xA0, 0x4E, 0x50}));
 }

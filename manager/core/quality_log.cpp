@@ -1,0 +1,20 @@
+#include "manager/core/quality_log.h"
+
+namespace meradon {
+
+bool QualityLog::Append(const LocalTime &time, uint8_t station, const QualityValues &values) {
+    const std::string name = QualityFileName(time);
+    if (name != fileName_) {
+        fileName_ = name;
+        file_ = output_.Open(name, "ab");
+        if (!file_) return false;
+        std::fseek(file_.get(), 0, SEEK_END);
+        if (std::ftell(file_.get()) == 0) std::fprintf(file_.get(), "%s\n", kQualityHeader);
+    }
+    if (!file_) return true;  // this day's file could not be created; that was said once
+    std::fprintf(file_.get(), "%s\n", QualityLine(time, station, values).c_str());
+    std::fflush(file_.get());  // read while the manager runs on
+    return true;
+}
+
+}  // namespace meradon

@@ -1,0 +1,93 @@
+// Resend to the failed: the Manager's part that repeats a sending to the stations it did
+// not reach, one single-station sending after the other.
+#include "manager/core/manager.h"
+#include "manager/core/sending.h"
+#include "tevrolink/tevrolink.h"
+
+namespace meradon {
+
+namespace {
+
+// Pause between the end of one resend and the start of the next: the window handles the
+// end of a sending (CMD_TRANSFER_END, posted up to twice) before another file is opened.
+constexpr int64_t kResendPauseMs = 500;
+
+// Runs host-node commands from the window thread in command set mode, as the window's own
+// commands do, then gives the link back to the worker.
+template <typename Commands>
+void InCommandSetMode(AppState &state, Commands commands) {
+    state.linkMode.store(LINK_WINDOW);
+    StartNetCenter(0);
+    commands();
+    StartNetCenter(1);
+    state.linkMode.store(LINK_DATA);
+}
+
+}  // namespace
+
+ResendResult Manager::ResendFailed(int id) {
+    AppState &state = core_.state;
+    // With loop sending checked, each resend would repeat without end.
+    if (state.linkMode.load() != LINK_DATA || state.sendState.load() != IDLE ||
+        state.sendFile.IsOpen() || state.loopSend.load() || Resending())
+        return ResendResult::NotReady;
+    const std::optional<SendingRecord> record = core_.sendings.Find(id);
+    const std::vector<uint8_t> failed = core_.sendings.FailedStations(id);
+    if (!record || failed.empty()) return ResendResult::NothingFailed;
+    resend_ = ResendPlan{id, record->path, failed, state.peerNode.load(), false, core_.Now()};
+    const uint8_t first = resend_.stations.front();
+    resend_.stations.erase(resend_.stations.begin());
+    if (!StartResendTo(first)) {
+        EndResend();
+        return ResendResult::CannotOpen;
+    }
+    return ResendResult::Started;
+}
+
+void Manager::StepResend() {
+    AppState &state = core_.state;
+    if (state.linkMode.load() != LINK_DATA) return;
+    const bool idle = state.sendState.load() == IDLE && !state.sendFile.IsOpen();
+    if (!idle) return;
+    if (resend_.running) {
+        resend_.running = false;
+        resend_.nextStartMs = core_.Now() + kResendPauseMs;
+    }
+    if (core_.Now() < resend_.nextStartMs) return;
+    if (resend_.stations.empty()) {
+        EndResend();
+        return;
+    }
+    const uint8_t next = resend_.stations.front();
+    resend_.stations.erase(resend_.stations.begin());
+    if (!StartResendTo(next)) EndResend();
+}
+
+bool Manager::StartResendTo(uint8_t station) {
+    AppState &state = core_.state;
+    InCommandSetMode(state, [&] {
+        SetNodeActive(&station, 1);
+        SetPeerNodeID(station, nullptr);
+    });
+    state.peerNode.store(station);
+    if (PrepareSending(resend_.path, resend_.of) != PrepareResult::Armed) return false;
+    resend_.running = true;
+    MeradonView &view = core_.view;
+    view.EnableSendSetup(false);
+    view.EnableControl(ControlId::Send, false);
+    view.EnableControl(ControlId::Cancel, true);
+    return true;
+}
+
+void Manager::EndResend() {
+    AppState &state = core_.state;
+    const uint8_t peer = resend_.peerBefore;
+    resend_ = ResendPlan{};
+    state.peerNode.store(peer);
+    if (IsShellActive()) InCommandSetMode(state, [&] { SetPeerNodeID(peer, nullptr); });
+    // The window kept its sending controls off between the stations; this end gives
+    // them back.
+    core_.view.PostCommand(CMD_TRANSFER_END);
+}
+
+}  // namespace meradon

@@ -1,0 +1,92 @@
+// The sendings of this run, each with the outcome for every station it was meant for:
+// what the results view lists, what "resend to the failed" repeats, and what is saved as
+// CSV. The outcomes are those of the report lines ("成功" / "失败") and of the ways a
+// sending ends early. The worker and the window both write it, so it takes a lock.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "manager/core/app_state.h"
+#include "manager/core/clock.h"
+#include "manager/core/output_directory.h"
+
+namespace meradon {
+
+enum class SendMode { OneStation, Broadcast, LoopPass };
+
+enum class StationOutcome {
+    Pending,        // the sending has not ended
+    Succeeded,      // "成功" in the report
+    Suspended,      // "失败" in the report: the station was suspended
+    ReceiverFault,  // "接收节点故障": the receiver stayed suspended while the file went out
+    NoReceiver,     // "接收节点未指定": the host node had no active receiver
+    LinkLost,       // the link to the host node failed or was closed during the sending
+    Cancelled,      // the operator cancelled
+};
+
+struct StationResult {
+    uint8_t station;
+    StationOutcome outcome;
+};
+
+struct SendingRecord {
+    int id = 0;  // 1, 2, ... in the order the sendings started
+    std::string path;
+    uint32_t size = 0;
+    LocalTime start;
+    int64_t startMs = 0;
+    int64_t durationMs = -1;  // -1 while under way
+    SendMode mode = SendMode::OneStation;
+    int repeats = 0;  // the id of the sending whose failures this one repeats; 0 none
+    std::vector<StationResult> stations;
+
+    bool Ended() const { return durationMs >= 0; }
+};
+
+// Texts of the results view and the CSV file.
+const char *ModeText(SendMode mode);
+const char *OutcomeText(StationOutcome outcome);
+
+class SendingLog {
+public:
+    // A sending (or a loop pass) starts. `peer` 0 is a broadcast, meant for the stations
+    // marked active in `stationState`; their outcomes are settled by the report.
+    int Begin(const std::string &path, uint32_t size, uint8_t peer, bool loopPass, int repeats,
+              const LocalTime &start, int64_t nowMs, const std::array<uint8_t, kStations> &stationState);
+    // The report of the running sending, judged as its lines are.
+    void Report(uint8_t peer, uint8_t hostFlags, const std::array<uint8_t, kStations> &stationState,
+                int64_t nowMs);
+    // The running sending ended without a report: every station still pending gets `why`.
+    void EndEarly(StationOutcome why, int64_t nowMs);
+
+    std::vector<SendingRecord> Records() const;
+    std::optional<SendingRecord> Find(int id) const;
+    // The stations of sending `id` that did not succeed, ascending.
+    std::vector<uint8_t> FailedStations(int id) const;
+
+    // The oldest sendings are dropped beyond this many (loop sending adds one per pass).
+    static constexpr std::size_t kKept = 10000;
+
+private:
+    SendingRecord *Running();
+    const SendingRecord *Locate(int id) const;
+
+    mutable std::mutex mutex_;
+    std::deque<SendingRecord> records_;
+    int nextId_ = 1;
+};
+
+// The records as CSV (UTF-8, a header row): one line per station of each sending, or one
+// with an empty station for a sending meant for none.
+std::string SendingsCsv(const std::vector<SendingRecord> &records);
+// Writes the sendings of `log` as CSV into a new file of `output`; its name, or empty when
+// it cannot be written.
+std::string SaveSendingsCsv(const SendingLog &log, const OutputDirectory &output, const LocalTime &now);
+
+}  // namespace meradon

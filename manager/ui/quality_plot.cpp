@@ -1,0 +1,125 @@
+#include "manager/ui/quality_plot.h"
+
+#include <QChart>
+#include <QChartView>
+#include <QComboBox>
+#include <QDateTime>
+#include <QDateTimeAxis>
+#include <QGridLayout>
+#include <QLabel>
+#include <QLineSeries>
+#include <QTimer>
+#include <QValueAxis>
+#include <QVBoxLayout>
+#include <algorithm>
+
+namespace meradon::ui {
+
+namespace {
+
+struct Span {
+    const char *label;
+    int64_t ms;
+};
+const Span kSpans[] = {{"最近 10 分钟", 10 * 60 * 1000LL},
+                       {"最近 1 小时", 3600 * 1000LL},
+                       {"最近 1 天", 24 * 3600 * 1000LL}};
+
+// Chart names of the four values, in the order of the signal payload.
+const char *const kValueLabels[4] = {"对端链路质量", "本机链路质量", "对端信号强度", "本机信号强度"};
+
+constexpr int kRedrawMs = 1000;
+
+}  // namespace
+
+QualityPlot::QualityPlot(Core &core, uint8_t station, QWidget *parent)
+    : QDialog(parent), core_(core), station_(station) {
+    setObjectName("qualityPlot");
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle(QString("站点 %1 链路质量").arg(station, 3, 10, QChar('0')));
+
+    auto *chart = new QChart;
+    chart->legend()->setAlignment(Qt::AlignBottom);
+    timeAxis_ = new QDateTimeAxis(chart);
+    timeAxis_->setFormat("hh:mm:ss");
+    auto *valueAxis = new QValueAxis(chart);
+    valueAxis->setRange(0, 255);
+    valueAxis->setTickCount(6);
+    valueAxis->setLabelFormat("%d");
+    chart->addAxis(timeAxis_, Qt::AlignBottom);
+    chart->addAxis(valueAxis, Qt::AlignLeft);
+    for (int i = 0; i < 4; ++i) {
+        series_[i] = new QLineSeries(chart);
+        series_[i]->setName(kValueLabels[i]);
+        chart->addSeries(series_[i]);
+        series_[i]->attachAxis(timeAxis_);
+        series_[i]->attachAxis(valueAxis);
+    }
+    auto *view = new QChartView(chart, this);
+    view->setObjectName("qualityChart");
+    view->setRenderHint(QPainter::Antialiasing);
+    view->setMinimumSize(640, 360);
+
+    span_ = new QComboBox(this);
+    span_->setObjectName("qualitySpan");
+    for (const Span &s : kSpans) span_->addItem(s.label);
+    count_ = new QLabel(this);
+    count_->setObjectName("qualityCount");
+
+    auto *figures = new QGridLayout;
+    const char *const headers[] = {"", "最新", "最小", "平均", "最大"};
+    for (int c = 0; c < 5; ++c) figures->addWidget(new QLabel(headers[c], this), 0, c);
+    for (int i = 0; i < 4; ++i) {
+        figures->addWidget(new QLabel(kValueLabels[i], this), i + 1, 0);
+        for (int f = 0; f < 4; ++f) {
+            figures_[i][f] = new QLabel(this);
+            figures_[i][f]->setObjectName(QString("qualityFigure%1%2").arg(i).arg(f));
+            figures->addWidget(figures_[i][f], i + 1, f + 1);
+        }
+    }
+
+    auto *top = new QHBoxLayout;
+    top->addWidget(new QLabel("时段:", this));
+    top->addWidget(span_);
+    top->addStretch(1);
+    top->addWidget(count_);
+    auto *layout = new QVBoxLayout(this);
+    layout->addLayout(top);
+    layout->addWidget(view, 1);
+    layout->addLayout(figures);
+
+    connect(span_, &QComboBox::currentIndexChanged, this, &QualityPlot::Redraw);
+    timer_ = new QTimer(this);
+    connect(timer_, &QTimer::timeout, this, &QualityPlot::Redraw);
+    timer_->start(kRedrawMs);
+    Redraw();
+}
+
+void QualityPlot::Redraw() {
+    const int64_t spanMs = kSpans[std::max(0, span_->currentIndex())].ms;
+    const int64_t nowMs = core_.Now();
+    // Samples carry the core's monotonic time; the axis shows wall-clock time.
+    const qint64 wallNow = QDateTime::currentMSecsSinceEpoch();
+    const std::vector<QualitySample> samples = core_.quality.Since(station_, nowMs - spanMs);
+    QualityStats stats;
+    std::array<QList<QPointF>, 4> points;
+    for (const QualitySample &s : samples) {
+        stats.Add(s.values);
+        const double x = static_cast<double>(wallNow - (nowMs - s.timeMs));
+        for (int i = 0; i < 4; ++i) points[i].append(QPointF(x, s.values[i]));
+    }
+    for (int i = 0; i < 4; ++i) series_[i]->replace(points[i]);
+    // A history shorter than the span fills the plot rather than a sliver at its end.
+    const int64_t shownMs = samples.size() > 1 ? std::min(spanMs, nowMs - samples.front().timeMs) : spanMs;
+    timeAxis_->setRange(QDateTime::fromMSecsSinceEpoch(wallNow - std::max<int64_t>(shownMs, 1000)),
+                        QDateTime::fromMSecsSinceEpoch(wallNow));
+    timeAxis_->setFormat(shownMs > 3600 * 1000LL ? "MM-dd hh:mm" : "hh:mm:ss");
+    count_->setText(QString("%1 个信号包").arg(stats.Count()));
+    for (int i = 0; i < 4; ++i) {
+        const QString texts[4] = {QString::number(stats.Last(i)), QString::number(stats.Min(i)),
+                                  QString::number(stats.Mean(i), 'f', 1), QString::number(stats.Max(i))};
+        for (int f = 0; f < 4; ++f) figures_[i][f]->setText(stats.Count() ? texts[f] : QString("N/A"));
+    }
+}
+
+}  // namespace meradon::ui

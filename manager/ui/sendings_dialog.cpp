@@ -1,0 +1,160 @@
+#include "manager/ui/sendings_dialog.h"
+
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+#include <filesystem>
+#include <functional>
+
+
+namespace meradon::ui {
+
+namespace {
+
+constexpr int kRedrawMs = 500;
+enum Column { kSending, kFile, kSize, kStart, kDuration, kMode, kRepeats, kColumns };
+constexpr int kIdRole = Qt::UserRole;
+
+QString StartText(const LocalTime &t) {
+    return QString::asprintf("%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute, t.second);
+}
+
+QString DurationText(const SendingRecord &r) {
+    if (!r.Ended()) return "进行中";
+    const int64_t s = r.durationMs / 1000;
+    return QString::asprintf("%02lld:%02lld:%02lld", static_cast<long long>(s / 3600),
+                             static_cast<long long>(s / 60 % 60), static_cast<long long>(s % 60));
+}
+
+// Changes whenever anything shown changes, so an unchanged list is not rebuilt (which
+// would lose the selection and the scroll position).
+std::size_t Signature(const std::vector<SendingRecord> &records) {
+    std::size_t h = records.size();
+    for (const SendingRecord &r : records) {
+        h = (h * 31 + static_cast<std::size_t>(r.id)) * 31 + std::hash<int64_t>{}(r.durationMs);
+        for (const StationResult &s : r.stations) h = h * 31 + s.station * 8u + static_cast<unsigned>(s.outcome);
+    }
+    return h;
+}
+
+}  // namespace
+
+SendingsDialog::SendingsDialog(Manager &manager, QWidget *parent) : QDialog(parent), manager_(manager) {
+    setObjectName("sendingsDialog");
+    setWindowTitle("发送结果");
+    tree_ = new QTreeWidget(this);
+    tree_->setObjectName("sendingsTree");
+    tree_->setColumnCount(kColumns);
+    tree_->setHeaderLabels({"序号", "文件 / 站点", "大小", "开始", "用时", "方式", "重发自"});
+    tree_->setSelectionMode(QAbstractItemView::SingleSelection);
+    tree_->header()->setSectionResizeMode(kFile, QHeaderView::Stretch);
+    tree_->setMinimumSize(720, 300);
+
+    resendButton_ = new QPushButton("重发失败站点", this);
+    resendButton_->setObjectName("resendButton");
+    saveButton_ = new QPushButton("保存", this);
+    saveButton_->setObjectName("saveSendingsButton");
+    auto *close = new QPushButton("关闭", this);
+    status_ = new QLabel(this);
+    status_->setObjectName("sendingsStatus");
+    for (QPushButton *b : {resendButton_, saveButton_, close}) b->setAutoDefault(false);
+
+    auto *buttons = new QHBoxLayout;
+    buttons->addWidget(status_, 1);
+    buttons->addWidget(resendButton_);
+    buttons->addWidget(saveButton_);
+    buttons->addWidget(close);
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(tree_, 1);
+    layout->addLayout(buttons);
+
+    connect(resendButton_, &QPushButton::clicked, this, &SendingsDialog::ResendSelected);
+    connect(saveButton_, &QPushButton::clicked, this, &SendingsDialog::Save);
+    connect(close, &QPushButton::clicked, this, &QDialog::close);
+    connect(tree_, &QTreeWidget::itemSelectionChanged, this, &SendingsDialog::UpdateButtons);
+    timer_ = new QTimer(this);
+    connect(timer_, &QTimer::timeout, this, &SendingsDialog::Redraw);
+    timer_->start(kRedrawMs);
+    Redraw();
+}
+
+void SendingsDialog::Redraw() {
+    const std::vector<SendingRecord> records = manager_.Context().sendings.Records();
+    const std::size_t signature = Signature(records);
+    if (signature != shownSignature_ || tree_->topLevelItemCount() != static_cast<int>(records.size())) {
+        shownSignature_ = signature;
+        const int selected = SelectedSending();
+        tree_->clear();
+        for (const SendingRecord &r : records) {
+            auto *item = new QTreeWidgetItem(tree_);
+            item->setData(kSending, kIdRole, r.id);
+            item->setText(kSending, QString::number(r.id));
+            item->setText(kFile, QString::fromStdString(std::filesystem::path(r.path).filename().string()));
+            item->setToolTip(kFile, QString::fromStdString(r.path));
+            item->setText(kSize, QString::number(r.size));
+            item->setText(kStart, StartText(r.start));
+            item->setText(kDuration, DurationText(r));
+            item->setText(kMode, ModeText(r.mode));
+            if (r.repeats) item->setText(kRepeats, QString::number(r.repeats));
+            for (const StationResult &s : r.stations) {
+                auto *child = new QTreeWidgetItem(item);
+                child->setData(kSending, kIdRole, r.id);
+                child->setText(kFile, QString("站点 %1: %2").arg(s.station).arg(OutcomeText(s.outcome)));
+                if (s.outcome != StationOutcome::Succeeded && s.outcome != StationOutcome::Pending)
+                    child->setForeground(kFile, QBrush(Qt::red));
+            }
+            item->setExpanded(true);
+            if (r.id == selected) tree_->setCurrentItem(item);
+        }
+        if (!tree_->currentItem() && tree_->topLevelItemCount())
+            tree_->setCurrentItem(tree_->topLevelItem(tree_->topLevelItemCount() - 1));
+        for (int c = 0; c < kColumns; ++c)
+            if (c != kFile) tree_->resizeColumnToContents(c);
+    }
+    if (resendShown_ && !manager_.Resending()) {
+        resendShown_ = false;
+        status_->clear();
+    }
+    UpdateButtons();
+}
+
+int SendingsDialog::SelectedSending() const {
+    const QTreeWidgetItem *item = tree_->currentItem();
+    return item ? item->data(kSending, kIdRole).toInt() : 0;
+}
+
+void SendingsDialog::UpdateButtons() {
+    const int id = SelectedSending();
+    const AppState &state = manager_.State();
+    const bool idle = state.sendState.load() == IDLE && !state.sendFile.IsOpen() && !state.loopSend.load() &&
+                      !manager_.Resending();
+    resendButton_->setEnabled(idle && state.linkMode.load() == LINK_DATA &&
+                              !manager_.Context().sendings.FailedStations(id).empty());
+    saveButton_->setEnabled(tree_->topLevelItemCount() > 0);
+}
+
+void SendingsDialog::ResendSelected() {
+    switch (manager_.ResendFailed(SelectedSending())) {
+    case ResendResult::Started:
+        status_->setText("正在重发...");
+        resendShown_ = true;
+        break;
+    case ResendResult::CannotOpen: status_->setText("打开文件失败，请确认文件位置！"); break;
+    case ResendResult::NothingFailed:
+    case ResendResult::NotReady: break;  // the button is off in these cases
+    }
+    Redraw();
+}
+
+void SendingsDialog::Save() {
+    Core &core = manager_.Context();
+    const std::string name = SaveSendingsCsv(core.sendings, core.output, core.clock.Local());
+    status_->setText(name.empty() ? QString("创建文件失败,请检查权限")
+                                  : QString("已保存: %1").arg(QString::fromStdString(name)));
+}
+
+}  // namespace meradon::ui
