@@ -10,6 +10,8 @@
 #include <set>
 #include <string>
 
+#include "link/capture.h"
+
 namespace tevrolink {
 namespace {
 
@@ -57,7 +59,9 @@ bool SendThrough(int fd, const uint8_t *data, std::size_t size, in_addr_t destin
     pktinfo.ipi_ifindex = static_cast<int>(index);
     pktinfo.ipi_spec_dst.s_addr = source;
     std::memcpy(CMSG_DATA(info), &pktinfo, sizeof pktinfo);
-    return ::sendmsg(fd, &message.header, MSG_NOSIGNAL) == static_cast<ssize_t>(size);
+    if (::sendmsg(fd, &message.header, MSG_NOSIGNAL) != static_cast<ssize_t>(size)) return false;
+    CaptureUdpFrame(fd, message.peer, false, data, size);
+    return true;
 }
 
 }  // namespace

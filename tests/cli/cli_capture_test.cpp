@@ -229,7 +229,10 @@ TEST(CaptureOfADeviceSearch, AnswersDecodeAsDeviceEntries) {
                                                         .centrePort = 10086,
                                                         .mac = {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E},
                                                         .description = "\xB2\xD6\xBF\xE2 1"});  // GBK
-    hostsim::DeviceEmulator devices({{entry, {}}});
+    const testsupport::DeviceSegment segment("pc0", 1);
+    if (!segment.Failure().empty()) GTEST_SKIP() << segment.Failure();
+    const auto devices = segment.MakeInside<hostsim::DeviceEmulator>(
+        std::vector<hostsim::NetworkDevice>{{entry, {}}}, "0.0.0.0", DEVICE_PORT, segment.Subnet());
     const std::string capture = TempPath("search.pcap");
     const Result r = Child(TEVROLINK_CLI_PATH, {"discover"}, {"TEVROLINK_CAPTURE=" + capture}).Finish();
     ASSERT_EQ(r.status, 0) << r.err;
