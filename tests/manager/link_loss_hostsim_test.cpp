@@ -134,4 +134,23 @@ TEST(LinkLoss, ReceptionGoesOnAfterTheNodeWasSilent) {
     EXPECT_EQ(std::filesystem::file_size(s.State().recvPath), content.size());
 }
 
+// "关闭" while a station's packets stream in: what the worker was dispatching at that
+// moment is dropped with the link, and no receive file opens again afterwards.
+TEST(LinkLoss, ClosingWhilePacketsArriveLeavesNoFileOpen) {
+    HostSimSession s("close-under-packets");
+    s.sim->AddStations({6});
+    ASSERT_TRUE(s.Open());
+    for (int round = 0; round < 5; ++round) {
+        ASSERT_TRUE(s.EnterDataMode(0));
+        s.sim->SendFileFromStation(6, Pattern(6000, static_cast<uint8_t>(round)));
+        ASSERT_TRUE(s.RunWindowUntil([&] { return s.State().recvFile != nullptr; }, 5s)) << round;
+        s.manager.CloseLink();
+        s.RunWindowUntil([] { return false; }, 100ms);
+        EXPECT_FALSE(s.State().recvFile) << "a packet of the closed link opened a file, round " << round;
+        PacketRecord left;
+        EXPECT_FALSE(s.State().dataQueue.Pop(left)) << round;
+        ASSERT_TRUE(s.OpenLink());
+    }
+}
+
 }  // namespace
