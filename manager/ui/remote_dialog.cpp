@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 
@@ -83,10 +84,14 @@ uint32_t ParseDeviceNumber(const QString &text, int base) {
     const char *begin = bytes.constData();
     while (*begin == ' ' || (*begin >= '\t' && *begin <= '\r')) ++begin;
     const bool negative = *begin == '-';
+    // One sign, then a digit at once: anything else ("- 5", "--1") converts nothing.
+    const char *digits = begin + (negative || *begin == '+');
+    const auto first = static_cast<unsigned char>(*digits);
+    if (base == 16 ? !std::isxdigit(first) : !std::isdigit(first)) return 0;
     errno = 0;
     // Parsed in 64 bits, then brought to the 32-bit result a 32-bit strtoul gives: a
     // magnitude beyond 32 bits is the maximum, a negative one is negated modulo 2^32.
-    const unsigned long long value = std::strtoull(begin + (negative || *begin == '+'), nullptr, base);
+    const unsigned long long value = std::strtoull(digits, nullptr, base);
     if (errno == ERANGE || value > 0xFFFFFFFFull) return 0xFFFFFFFF;
     const auto magnitude = static_cast<uint32_t>(value);
     return negative ? static_cast<uint32_t>(0u - magnitude) : magnitude;

@@ -51,6 +51,11 @@ TEST(RemoteDialog, NumbersReadAsTheStationsDo) {
     EXPECT_EQ(ui::ParseDeviceNumber("4294967295", 10), 0xFFFFFFFFu);
     EXPECT_EQ(ui::ParseDeviceNumber("99999999999", 10), 0xFFFFFFFFu);
     EXPECT_EQ(ui::ParseDeviceNumber("-1", 10), 0xFFFFFFFFu);
+    // One sign, then digits: anything else converts nothing.
+    EXPECT_EQ(ui::ParseDeviceNumber("- 5", 10), 0u);
+    EXPECT_EQ(ui::ParseDeviceNumber("--1", 10), 0u);
+    EXPECT_EQ(ui::ParseDeviceNumber("+-1", 16), 0u);
+    EXPECT_EQ(ui::ParseDeviceNumber(" +7", 10), 7u);
 }
 
 TEST(RemoteDialog, FieldsFollowTheDeviceAndClearActsOnlyOnMemories) {
