@@ -66,7 +66,9 @@ void ActivateBroadcastStations(Core &core) {
 }
 
 // The steps before the file's end need the file.
-bool NeedsFile(char step) { return step == ACTIVATE || step == SEND_INFO || step == START || step == STREAM; }
+bool NeedsFile(char step) {
+    return step == ACTIVATE || step == SEND_INFO || step == START || step == STREAM;
+}
 
 void DisconnectReceiver(Core &core) {
     StopHost();
@@ -107,7 +109,6 @@ void RecoverLink(Core &core, uint8_t linkState) {
     // Setting the hand-shake again makes the link ready, or has it synchronise anew.
     if (linkState == kLinkAwaitingAck || (linkState == kLinkUnsynced && !handShake))
         SetHostHandShake(handShake);
-    state.disconnectPending.store(true);
 }
 
 void SendStep(Core &core) {
@@ -202,7 +203,8 @@ void SendChunk(Core &core, int attribute) {
         if (!IsShellWritable(nullptr, &granted)) return;
         std::array<uint8_t, 256> chunk;
         const uint32_t size = state.sendSize.load();
-        const std::size_t wanted = std::min<std::size_t>({granted, chunk.size(), size - std::min(size, state.sendDone.load())});
+        const uint32_t left = size - std::min(size, state.sendDone.load());
+        const std::size_t wanted = std::min<std::size_t>({granted, chunk.size(), left});
         std::size_t count = std::fread(chunk.data(), 1, wanted, file);
         if (count < wanted) {
             // The file shrank or cannot be read: the host node is not to blame.
