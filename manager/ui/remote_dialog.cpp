@@ -40,6 +40,7 @@ const Device kDevices[] = {
 constexpr uint32_t kUartBaud = 115200;
 constexpr uint32_t kLcdSetting = 2;
 constexpr uint32_t kWholeDevice = 0xFFFFFFFF;
+constexpr uint32_t kMaxCoordinate = 0xFFFF;  // LCD row and column
 // How long a request waits for the end of a sending's last steps.
 constexpr int kSendingEndWaitMs = 10000;
 // How long a request waits for the acknowledgement of the frame before it.
@@ -167,6 +168,13 @@ uint32_t RemoteDialog::Field(QLineEdit *edit) const {
     return ParseDeviceNumber(edit->text(), hex_->isChecked() ? 16 : 10);
 }
 
+bool RemoteDialog::PositionFits(uint32_t row, uint32_t column) {
+    if (row <= kMaxCoordinate && column <= kMaxCoordinate) return true;
+    Messages().Ask(this, {QString::fromUtf8("提示"), QString::fromUtf8("输入越界,有效的坐标在0-65535"),
+                          QMessageBox::Warning, false});
+    return false;
+}
+
 std::string RemoteDialog::PositionText(uint32_t row, uint32_t column) const {
     return hex_->isChecked() ? Format("(0X%04X, 0X%04X)", row, column) : Format("(%u, %u)", row, column);
 }
@@ -190,6 +198,7 @@ void RemoteDialog::SetOutputDevice() {
         break;
     case kLcd: {
         const uint32_t row = Field(row_), column = Field(column_);
+        if (!PositionFits(row, column)) return;
         text = Format("%s%s%s   [3] 设备初始显示坐标为 %s\r\n\r\n%s", H, C1,
                       "   [2] 将收到的数据输出到 LCD 液晶屏\r\n", PositionText(row, column).c_str(), Q);
         setting = kLcdSetting;
@@ -223,6 +232,7 @@ void RemoteDialog::ClearOutputDevice() {
     Message message{QString::fromUtf8("警告"), {}, QMessageBox::Warning, true};
     if (index == kLcd) {
         const uint32_t row = Field(row_), column = Field(column_);
+        if (!PositionFits(row, column)) return;
         position = row * 65536 + column;
         const std::string where = PositionText(row, column);
         text = whole ? Format("%s   [1] 设备初始读写位置为%s\r\n   [2] 清除整个 LCD 液晶屏\r\n\r\n%s", H,

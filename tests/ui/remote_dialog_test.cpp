@@ -134,6 +134,15 @@ TEST(RemoteDialog, ConfirmedRequestsReachTheStation) {
         },
         hostsim::Millis(3000)));
 
+    // A row beyond 16 bits would name another place: refused, nothing sent.
+    d.Field("rowEdit", "65536");
+    s.messages.shown.clear();
+    const std::size_t beforeRefusal = StreamFrames(s);
+    d.Set();
+    ASSERT_EQ(s.messages.shown.size(), 1u);
+    EXPECT_EQ(s.messages.shown[0].text, "输入越界,有效的坐标在0-65535");
+    EXPECT_FALSE(WaitFor([&] { return StreamFrames(s) != beforeRefusal; }, 300));
+
     // Whole-device and partial clears of a memory: the warning texts.
     d.Choose(4);
     d.Hex(true);
