@@ -36,9 +36,6 @@ uint8_t HostModel::HostFlags() const {
     const Station &peer = stations.At(settings.peer);
     if (peer.suspended) return kHostFlagReceiverActive | kHostFlagSuspended;
     if (peer.linked) return kHostFlagReceiverActive;
-    // A receiver that is there but not linked (not yet, or no more after a disconnect) is
-    // named as the receiver and asks for activation; only a missing one lacks 0x80.
-    if (peer.present) return kHostFlagReceiverActive | kHostFlagNeedsActivation;
     return kHostFlagNeedsActivation;
 }
 

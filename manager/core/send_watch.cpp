@@ -71,7 +71,11 @@ void WatchLinkDuringSend(Core &core, uint8_t linkState) {
         core.SendCommand(CMD_REFRESH);
         ended = true;
     }
-    if (!(state.hostFlags.load() & HOST_RECEIVER_ACTIVE)) {
+    // A receiver that awaits its activation is named, only not active yet: activation
+    // goes on (within its time limit) rather than ending as if none was named.
+    const uint8_t flags = state.hostFlags.load();
+    const bool awaitingActivation = step == ACTIVATE && (flags & HOST_NEEDS_ACTIVATION);
+    if (!(flags & HOST_RECEIVER_ACTIVE) && !awaitingActivation) {
         if (!ended) EndSendingEarly(core);
         core.MessageBox("接收节点未指定      \r\n请检查后重新传输");
         RestoreSendControls(core);
