@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <limits>
+#include <mutex>
 #include <string>
 
 #include "manager/core/file_handle.h"
@@ -88,10 +89,22 @@ struct AppState {
     std::array<uint32_t, 256> rxBytes;
 
     std::atomic<uint8_t> linkMode{LINK_NO_MODE};
+    // Packets enter the queues under this lock, and only while `linkMode` lets the worker
+    // dispatch them: closing the link takes it to empty the queues, so no packet of a closed
+    // link is handed on afterwards.
+    std::mutex dispatchGate;
+    // The PC's retransmission setting of data transfer mode (SetHostHandShake), which the
+    // sending sets again to bring a link back from a frame whose acknowledgement was lost.
+    std::atomic<uint8_t> handShake{0};
     // The window opened a link and has not closed it since: the worker watches it end.
     std::atomic<bool> linkOpen{false};
     // The out-of-step box has told the operator of the present trouble on the link.
     std::atomic<bool> outOfStepShown{false};
+    // The operator has been told that the host node does not answer; cleared when it does.
+    std::atomic<bool> hostSilent{false};
+    // A sending ended early: the host node is told to leave the receiver until it reports
+    // that it has. Worker only.
+    std::atomic<bool> disconnectPending{false};
 
     // Times in milliseconds of the core's clock.
     std::atomic<int64_t> lastPollTime{kLongAgo};

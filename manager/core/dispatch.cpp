@@ -43,6 +43,9 @@ void OnStatusProfile(Core &core, uint8_t kind) {
 
 void DispatchPacket(Core &core) {
     AppState &state = core.state;
+    std::lock_guard<std::mutex> gate(state.dispatchGate);
+    const uint8_t mode = state.linkMode.load();
+    if (mode != LINK_DATA && mode != LINK_SEARCH) return;  // the window took the link
     if (IsValidSignalPacket(nullptr)) {
         state.signalQueue.Push(CopyPacket());
         if (!state.sendFile.IsOpen()) state.lastRxTime.store(core.Now());

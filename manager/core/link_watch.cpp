@@ -1,6 +1,7 @@
 #include "manager/core/link_watch.h"
 
 #include "manager/core/send_watch.h"
+#include "manager/core/sending.h"
 #include "manager/core/text_format.h"
 #include "tevrolink/tevrolink.h"
 
@@ -12,8 +13,6 @@ namespace {
 // command of the window held it), so the host node had nothing to answer meanwhile.
 constexpr int64_t kListeningGapMs = 100;
 
-enum class LinkEnd { kHungUp, kSilent };
-
 // A sending whose report has not been written: still being handed over, not yet known to
 // have arrived, or ended early (out of step, cancelled) without a verdict.
 bool SendingUnfinished(AppState &state) {
@@ -22,22 +21,36 @@ bool SendingUnfinished(AppState &state) {
     return step != IDLE && step != END_PASS;
 }
 
-void EndLink(Core &core, LinkEnd end) {
+void FailUnfinishedSending(Core &core) {
+    if (!SendingUnfinished(core.state)) return;
+    EndSendingEarly(core, StationOutcome::LinkLost);
+    core.Line(kSendingFailedLine);
+}
+
+void EndHungUpLink(Core &core) {
     AppState &state = core.state;
     state.linkMode.store(LINK_WINDOW);
-    if (SendingUnfinished(state)) {
-        core.view.PostCommand(CMD_TRANSFER_END);
-        state.sendState.store(IDLE);
-        core.sendings.EndEarly(StationOutcome::LinkLost, core.Now());
-        core.Line(kSendingFailedLine);
-    }
-    const std::string where = core.view.LinkSelectorText();
-    const std::string what = end == LinkEnd::kHungUp ? Format("与主节点的连接已断开: %s", where.c_str())
-                                                     : Format("主节点没有应答: %s", where.c_str());
+    FailUnfinishedSending(core);
+    const std::string what = Format("与主节点的连接已断开: %s", core.view.LinkSelectorText().c_str());
     core.Line(what + ",连接已关闭");
     core.view.PostCommand(CMD_LINK_LOST);
     // After the out-of-step box the operator already knows; the record line says the rest.
     if (!state.outOfStepShown.exchange(false)) core.MessageBox(what + "\r\n请检查后重新打开");
+}
+
+// Tells the operator once when the host node falls silent, and once when it answers again.
+void WatchSilence(Core &core, bool silent) {
+    AppState &state = core.state;
+    if (state.hostSilent.exchange(silent) == silent) return;
+    const std::string where = core.view.LinkSelectorText();
+    if (!silent) {
+        core.Line(Format("主节点恢复应答: %s", where.c_str()));
+        return;
+    }
+    FailUnfinishedSending(core);
+    core.Line(Format("主节点没有应答: %s", where.c_str()));
+    state.linkPicture.store(kSilentHostPicture);
+    core.view.ShowLinkPicture(kSilentHostPicture);
 }
 
 }  // namespace
@@ -54,14 +67,14 @@ bool WatchLinkEnd(Core &core) {
     if (state.linkMode.load() != LINK_DATA || now - lastTick > kListeningGapMs)
         state.lastHeardTime.store(now);
     if (!state.linkOpen.load()) return false;
-    LinkEnd end = LinkEnd::kHungUp;
     if (IsShellActive()) {
-        if (now - state.lastHeardTime.load() < kSilentLinkMs) return false;
-        end = LinkEnd::kSilent;
+        if (state.linkMode.load() == LINK_DATA)
+            WatchSilence(core, now - state.lastHeardTime.load() >= kSilentLinkMs);
+        return false;
     }
     // The window closing the link clears the flag before it closes the shell.
     if (!state.linkOpen.exchange(false)) return false;
-    EndLink(core, end);
+    EndHungUpLink(core);
     return true;
 }
 

@@ -1,5 +1,6 @@
 #include "manager/core/manager.h"
 
+#include "manager/core/priority.h"
 #include "manager/core/queue_pump.h"
 #include "manager/core/reception.h"
 #include "manager/core/sending.h"
@@ -22,6 +23,7 @@ void Manager::Start() {
     state.traceFileTime.store(now);
     state.linkMode.store(LINK_NO_MODE);
     state.loopSend.store(core_.view.IsChecked(ControlId::LoopSending) ? 1 : 0);
+    RaiseThreadPriority(kWindowNice);
     worker_.Start();
 }
 
@@ -72,6 +74,7 @@ void Manager::FinishSending() {
 void Manager::LinkOpened() {
     AppState &state = core_.state;
     state.outOfStepShown.store(false);
+    state.hostSilent.store(false);
     state.lastHeardTime.store(core_.Now());
     state.linkOpen.store(true);
 }
@@ -79,17 +82,28 @@ void Manager::LinkOpened() {
 void Manager::CloseLink() {
     AppState &state = core_.state;
     state.linkOpen.store(false);  // first: the worker must not take this close for a loss
-    if (state.sendFile.IsOpen()) core_.view.PostCommand(CMD_TRANSFER_END);
+    // A closed link leaves nothing armed, and the host node not connected to a receiver.
+    if (state.sendFile.IsOpen() || state.sendState.load() != IDLE) {
+        StopHost();
+        state.sendState.store(IDLE);
+        FinishSending();
+        core_.view.PostCommand(CMD_TRANSFER_END);
+    }
     // Also a sending whose file is handed over but whose report is still to come.
     core_.sendings.EndEarly(StationOutcome::LinkLost, core_.Now());
     resend_ = ResendPlan{};  // the host node's peer cannot be restored without the link
     state.linkMode.store(LINK_WINDOW);
-    EndReceptionWithLink(core_);
-    state.traceFile.Close();
+    {
+        // A packet the worker is dispatching now lands before the queues are emptied; any
+        // later one finds the link closed and is dropped.
+        std::lock_guard<std::mutex> gate(state.dispatchGate);
+        EndReceptionWithLink(core_);
+        state.traceFile.Close();
+        state.dataQueue.Clear();
+        state.signalQueue.Clear();
+        state.statusQueue.Clear();
+    }
     CloseShell();
-    state.dataQueue.Clear();
-    state.signalQueue.Clear();
-    state.statusQueue.Clear();
 }
 
 bool Manager::RefreshFromHost() {

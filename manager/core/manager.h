@@ -39,7 +39,8 @@ public:
     Manager(const Manager &) = delete;
     Manager &operator=(const Manager &) = delete;
 
-    // Window creation: stamps the start times, sets linkMode = 0xFF, starts the worker.
+    // Window creation: stamps the start times, sets linkMode = 0xFF, asks for a higher
+    // scheduling priority for the calling thread and the worker, starts the worker.
     void Start();
     // Exit: releases a waiting worker and joins it.
     void Stop();

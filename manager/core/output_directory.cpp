@@ -1,5 +1,6 @@
 #include "manager/core/output_directory.h"
 
+#include <cerrno>
 #include <system_error>
 
 #include "manager/core/text_format.h"
@@ -19,6 +20,9 @@ std::string DatePart(const LocalTime &t, const char *extension) {
                   static_cast<unsigned>(t.hour), static_cast<unsigned>(t.minute),
                   static_cast<unsigned>(t.second), extension);
 }
+
+// Names tried for a new file before giving up.
+constexpr int kNewNameTries = 1000;
 
 // Joins link part and the rest, shortening the link part so the name fits one component.
 std::string FitName(std::string link, const std::string &rest) {
@@ -59,6 +63,18 @@ FileHandle OutputDirectory::Open(const std::string &name, const char *mode) cons
     std::error_code error;
     std::filesystem::create_directories(directory_, error);
     return FileHandle(std::fopen((directory_ / name).c_str(), mode));
+}
+
+FileHandle OutputDirectory::CreateNew(const std::string &name, std::string &created) const {
+    const std::size_t dot = name.rfind('.');
+    const std::string stem = name.substr(0, dot), extension = dot == std::string::npos ? "" : name.substr(dot);
+    for (int n = 1; n <= kNewNameTries; ++n) {
+        created = n == 1 ? name : FitName(stem, Format(" (%d)", n) + extension);
+        // "x": fails when the file exists, so the check and the creation are one step.
+        FileHandle file = Open(created, "wbx");
+        if (file || errno != EEXIST) return file;
+    }
+    return nullptr;
 }
 
 }  // namespace meradon

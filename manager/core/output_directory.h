@@ -35,6 +35,10 @@ public:
     // Creates the directory if needed and opens `name` in it with `mode`. `name` must be
     // a single path component (as the functions above build them). Null on failure.
     FileHandle Open(const std::string &name, const char *mode) const;
+    // Creates a file that does not exist yet: `name`, or when that exists the same name
+    // with " (2)", " (3)" … before its extension, so that no file is ever replaced.
+    // `created` receives the name used. Null on failure.
+    FileHandle CreateNew(const std::string &name, std::string &created) const;
 
 private:
     std::filesystem::path directory_;

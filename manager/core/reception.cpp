@@ -83,10 +83,12 @@ void WriteReceivedData(Core &core, uint8_t station, const uint8_t *payload, uint
     AppState &state = core.state;
     if (!payload) return;
     if (!state.recvFile) {
-        std::string name = ReceiveFileName(core.view.LinkSelectorText(), station,
-                                           core.clock.Local());
+        // Two files within one second get the same name: the later one is named apart
+        // rather than replacing the earlier.
+        std::string name;
+        state.recvFile = core.output.CreateNew(
+            ReceiveFileName(core.view.LinkSelectorText(), station, core.clock.Local()), name);
         state.recvPath = (core.output.Path() / name).string();
-        state.recvFile = core.output.Open(name, "wb");
         if (!state.recvFile) {
             ReportFileError(core);
             return;

@@ -1,6 +1,7 @@
 #include "manager/core/send_watch.h"
 
 #include "manager/core/sending.h"
+#include "tevrolink/tevrolink.h"
 
 namespace meradon {
 
@@ -31,20 +32,23 @@ void WatchLinkDuringSend(Core &core, uint8_t linkState) {
     const bool lost = linkState == 0 || AcknowledgementOverdue(core, linkState);
     const char step = state.sendState.load();
     if (step == IDLE) return;  // ended; the window is closing the file
+    if (step == ACTIVATE && linkState == 0 && IsShellActive()) {
+        // Nothing of the file is on the link yet: the sending waits for the link to be in
+        // step again (activation has its own time limit) rather than failing at once.
+        RecoverLink(core, linkState);
+        return;
+    }
     if (!state.sendFile.IsOpen()) {
         if (!lost || !AwaitingReport(step)) return;
         // Whether the host node got the file's end is unknown: no report, which would
         // name the station as reached.
-        state.sendState.store(IDLE);
-        core.sendings.EndEarly(StationOutcome::LinkLost, core.Now());
+        EndSendingEarly(core, StationOutcome::LinkLost);
         core.Line(kSendingFailedLine);
         core.MessageBox("串口通讯失步，请检查后重试！");
         return;
     }
     if (lost) {
-        state.sendState.store(IDLE);
-        core.sendings.EndEarly(StationOutcome::LinkLost, core.Now());
-        core.view.PostCommand(CMD_TRANSFER_END);
+        EndSendingEarly(core, StationOutcome::LinkLost);
         core.Line(kSendingFailedLine);
         state.outOfStepShown.store(true);
         core.MessageBox("串口通讯失步，请检查后重试！");
@@ -64,15 +68,17 @@ void WatchLinkDuringSend(Core &core, uint8_t linkState) {
             core.Line("接收节点故障,正在重试...");
             return;
         }
-        core.view.PostCommand(CMD_TRANSFER_END);
-        state.sendState.store(IDLE);
+        EndSendingEarly(core, StationOutcome::ReceiverFault);
         core.MessageBox("接收节点故障      \r\n请检查后重新传输");
         core.SendCommand(CMD_REFRESH);
         ended = true;
     }
-    if (!(state.hostFlags.load() & HOST_RECEIVER_ACTIVE)) {
-        core.sendings.EndEarly(StationOutcome::NoReceiver, core.Now());
-        core.view.PostCommand(CMD_TRANSFER_END);
+    // A receiver that awaits its activation is named, only not active yet: activation
+    // goes on (within its time limit) rather than ending as if none was named.
+    const uint8_t flags = state.hostFlags.load();
+    const bool awaitingActivation = step == ACTIVATE && (flags & HOST_NEEDS_ACTIVATION);
+    if (!(flags & HOST_RECEIVER_ACTIVE) && !awaitingActivation) {
+        if (!ended) EndSendingEarly(core, StationOutcome::NoReceiver);
         core.MessageBox("接收节点未指定      \r\n请检查后重新传输");
         RestoreSendControls(core);
         return;

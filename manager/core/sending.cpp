@@ -20,6 +20,8 @@ constexpr int kAttrTail = 8;
 
 constexpr uint8_t kHostIdleMax = 0x10;    // host state nibbles 0x00 and 0x10: idle
 constexpr uint8_t kHostConnected = 0x40;  // connected to a peer
+constexpr uint8_t kLinkUnsynced = 0;
+constexpr uint8_t kLinkAwaitingAck = 2;
 
 uint8_t HostState(const StatusProfile &profile) { return profile[1] & 0xF0; }
 
@@ -63,6 +65,29 @@ void ActivateBroadcastStations(Core &core) {
     core.Line(line);
 }
 
+// The steps before the file's end need the file.
+bool NeedsFile(char step) {
+    return step == ACTIVATE || step == SEND_INFO || step == START || step == STREAM;
+}
+
+void DisconnectReceiver(Core &core) {
+    StopHost();
+    core.state.stopHostTime.store(core.Now());
+}
+
+// After a sending that ended early, until the host node reports that it left the receiver.
+void ReleaseReceiver(Core &core) {
+    AppState &state = core.state;
+    if (!state.disconnectPending.load()) return;
+    const uint8_t hostState = HostState(ReadProfile());
+    if (hostState <= kHostIdleMax) {
+        state.disconnectPending.store(false);
+        return;
+    }
+    if (hostState == kHostConnected && core.Since(state.stopHostTime) > kDisconnectRetryMs)
+        DisconnectReceiver(core);
+}
+
 }  // namespace
 
 void RecordSendingStart(Core &core, int repeats) {
@@ -78,9 +103,37 @@ std::array<uint8_t, kStations> StationStates(const AppState &state) {
     return stations;
 }
 
+void EndSendingEarly(Core &core, StationOutcome why) {
+    AppState &state = core.state;
+    state.sendState.store(IDLE);
+    core.sendings.EndEarly(why, core.Now());
+    core.view.PostCommand(CMD_TRANSFER_END);
+    state.disconnectPending.store(true);
+    if (!IsShellActive()) return;  // told once a link is open again
+    uint8_t linkState = 0;
+    IsShellWritable(&linkState, nullptr);
+    RecoverLink(core, linkState);
+    DisconnectReceiver(core);
+}
+
+void RecoverLink(Core &core, uint8_t linkState) {
+    AppState &state = core.state;
+    state.ackWaitStart.store(kLongAgo);
+    const uint8_t handShake = state.handShake.load();
+    // Setting the hand-shake again makes the link ready, or has it synchronise anew.
+    if (linkState == kLinkAwaitingAck || (linkState == kLinkUnsynced && !handShake))
+        SetHostHandShake(handShake);
+}
+
 void SendStep(Core &core) {
     if (!IsShellActive()) return;
-    switch (core.state.sendState.load()) {
+    ReleaseReceiver(core);
+    const char step = core.state.sendState.load();
+    if (NeedsFile(step) && !core.state.sendFile.IsOpen()) {
+        EndSendingEarly(core, StationOutcome::Cancelled);
+        return;
+    }
+    switch (step) {
     case ACTIVATE: ActivateReceivers(core); break;
     case SEND_INFO: SendFileInfo(core); break;
     case START: AnnounceTransfer(core); break;
@@ -95,6 +148,11 @@ void SendStep(Core &core) {
 
 void ActivateReceivers(Core &core) {
     AppState &state = core.state;
+    if (core.Since(state.passStartTime) > kActivationLimitMs) {
+        core.Line(kActivationFailedLine);
+        EndSendingEarly(core, StationOutcome::NotActivated);
+        return;
+    }
     if (HostState(ReadProfile()) > kHostIdleMax) {
         state.stepTime.store(core.Now());  // busy: try again 500 ms after it is idle
         return;
@@ -147,6 +205,7 @@ void AnnounceTransfer(Core &core) {
 
 void SendChunk(Core &core, int attribute) {
     AppState &state = core.state;
+    const std::string path = state.sendFile.Path();
     // The chunk is read and handed to the link under the file's lock: once the window has
     // closed the file, nothing more of it is sent.
     state.sendFile.WithFile([&](std::FILE *file) {
@@ -157,10 +216,18 @@ void SendChunk(Core &core, int attribute) {
         uint16_t granted = 0;
         if (!IsShellWritable(nullptr, &granted)) return;
         std::array<uint8_t, 256> chunk;
-        std::size_t count = std::fread(chunk.data(), 1, std::min<std::size_t>(granted, chunk.size()), file);
+        const uint32_t size = state.sendSize.load();
+        const uint32_t left = size - std::min(size, state.sendDone.load());
+        const std::size_t wanted = std::min<std::size_t>({granted, chunk.size(), left});
+        std::size_t count = std::fread(chunk.data(), 1, wanted, file);
+        if (count < wanted) {
+            // The file shrank or cannot be read: the host node is not to blame.
+            core.Line(Format("读取文件失败,传输中止: %s", path.c_str()));
+            EndSendingEarly(core, StationOutcome::FileUnreadable);
+            return;
+        }
         const uint32_t done = state.sendDone.fetch_add(static_cast<uint32_t>(count)) +
                               static_cast<uint32_t>(count);
-        const uint32_t size = state.sendSize.load();
         if (done >= size) {
             state.sendState.store(FILE_END);
             attribute |= kAttrTail;
@@ -193,10 +260,7 @@ void AnnounceFileEnd(Core &core) {
 void FinishTransfer(Core &core) {
     StatusProfile profile = ReadProfile();
     if (ProfileWord(profile, 12) != 0) return;  // bytes still in the host's send buffer
-    if (HostState(profile) == kHostConnected) {
-        StopHost();
-        core.state.stopHostTime.store(core.Now());
-    }
+    if (HostState(profile) == kHostConnected) DisconnectReceiver(core);
     core.Line("传输完成,正在断开连接...");
     core.state.sendState.store(REPORT);
 }
@@ -206,10 +270,8 @@ void WriteReport(Core &core) {
     const uint8_t hostState = HostState(ReadProfile());
     // The disconnect goes without an answer; one lost on the way would keep the host node
     // connected, and the report waiting, for ever.
-    if (hostState == kHostConnected && core.Since(state.stopHostTime) > kDisconnectRetryMs) {
-        StopHost();
-        state.stopHostTime.store(core.Now());
-    }
+    if (hostState == kHostConnected && core.Since(state.stopHostTime) > kDisconnectRetryMs)
+        DisconnectReceiver(core);
     if (hostState > kHostIdleMax) return;
     state.sendState.store(END_PASS);
     core.Line("连接断开,正在生成报告...");

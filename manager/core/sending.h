@@ -12,8 +12,24 @@ constexpr int64_t kActivationRetryMs = 500;
 // A disconnect that the host node did not act on is sent again after this long.
 constexpr int64_t kDisconnectRetryMs = 500;
 
-// Runs the step of the current state; nothing while no link is open.
+// A pass whose receiver has not become active after this long ends the sending.
+constexpr int64_t kActivationLimitMs = 10000;
+inline constexpr const char *kActivationFailedLine = "激活超时,接收节点没有响应,传输失败";
+
+// Runs the step of the current state; nothing while no link is open. A sending whose file
+// was closed before it was handed over (cancel) is over: nothing more of it is sent.
 void SendStep(Core &core);
+
+// Ends a sending before its report, whatever ended it: the file goes back to the window,
+// a link left awaiting a lost acknowledgement is made ready again, and the host node is
+// told to leave the receiver (again every kDisconnectRetryMs until it has), so that the
+// next sending starts from where a finished one would.
+void EndSendingEarly(Core &core, StationOutcome why);
+// Brings back a link that nothing else would: one awaiting an acknowledgement that was
+// lost (nothing answers a frame without retransmission), or one knocked out of step
+// without hand-shake (a host node that restarted). With hand-shake on, the library's keeper
+// synchronises an out-of-step link by itself.
+void RecoverLink(Core &core, uint8_t linkState);
 
 void ActivateReceivers(Core &core);
 void SendFileInfo(Core &core);

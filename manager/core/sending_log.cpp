@@ -42,6 +42,8 @@ const char *OutcomeText(StationOutcome outcome) {
     case StationOutcome::NoReceiver: return "失败: 接收节点未指定";
     case StationOutcome::LinkLost: return "失败: 连接中断";
     case StationOutcome::Cancelled: return "失败: 已取消";
+    case StationOutcome::NotActivated: return "失败: 激活超时";
+    case StationOutcome::FileUnreadable: return "失败: 读取文件失败";
     }
     return "";
 }

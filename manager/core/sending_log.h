@@ -28,6 +28,8 @@ enum class StationOutcome {
     NoReceiver,     // "接收节点未指定": the host node had no active receiver
     LinkLost,       // the link to the host node failed or was closed during the sending
     Cancelled,      // the operator cancelled
+    NotActivated,   // the receiver did not become active within the activation limit
+    FileUnreadable, // the file could not be read to its end while it was sent
 };
 
 struct StationResult {

@@ -4,6 +4,7 @@
 
 #include "manager/core/dispatch.h"
 #include "manager/core/link_watch.h"
+#include "manager/core/priority.h"
 #include "manager/core/send_watch.h"
 #include "manager/core/sending.h"
 #include "manager/core/tick_pace.h"
@@ -72,6 +73,7 @@ void Worker::Stop() {
 }
 
 void Worker::WorkerMain() {
+    RaiseThreadPriority(kWorkerNice);
     bool busy = false;
     int64_t tickMs = kBusyTickMs;
     uint8_t linkState = 0;

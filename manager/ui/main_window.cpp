@@ -65,11 +65,28 @@ T *Named(T *widget, const char *name) {
     return widget;
 }
 
-// The decimal value of a number field; text that is no number counts as 0.
+// One number 0-255 of an IPv4 address.
+const char *const kOctet = "(25[0-5]|2[0-4][0-9]|1[0-9]{2}|[1-9]?[0-9])";
+
+// The remote address when the field holds a whole IPv4 address, else empty.
+QByteArray WholeAddress(const QLineEdit *edit) {
+    static const QRegularExpression whole(
+        QRegularExpression::anchoredPattern(QString("%1(\\.%1){3}").arg(kOctet)));
+    const QString text = edit->text();
+    return whole.match(text).hasMatch() ? text.toLatin1() : QByteArray();
+}
+
+// The decimal value of a number field taken as unsigned; text that is no number counts as
+// 0. A number beyond any range, or a negative one, gives the largest value, so that a
+// range check refuses it rather than sending a wrapped value.
 unsigned long long DecimalValue(const QLineEdit *edit) {
+    static const QRegularExpression number(QRegularExpression::anchoredPattern("([+-]?)0*([0-9]+)"));
+    const QRegularExpressionMatch match = number.match(edit->text().trimmed());
+    if (!match.hasMatch()) return 0;
     bool ok = false;
-    const unsigned long long value = edit->text().trimmed().toULongLong(&ok, 10);
-    return ok ? value : 0;
+    const unsigned long long value = match.captured(2).toULongLong(&ok, 10);
+    if (!ok || (match.captured(1) == "-" && value != 0)) return ~0ull;
+    return value;
 }
 
 void SetEnabled(std::initializer_list<QWidget *> widgets, bool on) {
@@ -94,6 +111,7 @@ MainWindow::MainWindow(const std::filesystem::path &outputDir, QWidget *parent)
     ConnectControls();
     tray_ = new TrayIcon(this);
     connect(tray_, &TrayIcon::doubleClicked, this, [this] {
+        setWindowState(windowState() & ~Qt::WindowMinimized);  // from minimised as from hidden
         show();
         raise();
         activateWindow();
@@ -162,8 +180,9 @@ QWidget *MainWindow::BuildLeftColumn() {
     portCombo_->setCurrentIndex(0);
     addressEdit_ = Named(new QLineEdit(column), "addressEdit");
     addressEdit_->setPlaceholderText("0.0.0.0");
+    // An IPv4 address as four numbers 0-255; "打开" refuses it until all four are there.
     addressEdit_->setValidator(new QRegularExpressionValidator(
-        QRegularExpression("[0-9]{0,3}(\\.[0-9]{0,3}){0,3}"), addressEdit_));
+        QRegularExpression(QString("%1?(\\.%1?){0,3}").arg(kOctet)), addressEdit_));
     openButton_ = Button("打开", "openButton", column);
     setupButton_ = Button("设置...", "setupButton", column);
     link->addWidget(serialRadio_, 0, 0);
@@ -504,11 +523,14 @@ void MainWindow::OpenLink() {
     int opened = 0;
     QString reason;
     if (networkRadio_->isChecked()) {
-        const QByteArray remote = addressEdit_->text().left(19).toLatin1();
+        const QByteArray remote = WholeAddress(addressEdit_);
         const NetLinkSettings &net = state.netSettings;
         errno = 0;
-        opened = OpenNETShell(net.localAddress.c_str(), remote.constData(), net.localPort, remotePort_);
-        if (!opened) reason = NetworkOpenFailure(errno, net.localPort);
+        if (remote.isEmpty())
+            reason = "主节点的网络地址不完整: 应为四个 0-255 的数字, 如 192.168.1.10";
+        else
+            opened = OpenNETShell(net.localAddress.c_str(), remote.constData(), net.localPort, remotePort_);
+        if (!opened && reason.isEmpty()) reason = NetworkOpenFailure(errno, net.localPort);
     } else {
         const QString port = portCombo_->currentText().trimmed();
         errno = 0;
@@ -674,7 +696,8 @@ void MainWindow::EnterDataMode() {
         state.linkMode.store(LINK_NO_MODE);
         return;
     }
-    if (retransmissionCheck_->isChecked()) SetHostHandShake(1);
+    state.handShake.store(retransmissionCheck_->isChecked() ? 1 : 0);
+    if (state.handShake.load()) SetHostHandShake(1);
     EnableCommandGroup(false);
     EnableTransferGroup(true);
     SetEnabled({remoteButton_, clearButton_, saveButton_, records_}, true);
@@ -833,7 +856,12 @@ void MainWindow::ChooseSendFile() {
     if (!path.isEmpty()) fileEdit_->setText(path);
 }
 
+bool MainWindow::InDataMode() {
+    return IsShellActive() && manager_->State().linkMode.load() == LINK_DATA;
+}
+
 void MainWindow::StartSending() {
+    if (!InDataMode()) return;  // only a link in data transfer mode carries a sending
     const std::string path = fileEdit_->text().toStdString().substr(0, 254);
     switch (manager_->PrepareSending(path)) {
     case PrepareResult::NoPath: ShowMessage("信息", "请输入文件名！", QMessageBox::NoIcon); return;
@@ -860,9 +888,10 @@ void MainWindow::CancelSending() {
 void MainWindow::EndSending() {
     manager_->FinishSending();
     if (manager_->Resending()) return;  // the next station follows; its end comes later
+    cancelButton_->setEnabled(false);
+    if (!InDataMode()) return;  // closed meanwhile: the controls stay as the close left them
     remoteButton_->setEnabled(true);
     sendButton_->setEnabled(true);
-    cancelButton_->setEnabled(false);
     EnableSendSetup(true);
 }
 

@@ -138,6 +138,8 @@ private:
     void ZeroStations();
     void SearchNetwork();
     void ChooseSendFile();
+    // A link open in data transfer mode: the only one that carries a sending.
+    bool InDataMode();
     void StartSending();
     void CancelSending();
     void EndSending();

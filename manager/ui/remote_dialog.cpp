@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 
@@ -39,6 +40,7 @@ const Device kDevices[] = {
 constexpr uint32_t kUartBaud = 115200;
 constexpr uint32_t kLcdSetting = 2;
 constexpr uint32_t kWholeDevice = 0xFFFFFFFF;
+constexpr uint32_t kMaxCoordinate = 0xFFFF;  // LCD row and column
 // How long a request waits for the end of a sending's last steps.
 constexpr int kSendingEndWaitMs = 10000;
 // How long a request waits for the acknowledgement of the frame before it.
@@ -83,10 +85,14 @@ uint32_t ParseDeviceNumber(const QString &text, int base) {
     const char *begin = bytes.constData();
     while (*begin == ' ' || (*begin >= '\t' && *begin <= '\r')) ++begin;
     const bool negative = *begin == '-';
+    // One sign, then a digit at once: anything else ("- 5", "--1") converts nothing.
+    const char *digits = begin + (negative || *begin == '+');
+    const auto first = static_cast<unsigned char>(*digits);
+    if (base == 16 ? !std::isxdigit(first) : !std::isdigit(first)) return 0;
     errno = 0;
     // Parsed in 64 bits, then brought to the 32-bit result a 32-bit strtoul gives: a
     // magnitude beyond 32 bits is the maximum, a negative one is negated modulo 2^32.
-    const unsigned long long value = std::strtoull(begin + (negative || *begin == '+'), nullptr, base);
+    const unsigned long long value = std::strtoull(digits, nullptr, base);
     if (errno == ERANGE || value > 0xFFFFFFFFull) return 0xFFFFFFFF;
     const auto magnitude = static_cast<uint32_t>(value);
     return negative ? static_cast<uint32_t>(0u - magnitude) : magnitude;
@@ -162,6 +168,13 @@ uint32_t RemoteDialog::Field(QLineEdit *edit) const {
     return ParseDeviceNumber(edit->text(), hex_->isChecked() ? 16 : 10);
 }
 
+bool RemoteDialog::PositionFits(uint32_t row, uint32_t column) {
+    if (row <= kMaxCoordinate && column <= kMaxCoordinate) return true;
+    Messages().Ask(this, {QString::fromUtf8("提示"), QString::fromUtf8("输入越界,有效的坐标在0-65535"),
+                          QMessageBox::Warning, false});
+    return false;
+}
+
 std::string RemoteDialog::PositionText(uint32_t row, uint32_t column) const {
     return hex_->isChecked() ? Format("(0X%04X, 0X%04X)", row, column) : Format("(%u, %u)", row, column);
 }
@@ -185,6 +198,7 @@ void RemoteDialog::SetOutputDevice() {
         break;
     case kLcd: {
         const uint32_t row = Field(row_), column = Field(column_);
+        if (!PositionFits(row, column)) return;
         text = Format("%s%s%s   [3] 设备初始显示坐标为 %s\r\n\r\n%s", H, C1,
                       "   [2] 将收到的数据输出到 LCD 液晶屏\r\n", PositionText(row, column).c_str(), Q);
         setting = kLcdSetting;
@@ -218,6 +232,7 @@ void RemoteDialog::ClearOutputDevice() {
     Message message{QString::fromUtf8("警告"), {}, QMessageBox::Warning, true};
     if (index == kLcd) {
         const uint32_t row = Field(row_), column = Field(column_);
+        if (!PositionFits(row, column)) return;
         position = row * 65536 + column;
         const std::string where = PositionText(row, column);
         text = whole ? Format("%s   [1] 设备初始读写位置为%s\r\n   [2] 清除整个 LCD 液晶屏\r\n\r\n%s", H,

@@ -33,6 +33,9 @@ private:
     void SetOutputDevice();
     void ClearOutputDevice();
     uint32_t Field(QLineEdit *edit) const;
+    // Row and column travel as 16 bits each of one 32-bit value: a larger one would name
+    // another place. Tells the operator and is false when one does not fit.
+    bool PositionFits(uint32_t row, uint32_t column);
     std::string PositionText(uint32_t row, uint32_t column) const;
     std::string AddressText(uint32_t address) const;
     // Hands the request to the link once no step of a sending can be using the frame slot.

@@ -112,6 +112,7 @@ public:
         if (::StartNetCenter(1) != 1 || ::StartMonitorService(0) != 1) return false;
         // The host node's own setting (its resending of data packets) matches the PC's.
         sim->UpdateSettings([&](hostsim::HostSettings &h) { h.handShake = retransmission; });
+        State().handShake = retransmission ? 1 : 0;
         if (retransmission) ::SetHostHandShake(1);
         State().linkMode = meradon::LINK_DATA;
         return true;

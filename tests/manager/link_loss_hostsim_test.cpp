@@ -1,11 +1,13 @@
 // The link ending under the manager: the serial adapter pulled out in the middle of a
-// sending, and a host node that stops answering in the middle of a file it sends. The
-// operator is told once, the files end with honest verdicts, and the link opens again.
+// sending, and a host node that stops answering for a while in the middle of a file it
+// sends or receives. The operator is told once, the files end with honest verdicts, a line
+// that is gone opens again, and a link to a node that comes back goes on by itself.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
 
+#include "manager/core/link_watch.h"
 #include "tests/manager/hostsim_session.h"
 
 using namespace meradon;
@@ -74,32 +76,38 @@ TEST(LinkLoss, PulledAdapterEndsTheSendingAndTheLinkOpensAgain) {
     EXPECT_EQ(s.linksLost, 1);
 }
 
-TEST(LinkLoss, WithRetransmissionAGoneNodeIsToldOnce) {
-    HostSimSession s("gone-retransmission");
+TEST(LinkLoss, WithRetransmissionASilentNodeIsToldOnceAndTheNextSendingWorks) {
+    HostSimSession s("silent-retransmission");
     s.sim->AddStations({3}, true);
     s.sim->SetDrainRate(2000);
     s.view.SetSelector("127.0.0.1");
     ASSERT_TRUE(s.Open());
-    ASSERT_TRUE(s.EnterDataMode(0));
-    s.State().linkMode = LINK_WINDOW;  // "支持数据重传" checked: the window turns it on
-    ::SetHostHandShake(1);
-    s.State().linkMode = LINK_DATA;
+    ASSERT_TRUE(s.EnterDataMode(0, true));
     ASSERT_TRUE(s.RunWindowUntil([&] { return s.State().hostFlags.load() != 0; }, 3s));
     ASSERT_EQ(s.manager.PrepareSending(s.WriteFile("long.bin", Pattern(20000, 0x17))), PrepareResult::Armed);
     ASSERT_TRUE(s.RunWindowUntil([&] { return s.State().sendDone.load() >= 1000; }, 10s));
-    s.sim.reset();
+    s.sim->SilenceFor(hostsim::Millis(kSilentLinkMs + 1500));
 
-    // Out of step after the resends (the box), then silent until the link is closed.
-    ASSERT_TRUE(s.RunWindowUntil([&] { return s.linksLost > 0; }, 15s))
+    // Out of step after the resends (the box), then silent: said once, the link stays.
+    ASSERT_TRUE(s.RunWindowUntil([&] { return HasLine(s.view.LineTexts(), "主节点没有应答: 127.0.0.1"); }, 15s))
         << ::testing::PrintToString(s.view.LineTexts());
     EXPECT_EQ(s.view.Boxes(), std::vector<std::string>{"串口通讯失步，请检查后重试！"});
-    const auto texts = s.view.LineTexts();
-    EXPECT_TRUE(HasLine(texts, "传输失败,文件没有全部送达")) << ::testing::PrintToString(texts);
-    EXPECT_TRUE(HasLine(texts, "主节点没有应答: 127.0.0.1,连接已关闭"));
+    EXPECT_TRUE(HasLine(s.view.LineTexts(), "传输失败,文件没有全部送达")) << ::testing::PrintToString(s.view.LineTexts());
     EXPECT_TRUE(s.SendingOver());
+    ASSERT_TRUE(s.RunWindowUntil([&] { return HasLine(s.view.LineTexts(), "主节点恢复应答: 127.0.0.1"); }, 10s))
+        << ::testing::PrintToString(s.view.LineTexts());
+
+    s.view.ClearRecords();
+    const auto again = Pattern(3000, 0x42);
+    ASSERT_EQ(s.manager.PrepareSending(s.WriteFile("again.bin", again)), PrepareResult::Armed);
+    ASSERT_TRUE(s.RunWindowUntil([&] { return s.SendingOver(); }, 20s));
+    EXPECT_TRUE(HasLine(s.view.LineTexts(), "成功: 3")) << ::testing::PrintToString(s.view.LineTexts());
+    EXPECT_EQ(s.sim->ReceivedFiles(3).back().data, again);
+    EXPECT_EQ(s.linksLost, 0);
+    EXPECT_EQ(s.view.Boxes().size(), 1u) << "nothing more to tell";
 }
 
-TEST(LinkLoss, SilentHostEndsAHalfReceivedFileAsAbnormal) {
+TEST(LinkLoss, ReceptionGoesOnAfterTheNodeWasSilent) {
     HostSimSession s("silent");
     s.sim->AddStations({6});
     s.view.SetSelector("127.0.0.1");
@@ -112,16 +120,42 @@ TEST(LinkLoss, SilentHostEndsAHalfReceivedFileAsAbnormal) {
     s.sim->SendFileFromStation(6, content, noTail);
     ASSERT_TRUE(s.RunWindowUntil([&] { return s.State().rxBytes[6] == 800; }, 10s));
     const std::string path = s.State().recvPath;
-    s.sim.reset();  // the node is gone
+    s.sim->SilenceFor(hostsim::Millis(kSilentLinkMs + 1000));  // a radio modem that hangs
 
-    ASSERT_TRUE(s.RunWindowUntil([&] { return s.linksLost > 0; }, 10s));
-    EXPECT_EQ(s.view.Boxes(), std::vector<std::string>{"主节点没有应答: 127.0.0.1\r\n请检查后重新打开"});
-    const auto texts = s.view.LineTexts();
-    EXPECT_TRUE(HasLine(texts, "文件异常关闭,大小 800 bytes")) << ::testing::PrintToString(texts);
-    EXPECT_FALSE(HasLineStarting(texts, "接收成功"));
-    EXPECT_FALSE(s.State().recvFile);
+    ASSERT_TRUE(s.RunWindowUntil([&] { return HasLine(s.view.LineTexts(), "主节点恢复应答: 127.0.0.1"); }, 15s))
+        << ::testing::PrintToString(s.view.LineTexts());
+    EXPECT_TRUE(HasLine(s.view.LineTexts(), "主节点没有应答: 127.0.0.1"));
+    EXPECT_TRUE(s.view.Boxes().empty()) << "an unattended manager rides it out";
+    EXPECT_EQ(s.linksLost, 0);
+    EXPECT_EQ(IsShellActive(), 1);
+
+    // The station sends the file again: the unfinished one ends abnormally, the new one
+    // arrives whole, with nobody at the window.
+    s.sim->SendFileFromStation(6, content);
+    ASSERT_TRUE(s.RunWindowUntil([&] { return HasLineStarting(s.view.LineTexts(), "接收成功"); }, 10s))
+        << ::testing::PrintToString(s.view.LineTexts());
+    EXPECT_TRUE(HasLine(s.view.LineTexts(), "文件异常关闭,大小 800 bytes"));
     EXPECT_EQ(std::filesystem::file_size(path), 800u);
-    EXPECT_EQ(IsShellActive(), 0);
+    EXPECT_EQ(std::filesystem::file_size(s.State().recvPath), content.size());
+}
+
+// "关闭" while a station's packets stream in: what the worker was dispatching at that
+// moment is dropped with the link, and no receive file opens again afterwards.
+TEST(LinkLoss, ClosingWhilePacketsArriveLeavesNoFileOpen) {
+    HostSimSession s("close-under-packets");
+    s.sim->AddStations({6});
+    ASSERT_TRUE(s.Open());
+    for (int round = 0; round < 5; ++round) {
+        ASSERT_TRUE(s.EnterDataMode(0));
+        s.sim->SendFileFromStation(6, Pattern(6000, static_cast<uint8_t>(round)));
+        ASSERT_TRUE(s.RunWindowUntil([&] { return s.State().recvFile != nullptr; }, 5s)) << round;
+        s.manager.CloseLink();
+        s.RunWindowUntil([] { return false; }, 100ms);
+        EXPECT_FALSE(s.State().recvFile) << "a packet of the closed link opened a file, round " << round;
+        PacketRecord left;
+        EXPECT_FALSE(s.State().dataQueue.Pop(left)) << round;
+        ASSERT_TRUE(s.OpenLink());
+    }
 }
 
 }  // namespace

@@ -81,6 +81,17 @@ TEST(Reception, AnnouncedFileIsStoredAndJudged) {
     EXPECT_EQ(f.view.Cell(6, kColumnData), "457");
     EXPECT_FALSE(f.core.state.recvFile);
     EXPECT_EQ(f.core.state.recvAnnounced, 0);
+
+    // A second file within the same second is named apart; the first stays as it was.
+    f.view.ClearRecords();
+    const auto next = Bytes(90, 4);
+    Deliver(f, {InfoPacket(7, 90, Crc(next)), DataPacket(7, kHead | kTail, next)});
+    const std::string second = (f.dir / "4-7 24-05-06 13-45-10 (2).txt").string();
+    EXPECT_EQ(f.view.LineTexts(), (std::vector<std::string>{"开始接收,大小 90 bytes",
+                                                            "接收成功,大小 90 bytes",
+                                                            "文件:" + second}));
+    EXPECT_EQ(FileBytes(second), next);
+    EXPECT_EQ(FileBytes(path), whole);
 }
 
 TEST(Reception, VerdictsOfSizeAndContent) {

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <regex>
 
+#include "manager/core/sending.h"
 #include "tests/manager/hostsim_session.h"
 
 using namespace meradon;
@@ -18,14 +19,6 @@ TEST(SendingWithHostSim, OneStationTheTypicalRequest) {
     // activation beyond the start of data transfer mode.
     s.sim->UpdateSettings([](hostsim::HostSettings &h) { h.peer = 5; });
     s.sim->UpdateStation(5, [](hostsim::Station &st) { st.activationsNeeded = 2; });
-    // hostsim reports a peer that awaits activation as 0x08 alone; a host node reports it
-    // as a receiving station that needs activation (0x88), which the sending relies on.
-    s.sim->With([](hostsim::HostNode &n) { n.Model().flagsOverride = 0x88; });
-    auto clearOverrideOnceLinked = [&] {
-        s.sim->With([](hostsim::HostNode &n) {
-            if (n.Model().stations.At(5).linked) n.Model().flagsOverride = -1;
-        });
-    };
 
     ASSERT_TRUE(s.Open());
     ASSERT_TRUE(s.EnterDataMode(5));
@@ -38,8 +31,8 @@ TEST(SendingWithHostSim, OneStationTheTypicalRequest) {
         return s.State().sendState.load() == ACTIVATE && s.State().hostFlags.load() == 0x80 &&
                (s.sim->StatusPayload()[0] & 0xF0) == 0x40;
     };
-    const bool over = s.RunWindowUntil([&] { return s.SendingOver() || stuckConnected(); }, 20s,
-                                       clearOverrideOnceLinked) && s.SendingOver();
+    const bool over = s.RunWindowUntil([&] { return s.SendingOver() || stuckConnected(); }, 20s) &&
+                      s.SendingOver();
     if (!over && stuckConnected())
         GTEST_SKIP() << "hostsim reports a linked, idle peer as connected (0x40); activation "
                         "waits while the host state is above 0x10, so it cannot finish";
@@ -192,3 +185,60 @@ TEST(SendingWithHostSim, BroadcastResultsAndResendToTheSuspendedStationOnly) {
     EXPECT_TRUE(lines[4].starts_with("2,1,")) << lines[4];
     EXPECT_TRUE(lines[4].ends_with(",单站,5,成功")) << lines[4];
 }
+
+// An activation that does not get anywhere: the operator cancels it, or the receiver never
+// becomes active. Either way it ends, stops talking to the host node, and the next
+// sending to a receiver that answers succeeds.
+enum class ActivationEnd { kCancel, kTimeLimit };
+
+class UnansweredActivation : public testing::TestWithParam<ActivationEnd> {};
+
+TEST_P(UnansweredActivation, EndsAndTheNextSendingWorks) {
+    HostSimSession s("send-activation");
+    s.sim->AddStations({5});
+    s.sim->UpdateSettings([](hostsim::HostSettings &h) { h.peer = 5; });
+    s.sim->UpdateStation(5, [](hostsim::Station &st) { st.activationsNeeded = 1000; });
+    ASSERT_TRUE(s.Open());
+    ASSERT_TRUE(s.EnterDataMode(5));
+    ASSERT_TRUE(s.RunWindowUntil([&] { return s.State().hostFlags.load() != 0; }, 3s));
+
+    ASSERT_EQ(s.manager.PrepareSending(s.WriteFile("never.bin", Pattern(800, 0x33))), PrepareResult::Armed);
+    const auto attempts = [&] {
+        const auto texts = s.view.LineTexts();
+        return std::count(texts.begin(), texts.end(), std::string("准备通讯,激活节点 5"));
+    };
+    ASSERT_TRUE(s.RunWindowUntil([&] { return attempts() >= 1; }, 3s));
+    if (GetParam() == ActivationEnd::kCancel) {
+        s.view.PostCommand(CMD_TRANSFER_END);
+        ::StopHost();
+    } else {
+        s.clock.Skip(kActivationLimitMs);
+    }
+    ASSERT_TRUE(s.RunWindowUntil([&] { return s.SendingOver(); }, 2s)) << "state " << s.State().sendState.load();
+    const auto ended = attempts();
+    s.RunWindowUntil([] { return false; }, 1200ms);
+    EXPECT_EQ(attempts(), ended) << "activation went on after the sending ended";
+    const auto texts = s.view.LineTexts();
+    EXPECT_EQ(std::count(texts.begin(), texts.end(), std::string(kActivationFailedLine)),
+              GetParam() == ActivationEnd::kTimeLimit ? 1 : 0)
+        << ::testing::PrintToString(texts);
+    const auto records = s.manager.Context().sendings.Records();
+    ASSERT_EQ(records.size(), 1u);
+    ASSERT_EQ(records[0].stations.size(), 1u);
+    EXPECT_EQ(records[0].stations[0].outcome, GetParam() == ActivationEnd::kTimeLimit
+                                                  ? StationOutcome::NotActivated
+                                                  : StationOutcome::Cancelled);
+
+    s.sim->UpdateStation(5, [](hostsim::Station &st) { st.activationsNeeded = 1; });
+    const auto content = Pattern(900, 0x34);
+    ASSERT_EQ(s.manager.PrepareSending(s.WriteFile("now.bin", content)), PrepareResult::Armed);
+    ASSERT_TRUE(s.RunWindowUntil([&] { return s.SendingOver(); }, 20s));
+    EXPECT_EQ(s.view.LineTexts()[s.view.LineTexts().size() - 2], "成功: 5") << ::testing::PrintToString(s.view.LineTexts());
+    EXPECT_EQ(s.sim->ReceivedFiles(5).back().data, content);
+}
+
+INSTANTIATE_TEST_SUITE_P(Ends, UnansweredActivation,
+                         testing::Values(ActivationEnd::kCancel, ActivationEnd::kTimeLimit),
+                         [](const auto &info) {
+                             return std::string(info.param == ActivationEnd::kCancel ? "Cancel" : "TimeLimit");
+                         });

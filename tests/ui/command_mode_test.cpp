@@ -90,7 +90,11 @@ TEST(CommandMode, ValuesOutOfRangeAreRefusedBeforeAnythingIsSent) {
                              Refusal{"stationEdit", "255", "setStationButton", "输入无效,有效的节点号码是 1-254"},
                              Refusal{"peerEdit", "255", "setPeerButton", "输入无效,有效的节点号码是 1-254"},
                              Refusal{"point1Edit", "17", "setPoint1Button", "输入越界,有效的工作频点在0-16"},
-                             Refusal{"point2Edit", "99", "setPoint2Button", "输入越界,有效的工作频点在0-16"}}) {
+                             Refusal{"point2Edit", "99", "setPoint2Button", "输入越界,有效的工作频点在0-16"},
+                             // Beyond any integer, or negative: refused, never wrapped to 0.
+                             Refusal{"point1Edit", "99999999999999999999", "setPoint1Button", "输入越界,有效的工作频点在0-16"},
+                             Refusal{"point2Edit", "-1", "setPoint2Button", "输入越界,有效的工作频点在0-16"},
+                             Refusal{"stationEdit", "18446744073709551617", "setStationButton", "输入无效,有效的节点号码是 1-254"}}) {
         s.messages.shown.clear();
         s.Type(r.edit, r.value);
         const std::size_t before = s.sim->ReceivedCount();
@@ -178,4 +182,30 @@ TEST(CommandMode, AFailedOpenStillTriesTheModeAndLeavesTheWorkerDropping) {
     EXPECT_FALSE(s.Enabled("setStationButton"));
     EXPECT_TRUE(s.Enabled("openButton"));
     EXPECT_TRUE(s.Enabled("serialRadio"));
+
+    // A network address that is not four numbers opens nothing, least of all a broadcast.
+    s.Click("networkRadio");
+    for (const char *address : {"", "10.1", "10.0.0.", "10.0.0.300"}) {
+        s.messages.shown.clear();
+        s.Type("addressEdit", address);
+        s.Click("openButton");
+        ASSERT_EQ(s.messages.shown.size(), 1u) << address;
+        EXPECT_TRUE(s.messages.shown[0].text.startsWith("打开通讯端口失败, 请重试!\n主节点的网络地址不完整"))
+            << address << ": " << s.messages.shown[0].text.toStdString();
+        EXPECT_EQ(IsShellActive(), 0) << address;
+    }
+}
+
+TEST(CommandMode, TheTrayBringsTheWindowBackFromMinimisedAndFromHidden) {
+    WindowSession s("ui-tray");
+    auto *tray = s.window->findChild<ui::TrayIcon *>();
+    ASSERT_NE(tray, nullptr);
+    s.window->showMinimized();
+    ASSERT_TRUE(s.window->isMinimized());
+    emit tray->doubleClicked();
+    EXPECT_FALSE(s.window->isMinimized());
+    s.window->hide();
+    emit tray->doubleClicked();
+    EXPECT_TRUE(s.window->isVisible());
+    EXPECT_FALSE(s.window->isMinimized());
 }

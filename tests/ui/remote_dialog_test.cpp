@@ -51,6 +51,11 @@ TEST(RemoteDialog, NumbersReadAsTheStationsDo) {
     EXPECT_EQ(ui::ParseDeviceNumber("4294967295", 10), 0xFFFFFFFFu);
     EXPECT_EQ(ui::ParseDeviceNumber("99999999999", 10), 0xFFFFFFFFu);
     EXPECT_EQ(ui::ParseDeviceNumber("-1", 10), 0xFFFFFFFFu);
+    // One sign, then digits: anything else converts nothing.
+    EXPECT_EQ(ui::ParseDeviceNumber("- 5", 10), 0u);
+    EXPECT_EQ(ui::ParseDeviceNumber("--1", 10), 0u);
+    EXPECT_EQ(ui::ParseDeviceNumber("+-1", 16), 0u);
+    EXPECT_EQ(ui::ParseDeviceNumber(" +7", 10), 7u);
 }
 
 TEST(RemoteDialog, FieldsFollowTheDeviceAndClearActsOnlyOnMemories) {
@@ -128,6 +133,15 @@ TEST(RemoteDialog, ConfirmedRequestsReachTheStation) {
             return dev.Selected() == OUT_LCD && dev.Position() == 2u * 65536 + 5 && dev.Setting() == 2;
         },
         hostsim::Millis(3000)));
+
+    // A row beyond 16 bits would name another place: refused, nothing sent.
+    d.Field("rowEdit", "65536");
+    s.messages.shown.clear();
+    const std::size_t beforeRefusal = StreamFrames(s);
+    d.Set();
+    ASSERT_EQ(s.messages.shown.size(), 1u);
+    EXPECT_EQ(s.messages.shown[0].text, "输入越界,有效的坐标在0-65535");
+    EXPECT_FALSE(WaitFor([&] { return StreamFrames(s) != beforeRefusal; }, 300));
 
     // Whole-device and partial clears of a memory: the warning texts.
     d.Choose(4);
