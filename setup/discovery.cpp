@@ -72,6 +72,7 @@ int SetNodeIPAddress(const char *address) {
 }
 
 int UpdateNodeNetworkParameter(const DeviceEntry *entry) {
+    TheShell().port.linkKind = kLinkUdp;
     OpenUdpSocket(nullptr, "255.255.255.255", 0, DEVICE_PORT);
     if (entry) SendDeviceFrame(kCodeDeviceUpdate, entry, sizeof(DeviceEntry));
     return 1;
