@@ -59,6 +59,12 @@ bool XDisplayOpens(std::string &why) {
 }
 
 bool WaylandDisplayOpens(std::string &why) {
+    // The client library finds its socket in XDG_RUNTIME_DIR unless given a full path, and
+    // complains on standard error when that is not set.
+    if (Env("XDG_RUNTIME_DIR").empty() && Env("WAYLAND_DISPLAY").rfind('/', 0) != 0) {
+        why = "no Wayland display (XDG_RUNTIME_DIR is not set)";
+        return false;
+    }
     const bool opens = ConnectsThrough<void *>(
         "libwayland-client.so.0", "wl_display_connect", nullptr, "wl_display_disconnect",
         [](void *connectFn) {
@@ -72,6 +78,7 @@ bool Opens(const std::string &platform, std::string &why) {
     const std::string base = platform.substr(0, platform.find(':'));
     if (base == "xcb") return XDisplayOpens(why);
     if (base.rfind("wayland", 0) == 0) return WaylandDisplayOpens(why);
+    if (base.empty()) why = "QT_QPA_PLATFORM names an empty platform";
     return !base.empty();
 }
 
@@ -89,9 +96,8 @@ UsablePlatform FindUsablePlatform() {
     for (const std::string &platform : candidates) {
         std::string why;
         if (Opens(platform, why)) return {platform, ""};
-        if (found.why.empty()) found.why = why;
+        found.why += (found.why.empty() ? "" : "; ") + why;
     }
-    if (found.why.empty()) found.why = "no window platform is named";
     return found;
 }
 
