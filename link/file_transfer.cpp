@@ -8,6 +8,7 @@
 #include "link/frame.h"
 #include "link/shell.h"
 #include "link/streams.h"
+#include "tevrolink/tevrolink.h"
 
 namespace tevrolink {
 namespace {
@@ -16,9 +17,9 @@ constexpr int kFlashDevice = 0x01;
 constexpr uint32_t kFlashSetting = 0;
 constexpr int kUploadBufferSize = 280;
 constexpr int kUploadFailureLimit = 16;
-constexpr int kFileDataKind = 1;
-constexpr int kFirstChunk = 0x04;
-constexpr int kLastChunk = 0x08;
+constexpr int kFileDataKind = TEVROLINK_KIND_FILE;
+constexpr int kFirstChunk = TEVROLINK_FLAG_FIRST;
+constexpr int kLastChunk = TEVROLINK_FLAG_LAST;
 
 struct FileCloser {
     void operator()(std::FILE *f) const { std::fclose(f); }

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "tevrolink/tevrolink.h"
+
 namespace tevrolink {
 
 enum PacketCode : uint8_t {
@@ -13,9 +15,9 @@ enum PacketCode : uint8_t {
 };
 
 // Attribute flags of data and stream frames.
-constexpr uint8_t kAttrInfo = 0x02;
-constexpr uint8_t kAttrFirst = 0x04;
-constexpr uint8_t kAttrLast = 0x08;
+constexpr uint8_t kAttrInfo = TEVROLINK_FLAG_INFO;
+constexpr uint8_t kAttrFirst = TEVROLINK_FLAG_FIRST;
+constexpr uint8_t kAttrLast = TEVROLINK_FLAG_LAST;
 
 int IsValidDataPacket(const uint8_t *frame, uint8_t *kind);
 int IsDataPacketHead(const uint8_t *frame);

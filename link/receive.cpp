@@ -1,5 +1,7 @@
 #include "link/receive.h"
 
+#include <poll.h>
+
 #include <cstring>
 
 #include "link/clock.h"
@@ -107,6 +109,14 @@ void WaitForLink(int timeoutMs) {
     const int keeper = KeeperDueInMs();
     shell.port.link->WaitForInput(shell.port, keeper < timeoutMs ? keeper : timeoutMs);
     CloseHungUpShell();
+}
+
+bool FrameOnItsWay() {
+    const ShellPort &port = TheShell().port;
+    if (!port.link) return false;
+    if (port.rxState == kRxSynced || port.rxState == kRxHeader) return true;
+    struct pollfd pfd {port.link->Descriptor(), POLLIN, 0};
+    return poll(&pfd, 1, 0) > 0 && (pfd.revents & POLLIN);
 }
 
 }  // namespace tevrolink

@@ -22,5 +22,7 @@ constexpr bool SeqInWindow(uint8_t a, uint8_t b, uint8_t window) {
 int KeeperDueInMs();
 // Sleeps until the receive side may make progress or `timeoutMs` has passed.
 void WaitForLink(int timeoutMs);
+// True while a frame is on its way in: part of one has been read, or bytes wait to be.
+bool FrameOnItsWay();
 
 }  // namespace tevrolink

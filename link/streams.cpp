@@ -149,15 +149,23 @@ int WaitForShellEmpty(uint16_t *credit) {
     Shell &shell = TheShell();
     int64_t queriedAt = MonotonicMs();
     SilenceWatch silence;
+    // Progress is a waiting count below the lowest seen so far; bytes added meanwhile are not.
+    uint16_t lowest = ProfileWord(shell.statusBlock, kProfileWaiting);
+    int64_t wentDownAt = queriedAt;
     for (;;) {
         uint16_t polled = 0;
         const bool reported = IsShellReadable(nullptr, &polled);
         silence.Polled();
-        if (!shell.IsOpen() || silence.Expired()) {
+        const uint16_t waiting = ProfileWord(shell.statusBlock, kProfileWaiting);
+        if (waiting < lowest) {
+            lowest = waiting;
+            wentDownAt = MonotonicMs();
+        }
+        if (!shell.IsOpen() || silence.Expired() || MonotonicMs() - wentDownAt >= kNoDrainLimitMs) {
             if (credit) *credit = 0;
             return 0;
         }
-        if (ProfileWord(shell.statusBlock, kProfileWaiting) == 0) {
+        if (waiting == 0) {
             if (credit) *credit = reported ? polled : ProfileWord(shell.statusBlock, kProfileCredit);
             return 1;
         }
@@ -166,7 +174,8 @@ int WaitForShellEmpty(uint16_t *credit) {
             queriedAt = MonotonicMs();
         }
         if (shell.port.rxState != kRxComplete)
-            WaitForLink(std::min(RemainingOf(queriedAt, kStatusQueryPeriodMs + 1), silence.RemainingMs()));
+            WaitForLink(std::min({RemainingOf(queriedAt, kStatusQueryPeriodMs + 1), silence.RemainingMs(),
+                                  RemainingOf(wentDownAt, kNoDrainLimitMs)}));
     }
 }
 

@@ -14,6 +14,10 @@ constexpr int kNoRoomLimitMs = 10000;
 // A stream frame not acknowledged for this long is lost: as long as the keeper resends it
 // before it gives up. Without hand-shake nothing resends it, and no acknowledgement comes.
 constexpr int kAcknowledgementLimitMs = 1750;
+// WaitForShellEmpty gives up when the host node answers but the bytes waiting in its
+// transmit buffer have not gone down for this long (a station out of reach, a radio that
+// never sends).
+constexpr int kNoDrainLimitMs = 10000;
 // Returned by WaitForShellWritable when the link is lost (out of step, closed, silent, or
 // a frame never acknowledged) or no room came within kNoRoomLimitMs;
 // it has the suspended bit set so that callers that stop on it stop.

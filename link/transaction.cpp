@@ -1,14 +1,21 @@
 #include "link/transaction.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "link/clock.h"
 #include "link/frame.h"
 #include "link/receive.h"
 #include "link/shell.h"
+#include "link/spare_replies.h"
 
 namespace tevrolink {
 namespace {
+
+SpareReplies &Spares() {
+    static SpareReplies spares;
+    return spares;
+}
 
 bool IsSequenced(uint8_t code) { return code == kCodeStream || code == kCodeData; }
 
@@ -17,13 +24,36 @@ bool IsSequenced(uint8_t code) { return code == kCodeStream || code == kCodeData
 constexpr std::size_t kBufferGroupsBegin = 4;
 constexpr std::size_t kBufferGroupsEnd = 18;
 
+// Takes in what is already on its way before a request goes out: none of it can answer the
+// request, and a copy of the last answer to the same code travels close behind that answer.
+// Link-control frames and status reports are acted on as in any poll; the rest is dropped,
+// as it would be while the reply is awaited. A steady stream of frames ends it after
+// kCopyWindowMs.
+void TakeInFramesOnTheirWay(uint8_t code) {
+    Shell &shell = TheShell();
+    const int64_t limit = MonotonicMs() + kCopyWindowMs;
+    const int64_t quiet = Spares().QuietFrom(code);
+    for (int64_t now = MonotonicMs(); now < limit && shell.IsOpen(); now = MonotonicMs()) {
+        if (IsShellReadable(nullptr, nullptr)) continue;
+        const bool arriving = FrameOnItsWay();
+        if (!arriving && now >= quiet) return;
+        WaitForLink(static_cast<int>((arriving ? limit : std::min(quiet, limit)) - now));
+    }
+}
+
 }  // namespace
 
 int TransactFrame(uint8_t *request, uint8_t *reply, int capacity) {
     Shell &shell = TheShell();
     if (!shell.IsOpen()) return 0;
     request[kSeq] = 0;
-    if (IsSequenced(request[kCode])) {
+    // Numbered requests are answered by numbered reports; commands are told apart by time.
+    const bool sequenced = IsSequenced(request[kCode]);
+    if (!sequenced && reply) {
+        TakeInFramesOnTheirWay(request[kCode]);
+        if (!shell.IsOpen()) return 0;
+    }
+    if (sequenced) {
         if (shell.linkState != kLinkReady) return 0;
         std::memset(shell.statusBlock + kBufferGroupsBegin, 0, kBufferGroupsEnd - kBufferGroupsBegin);
         request[kSeq] = ++shell.txSeq;
@@ -40,13 +70,20 @@ int TransactFrame(uint8_t *request, uint8_t *reply, int capacity) {
     // Computed without wrap-around: a request code of 0x80 or more never matches.
     const int replyCode = request[kCode] + 0x80;
     int64_t sentAt = MonotonicMs();
-    for (int resends = 0; resends < kRequestResends;) {
+    int sends = 1;
+    // How the request ended, so that the spare answers it may still bring are known.
+    const auto ended = [&](const uint8_t *answer) {
+        if (!sequenced) Spares().Ended(request[kCode], answer, sends, sentAt, MonotonicMs());
+    };
+    while (sends <= kRequestResends) {
         if (IsShellReadable(nullptr, nullptr)) {
             const uint8_t *frame = shell.port.rxFrame;
             // A status report names the stream frame it acknowledges: one for an earlier
             // frame (doubled on the way, or late after a resend) does not answer this one.
-            const bool forThis = frame[kCode] != kCodeStatusAck || frame[kSeq] == request[kSeq];
+            const bool forThis = sequenced ? frame[kCode] != kCodeStatusAck || frame[kSeq] == request[kSeq]
+                                           : !Spares().IsSpare(frame, MonotonicMs());
             if (frame[kCode] == replyCode && forThis) {
+                ended(frame);
                 if (capacity < static_cast<int>(kFrameHeader + frame[kLength]))
                     return kTransactCapacityExceeded;
                 std::memcpy(reply, frame, kFrameSize);
@@ -59,11 +96,12 @@ int TransactFrame(uint8_t *request, uint8_t *reply, int capacity) {
         if (elapsed >= kReplyWaitMs) {
             WriteFrame(shell.port, request);
             sentAt = MonotonicMs();
-            ++resends;
+            ++sends;
             continue;
         }
         WaitForLink(static_cast<int>(kReplyWaitMs - elapsed));
     }
+    ended(nullptr);
     return 0;
 }
 

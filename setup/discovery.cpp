@@ -47,6 +47,9 @@ int SendDeviceFrame(uint8_t code, const void *payload, uint8_t size) {
 }  // namespace
 
 int SendIPDeviceSearchRequest() {
+    // The search belongs to the network; on a serial line it would only reach the host node.
+    const Shell &shell = TheShell();
+    if (shell.IsOpen() && shell.port.linkKind != kLinkUdp) return 0;
     return SendDeviceFrame(kCodeDeviceSearch, nullptr, 0);
 }
 
@@ -59,7 +62,8 @@ int IsValidIPAddrResponse(const uint8_t *frame) {
 int ReadSocketPacket(uint8_t *buffer, uint32_t size) {
     if (buffer && size) std::memset(buffer, 0, size);
     Shell &shell = TheShell();
-    if (!shell.IsOpen()) return -1;
+    // Nothing can arrive on a closed shell or a serial line: 0 ends a read loop at once.
+    if (!shell.IsOpen() || shell.port.linkKind != kLinkUdp) return 0;
     const int fd = shell.port.link->Descriptor();
     for (int check = 0; check < kReadChecks; ++check) {
         struct pollfd pfd {fd, POLLIN, 0};

@@ -32,7 +32,18 @@
  *
  * Threads: every function takes one process-wide lock, so two threads may call the library
  * at once without a data race. A frame reported by one poll is only valid until the next
- * poll by any thread, so one thread at a time should own the receive side.
+ * poll by any thread, so one thread at a time should own the receive side. The lock is held
+ * for the whole call, also by the calls that wait: while one of them runs, every other
+ * thread's call (IsShellActive and CloseShell included) waits for it. Their longest
+ * durations, each stated at the function:
+ *   host-node commands, SendPacketToHostNode, RecvPacketFromHostNode   about 0.8 s
+ *   ReadSocketPacket                                                   about 0.2 s
+ *   WaitForShellWritable                                               10 s
+ *   WaitForShellEmpty                 10 s after the host node's buffer last went down
+ *   DownloadFileToHost, DownloadFileToNetwork, UploadFileFromHost      the whole transfer,
+ *       and at most about 10 s (DownloadFileToNetwork) or 26 s (UploadFileFromHost)
+ *       without progress
+ * Every other function returns without waiting for the host node.
  */
 #ifndef TEVROLINK_TEVROLINK_H
 #define TEVROLINK_TEVROLINK_H
@@ -59,8 +70,48 @@ extern "C" {
 #define TEVROLINK_FRAME_SIZE    248
 typedef uint8_t LinkFrameRecord[TEVROLINK_FRAME_SIZE];
 
-/* The status profile decoded from the host node's status reports (32 bytes). */
+/* The status profile: 32 bytes that the library decodes from the host node's status
+ * reports (codes 0x9D and 0x9C) and hands out through GetStatusPacketProfile and
+ * QueryHostRTxStatus. Byte offsets; 16-bit values are in the PC's byte order (the report
+ * carries them most significant byte first, the profile as a uint16_t read with memcpy):
+ *   1       host node state; high nibble 0x0 or 0x1 idle, 0x4 connected to a peer,
+ *           other values busy
+ *   2       the host node's current peer station
+ *   3       host flags, TEVROLINK_HOST_* below
+ *   5-10    three 16-bit values passed through (report bytes 4-9)
+ *   12-13   16-bit: bytes still waiting in the host node's transmit buffer
+ *   14-15   16-bit: free space in that buffer, the credit (what IsShellWritable rounds)
+ *   16-17   16-bit: size of that buffer
+ *   19-20   16-bit: must be 0 for writing
+ *   21-24   two 16-bit values passed through (report bytes 20-23)
+ *   26-31   three 16-bit values passed through (report bytes 25-30)
+ * Bytes 0, 4, 11, 18 and 25 are never written and stay 0. A field keeps its last value
+ * until the next report, except that bytes 4 to 17 are zeroed each time a sequenced frame
+ * (a stream frame, a read request to the host node) is sent: waiting count, credit and
+ * buffer size are 0 until the report that answers it. */
 #define TEVROLINK_STATUS_SIZE 32
+#define TEVROLINK_PROFILE_STATE       1
+#define TEVROLINK_PROFILE_PEER        2
+#define TEVROLINK_PROFILE_FLAGS       3
+#define TEVROLINK_PROFILE_WAITING     12
+#define TEVROLINK_PROFILE_CREDIT      14
+#define TEVROLINK_PROFILE_BUFFER_SIZE 16
+#define TEVROLINK_PROFILE_GATE        19
+
+/* Host flags, profile byte 3: the state of the station the host node sends to. Writing
+ * needs TEVROLINK_HOST_ACTIVE set and TEVROLINK_HOST_SUSPENDED clear. */
+#define TEVROLINK_HOST_ACTIVE           0x80 /* a receiving station is active */
+#define TEVROLINK_HOST_ONLINE           0x40 /* the receiving station is online */
+#define TEVROLINK_HOST_NEEDS_ACTIVATION 0x08 /* it waits to be activated (SetNodeActive) */
+#define TEVROLINK_HOST_SUSPENDED        0x04 /* it is suspended: stop writing */
+
+/* Data packets and stream frames: attribute byte = packet kind << 4 | flags. */
+#define TEVROLINK_KIND_FILE     1    /* file data: an information packet, then the bytes */
+#define TEVROLINK_KIND_COMMAND  2    /* an embedded command frame for the station */
+#define TEVROLINK_FLAG_INFO     0x02 /* information packet: file size and CRC-32, 4 bytes
+                                        each, least significant byte first */
+#define TEVROLINK_FLAG_FIRST    0x04 /* first packet of a file */
+#define TEVROLINK_FLAG_LAST     0x08 /* last packet of a file */
 
 /* ---- Checksums ----------------------------------------------------------------------- */
 /* For all of them only the low 16 bits of `length` count: at most 65,535 bytes, and a
@@ -127,8 +178,19 @@ TEVROLINK_API int IsShellReadable(uint8_t *linkState, uint16_t *credit);
 
 /* ---- Host-node commands --------------------------------------------------------------- */
 /* Each sends one request and waits for the matching reply, resending every 150 ms up to
- * five times (about 750 ms in all). 1 on success; 0 when the shell is closed or no
- * matching reply came. Outputs are written only on success. */
+ * five times (about 750 ms in all, and up to 50 ms before the first send: see below).
+ * 1 on success; 0 when the shell is closed or no
+ * matching reply came. Outputs are written only on success.
+ * A reply carries nothing that names its request, so the library keeps answers that
+ * belong to an earlier request from being taken: frames already arriving when a command
+ * starts are taken in first (link control and status reports are acted on, the rest is
+ * dropped, as everything but the reply is while it waits), and a request goes out no
+ * sooner than 50 ms after the last answer to the same code, since a doubled answer travels
+ * right behind the first: a command waits up to 50 ms before it sends. For 300 ms after
+ * the last send of a command that had to resend, a reply of its code that says the same
+ * as the answer taken is a late answer to a resend and is dropped; after a command that
+ * got no answer at all, every reply of its code is. A fresh answer that happens to say
+ * the same is dropped with it and costs a resend. */
 
 /* Output devices of a node, for the output-file commands. */
 #define OUT_UART0   0x24 /* UART-0 port; setting = baud rate */
@@ -230,14 +292,26 @@ TEVROLINK_API uint8_t *GetSignalPacketProfile(const uint8_t *frame);
 /* ---- Streams and flow control --------------------------------------------------------- */
 
 /* Sends one stream frame to `station` (0 = broadcast): the low 8 bits of `length`, at most
- * 240 bytes; attribute = kind << 4 | flags. Does not wait for the acknowledgement.
- * 1 if sent; 0 if the shell is closed or the previous frame is not yet acknowledged. */
+ * 240 bytes; attribute = kind << 4 | flags (TEVROLINK_KIND_*, TEVROLINK_FLAG_*). Does not
+ * wait for the acknowledgement. 1 if sent; 0 if the shell is closed or the previous frame
+ * is not yet acknowledged (nothing sent). The host node acknowledges a stream frame with a
+ * status report 0x9D whose byte 2 is the frame's sequence number. Without retransmission
+ * support any 0x9D makes the link ready again; with it, one naming this frame does, one
+ * naming the frame before changes nothing, and any other number puts the link out of step.
+ * A writer therefore polls (IsShellReadable, or WaitForShellWritable) until the
+ * acknowledgement has arrived and IsShellWritable grants room before it writes again. With
+ * retransmission support on, the library resends an unacknowledged frame every 250 ms, six
+ * times, then falls out of step and synchronises anew; without it, nothing resends it. */
 TEVROLINK_API int WriteStreamToShell(const uint8_t *source, uint32_t length, int station,
                                      int kind, int flags);
-/* Sends up to 240 bytes to the host node itself and waits for its acknowledgement. */
+/* Sends up to 240 bytes to the host node itself and waits for its acknowledgement;
+ * resends as a command does (about 750 ms at most). Stricter than a bare status report:
+ * only a 0x9D whose byte 2 is this frame's sequence number counts as its acknowledgement,
+ * so a doubled or late report for an earlier frame is not taken for it. */
 TEVROLINK_API int SendPacketToHostNode(const uint8_t *source, uint32_t length);
 /* Asks the host node for `count` bytes; returns how many were copied (at most `capacity`),
- * 0 when there was no answer or `dest` is NULL. */
+ * 0 when there was no answer or `dest` is NULL. Waits as a command does (about 750 ms at
+ * most). */
 TEVROLINK_API int RecvPacketFromHostNode(uint8_t *dest, int capacity, uint32_t count);
 /* Copies the status profile to `profile` (if not NULL). 1 if a status report arrived since
  * the profile was last read; otherwise sends a status query and returns 0. */
@@ -246,36 +320,48 @@ TEVROLINK_API int QueryHostRTxStatus(uint8_t *profile);
  * or 200: the host node's credit rounded down). `linkState` is always written. */
 TEVROLINK_API int IsShellWritable(uint8_t *linkState, uint16_t *size);
 /* Waits until a stream frame may be written (`size` as IsShellWritable) or the host node
- * reports the receiving station suspended; returns the host flags (0x80 receiver active,
- * 0x08 activation needed, 0x04 suspended). Returns 0xFF, at once, when the link falls out
- * of step or the shell is closed (also by a serial line hanging up during the wait), after
- * 5 s in which no frame arrived, when a stream frame has gone unacknowledged for 1.75 s
- * (without hand-shake nothing resends it), and after 10 s in which the host node answered
- * but granted no room (the station never became active): 0xFF has the suspended bit set,
- * so callers that stop on 0x04 stop. Never ends the process. */
+ * reports the receiving station suspended; returns the host flags (TEVROLINK_HOST_*) of
+ * its last copy of the profile. It sends a status query every 100 ms while it waits.
+ * Returns 0xFF, at once, when the link falls out of step or the shell is closed (also by a
+ * serial line hanging up during the wait), after 5 s in which no frame arrived, when a
+ * stream frame has gone unacknowledged for 1.75 s (without hand-shake nothing resends it),
+ * and 10 s after it began when the host node answered but granted no room (the station
+ * never became active): 0xFF has the suspended bit set, so callers that stop on 0x04 stop.
+ * So it returns within 10 s. Never ends the process. */
 TEVROLINK_API int WaitForShellWritable(uint16_t *size);
-/* Waits until the host node's transmit buffer is empty: returns 1 and stores the credit.
- * Gives up like WaitForShellWritable (shell closed, 5 s without a frame): stores 0 and
- * returns 0. Nothing may be counted as delivered after a 0. */
+/* Waits until the host node's transmit buffer is empty (profile bytes 12-13 are 0): returns
+ * 1 and stores the credit. It sends a status query every 100 ms while it waits. Returns 0
+ * and stores 0: at once when the shell is closed (also by a serial line hanging up during
+ * the wait); after 5 s in which no frame arrived; and when the host node keeps answering
+ * but the bytes waiting in its buffer have not gone below the lowest count seen in this
+ * wait for 10 s (bytes added meanwhile do not count as progress). So it returns at most
+ * 10 s after the count last went down. Nothing may be counted as delivered after a 0. It
+ * does not look at the link state. */
 TEVROLINK_API int WaitForShellEmpty(uint16_t *credit);
 
 /* ---- File transfer -------------------------------------------------------------------- */
 /* Each blocks until the transfer ends, prints its progress on standard output (a figure
  * such as "48.0%" followed by as many backspaces as it has characters) and returns 1 when
- * every byte reached its destination, else 0. Nothing else may use the link meanwhile. */
+ * every byte reached its destination, else 0. Nothing else may use the link meanwhile;
+ * other threads' calls wait until the transfer has ended. None of them waits for ever: each
+ * step is a command or a wait with the limits above. */
 
 /* Writes a file into the host node's serial Flash from `position`, 240 bytes a frame, each
  * acknowledged. 0 for a file that cannot be read or is empty (nothing sent), and when the
- * host node never confirmed the Flash selection (the bytes are sent all the same). */
+ * host node never confirmed the Flash selection (the bytes are sent all the same). Stops
+ * at the first chunk not acknowledged within a command's 0.8 s. */
 TEVROLINK_API int DownloadFileToHost(uint32_t position, const char *path);
 /* Writes a file into the serial Flash of station `peer` through the radio network, in the
  * chunk sizes the host node grants. Stops with 0 when the station is suspended or the
- * link is lost; returns 1 only after the host node acknowledged the last chunk. */
+ * link is lost; returns 1 only after the host node acknowledged the last chunk. A step
+ * waits up to 10 s for room (WaitForShellWritable); the last acknowledgement up to 1.75 s,
+ * or 5 s without any frame. */
 TEVROLINK_API int DownloadFileToNetwork(int peer, uint32_t position, const char *path);
 /* Reads `size` bytes from the host node's serial Flash at `position` into a new file.
  * A short answer, or one during which the host node started afresh, is asked for again
  * once a re-positioning is confirmed; 16 failed tries in a row (reads or re-positionings)
- * give up with 0 (the file keeps what arrived). 0 at once for size 0 (no file created). */
+ * give up with 0 (the file keeps what arrived). 0 at once for size 0 (no file created).
+ * Each try is a command of up to about 0.8 s, so 16 failed ones end it within 26 s. */
 TEVROLINK_API int UploadFileFromHost(uint32_t position, uint32_t size, const char *path);
 
 /* ---- Network-attached devices --------------------------------------------------------- */
@@ -308,15 +394,17 @@ typedef struct DeviceEntry {
  * at least one adapter (or went to the one peer of a shell not in broadcast mode), else 0
  * with errno telling why: ENODEV no adapter is up that can broadcast, EADDRNOTAVAIL none
  * of them has an IPv4 address (or the chosen one), ENOTCONN the shell is closed, otherwise
- * the error of the last send. */
+ * the error of the last send. Returns 0 and sends nothing when the open shell is a serial
+ * port: the search belongs to the network, not to the host node. */
 TEVROLINK_API int SendIPDeviceSearchRequest(void);
 /* 1 if `frame` (required) is a search answer with a valid CRC; its DeviceEntry is the 66
  * bytes behind the 8-byte header. */
 TEVROLINK_API int IsValidIPAddrResponse(const uint8_t *frame);
 /* Zeroes `buffer`, then waits up to about 200 ms (20 checks, 10 ms apart) for one datagram
  * on the shell's socket and receives at most `size` bytes of it; its sender becomes the
- * shell's peer. Returns the datagram's length, 0 when none came, negative on a socket
- * error or a closed shell. */
+ * shell's peer. Returns the datagram's length; 0 when none came, and at once when the
+ * shell is closed or is a serial port, so that a loop that reads until 0 ends; negative on
+ * a socket error. */
 TEVROLINK_API int ReadSocketPacket(uint8_t *buffer, uint32_t size);
 /* Copies the name of the network adapter on which the datagram last taken by
  * ReadSocketPacket came in ("eth0") into `name`, NUL-terminated. Returns 1; 0 when it is
@@ -337,10 +425,14 @@ TEVROLINK_API int UpdateNodeNetworkParameter(const DeviceEntry *entry);
 /* Modal Qt dialogs, in their own library so that programs without a window need no Qt.
  * Window handles are opaque: a `void *` is a QWidget *. Call them on the thread that runs
  * (or will run) the program's QApplication; without one, the dialog makes its own
- * QApplication for as long as it is shown and deletes it afterwards (a program that runs
- * only a QCoreApplication gets no dialog: the functions return 0). An `activeWindow`
- * variable receives the dialog whenever it is activated, and NULL when the dialog ends
- * while it still names it. */
+ * QApplication for as long as it is shown and deletes it afterwards. It makes one only on a
+ * platform that can show a window: it tries the platforms Qt would (QT_QPA_PLATFORM, else
+ * Wayland in a Wayland session, then X) and connects to their display first. Where none
+ * can be opened (a console program in an SSH session without X forwarding) there is no
+ * dialog: the functions return 0, and the first such call says why on standard error. A
+ * program that runs only a QCoreApplication gets no dialog either (0). They never end the
+ * process. An `activeWindow` variable receives the dialog whenever it is activated, and
+ * NULL when the dialog ends while it still names it. */
 
 /* The serial set-up record: the caller owns it, the dialog reads and updates it. */
 typedef struct ComSettings {
@@ -362,21 +454,23 @@ typedef struct NetSettings {
 /* Shows the serial dialog for `settings` (required), owned by `owner` (may be NULL). It
  * searches the rate at which the device on settings->portName answers and writes it into
  * settings->baudRate, and can tell the device to use another rate. Returns 1 when the
- * dialog has been closed; 0 when `settings` is NULL. */
+ * dialog has been closed; 0 when `settings` is NULL or no dialog can be shown. */
 TEVROLINK_API int SetupCOMInterface(void *owner, ComSettings *settings);
 /* The same for a port name and a rate variable (in and out, may be NULL: the dialog then
  * starts at rate 0). Returns 0 without a dialog when `portName` is NULL or does not fit
- * ComSettings.portName (255 bytes); else 1 once closed, the rate copied back. */
+ * ComSettings.portName (255 bytes), and when no dialog can be shown; else 1 once closed,
+ * the rate copied back. */
 TEVROLINK_API int SetupCOMInterface2(const char *portName, uint32_t *baudRate);
 /* Shows the network dialog for `settings` (required), owned by `owner` (may be NULL): the
  * PC's adapters, the local address and port of the caller's link (kept by OK only), the
  * network-attached devices found by a search, whose configuration it can change. Choosing
  * a device writes its address into settings->deviceAddress at once. Returns 1 when the
- * dialog has been closed; 0 when `settings` is NULL. */
+ * dialog has been closed; 0 when `settings` is NULL or no dialog can be shown. */
 TEVROLINK_API int SetupNETInterface(void *owner, NetSettings *settings);
 /* The same for text buffers of 20 bytes and a port variable, each may be NULL: the local
  * address and port are read from and copied back into `localAddress` and `localPort`, the
- * chosen device's address into `deviceAddress`, however the dialog was closed. Returns 1. */
+ * chosen device's address into `deviceAddress`, however the dialog was closed. Returns 1;
+ * 0 when no dialog can be shown (the values are then copied back unchanged). */
 TEVROLINK_API int SetupNETInterface2(char *localAddress, uint16_t *localPort,
                                      char *deviceAddress);
 

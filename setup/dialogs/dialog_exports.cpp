@@ -1,22 +1,47 @@
 // The C interface of libtevrolink-dialogs.
 #include <QApplication>
+#include <cstdio>
 #include <cstring>
 #include <memory>
+#include <mutex>
+#include <string>
 
+#include "setup/dialogs/display_check.h"
 #include "setup/dialogs/network_setup_dialog.h"
 #include "setup/dialogs/serial_setup_dialog.h"
 #include "tevrolink/tevrolink.h"
 
 namespace {
 
-// A program without a QApplication (a console client) gets one for the dialog's life.
+namespace dialogs = tevrolink::dialogs;
+
+// A program without a QApplication (a console client) gets one for the dialog's life, on
+// a platform found able to show it: Qt would end the process where none is.
 class DialogApplication {
 public:
     DialogApplication() {
         if (QCoreApplication::instance()) return;
-        static int argc = 1;
+        const dialogs::UsablePlatform platform = dialogs::FindUsablePlatform();
+        if (platform.name.empty()) {
+            static std::once_flag said;
+            std::call_once(said, [&] {
+                std::fprintf(stderr, "tevrolink-dialogs: no set-up dialog can be shown: %s\n",
+                             platform.why.c_str());
+            });
+            return;
+        }
+        // Qt keeps these for the application's life and takes out the options it used.
         static char name[] = "tevrolink-dialogs";
-        static char *argv[] = {name, nullptr};
+        static char option[] = "-platform";
+        static std::string chosen;
+        static char *argv[4];
+        static int argc;
+        chosen = platform.name;
+        argc = 3;
+        argv[0] = name;
+        argv[1] = option;
+        argv[2] = chosen.data();
+        argv[3] = nullptr;
         own_ = std::make_unique<QApplication>(argc, argv);
     }
     // Widgets need a QApplication; a program that runs only a QCoreApplication has none.

@@ -76,6 +76,13 @@ void ShowChoice(QRadioButton *yes, QRadioButton *no, std::optional<bool> state) 
     group->setExclusive(true);
 }
 
+// Copies the choice of one radio pair into another when one of the pair is set.
+void CopyChoice(const QRadioButton *fromYes, const QRadioButton *fromNo, QRadioButton *yes,
+                QRadioButton *no) {
+    if (fromYes->isChecked() || fromNo->isChecked())
+        ShowChoice(yes, no, fromYes->isChecked());
+}
+
 void EnableAll(std::initializer_list<QWidget *> widgets, bool enable) {
     for (QWidget *widget : widgets) widget->setEnabled(enable);
 }
@@ -330,6 +337,7 @@ void NetworkSetupDialog::ShowAdapter(int index) {
 
 void NetworkSetupDialog::Search() {
     changeButton_->setEnabled(false);
+    shownRow_ = -1;
     deviceTable_->setRowCount(0);
     devices_.clear();
     // The search blocks this window until no answer has come for about 200 ms.
@@ -388,7 +396,8 @@ void NetworkSetupDialog::ChooseDevice(int row) {
 }
 
 void NetworkSetupDialog::ShowDevice(int row) {
-    if (row < 0 || row >= static_cast<int>(devices_.size())) return;
+    if (row < 0 || row >= static_cast<int>(devices_.size()) || row == shownRow_) return;
+    shownRow_ = row;
     const DeviceForm form = FormFromEntry(devices_[row]);
     ShowAddress(deviceAddress_, form.address);
     ShowAddress(deviceMask_, form.mask);
@@ -442,19 +451,16 @@ void NetworkSetupDialog::CopyPcSettings() {
     deviceAddress_->setText(adapterAddress_->text());
     deviceMask_->setText(adapterMask_->text());
     deviceGateway_->setText(adapterGateway_->text());
-    ShowChoice(deviceAutoAddressRadio_, deviceStaticAddressRadio_,
-               adapterDhcpRadio_->isChecked()     ? std::optional(true)
-               : adapterStaticRadio_->isChecked() ? std::optional(false)
-                                                  : std::nullopt);
-    // Unknown on the PC side leaves both unset; the fields stay open for an address.
-    EnableAll({deviceAddress_, deviceMask_, deviceGateway_}, !adapterDhcpRadio_->isChecked());
+    // A choice the PC side does not know (neither radio set) is not copied: the device
+    // keeps its own, so that Change sends only what the operator could see and choose.
+    CopyChoice(adapterDhcpRadio_, adapterStaticRadio_, deviceAutoAddressRadio_,
+               deviceStaticAddressRadio_);
+    EnableAll({deviceAddress_, deviceMask_, deviceGateway_}, !deviceAutoAddressRadio_->isChecked());
     devicePrimaryDns_->setText(adapterPrimaryDns_->text());
     deviceSecondaryDns_->setText(adapterSecondaryDns_->text());
-    ShowChoice(deviceAutoDnsRadio_, deviceManualDnsRadio_,
-               adapterAutoDnsRadio_->isChecked()      ? std::optional(true)
-               : adapterManualDnsRadio_->isChecked() ? std::optional(false)
-                                                     : std::nullopt);
-    EnableAll({devicePrimaryDns_, deviceSecondaryDns_}, !adapterAutoDnsRadio_->isChecked());
+    CopyChoice(adapterAutoDnsRadio_, adapterManualDnsRadio_, deviceAutoDnsRadio_,
+               deviceManualDnsRadio_);
+    EnableAll({devicePrimaryDns_, deviceSecondaryDns_}, !deviceAutoDnsRadio_->isChecked());
     ShowAddressText(centreAddress_, QString::fromStdString(CentreAddressForCopy(
                                         localChoices_, localAddressList_->currentIndex())));
     centrePort_->setText(localPort_->text());

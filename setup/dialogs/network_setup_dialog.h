@@ -57,6 +57,7 @@ private:
     bool Sent(int result);
     void AppendDeviceRow(const DeviceEntry &entry);
     void ChooseDevice(int row);
+    // Loads the device of `row` into the fields, unless they show it already.
     void ShowDevice(int row);
     void ChangeDevice();
     void CopyPcSettings();
@@ -66,6 +67,9 @@ private:
     PcNetwork pc_;
     std::vector<std::string> localChoices_;
     std::vector<DeviceEntry> devices_;  // in the order the answers came, duplicates kept
+    // The row whose device the fields show: what the operator typed there stays until
+    // another device is shown (another row, or a new search).
+    int shownRow_ = -1;
     ActiveWindowRecord activeWindow_;
 
     QTableWidget *deviceTable_;

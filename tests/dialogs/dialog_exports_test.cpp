@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QPushButton>
 #include <QTimer>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <gtest/gtest.h>
@@ -85,6 +86,22 @@ TEST(DialogExports, NetworkDialogCopiesBackHoweverItWasClosed) {
     EXPECT_STREQ(local, "");
     EXPECT_EQ(port, 0);
     EXPECT_EQ(QCoreApplication::instance(), nullptr);
+}
+
+// A console program where no display can be opened (an SSH session without X forwarding)
+// goes on: both dialogs give 0, and standard error says why once.
+TEST(DialogExportsDeathTest, NoDisplayGivesZeroInsteadOfEndingTheProgram) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            for (const char *name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY", "XDG_SESSION_TYPE"})
+                unsetenv(name);
+            uint32_t rate = 9600;
+            const bool refused = SetupCOMInterface2("ttyS7", &rate) == 0 &&
+                                 SetupNETInterface2(nullptr, nullptr, nullptr) == 0;
+            std::exit(refused && rate == 9600 && !QCoreApplication::instance() ? 0 : 1);
+        },
+        testing::ExitedWithCode(0), "^tevrolink-dialogs: [^\n]*DISPLAY is not set\n$");
 }
 
 }  // namespace

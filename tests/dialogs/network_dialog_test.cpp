@@ -145,8 +145,9 @@ TEST(NetworkDialogPcSide, CopyFillsTheDeviceSideFromTheChosenAdapterAndLocalAddr
     SetText(&dialog, "localPort", "20000");
     Click(&dialog, "copyButton");
     EXPECT_EQ(Text(&dialog, "deviceAddress"), "10.0.0.7");
-    EXPECT_FALSE(Checked(&dialog, "deviceAutoAddressRadio"));
-    EXPECT_FALSE(Checked(&dialog, "deviceStaticAddressRadio"));
+    // How wlan0 got its address is unknown: the device side keeps the choice it had.
+    EXPECT_TRUE(Checked(&dialog, "deviceStaticAddressRadio"));
+    EXPECT_TRUE(Enabled(&dialog, "deviceAddress"));
     EXPECT_TRUE(Checked(&dialog, "deviceAutoDnsRadio"));
     EXPECT_FALSE(Enabled(&dialog, "devicePrimaryDns"));
     EXPECT_EQ(Text(&dialog, "centreAddress"), "192.168.1.5");
@@ -399,6 +400,37 @@ TEST_F(DeviceSideTest, ChangeRefusesEachInvalidFieldAndSendsAValidUpdate) {
     Click(dialog, "changeButton");
     EXPECT_TRUE(messages_.Texts().isEmpty());
     EXPECT_EQ(devices_->Entries()[0].centrePort[1], applied.centrePort[1]);
+}
+
+TEST_F(DeviceSideTest, TypedValuesStayUntilAnotherDeviceAndAnUnknownPcChoiceIsNotSent) {
+    second_.entry.autoAddress = 1;
+    StartDevices({gate_, second_});
+    OpenAndSearch();
+    ASSERT_EQ(Table()->rowCount(), 3);
+    QWidget *dialog = dialog_.get();
+    Table()->setCurrentCell(1, 1);
+    SetText(dialog, "deviceDescription", "typed");
+    // Another cell of the same row, clicked and then chosen: the same device.
+    const QPoint sameRow = Table()->visualItemRect(Table()->item(1, 4)).center();
+    QTest::mouseClick(Table()->viewport(), Qt::LeftButton, {}, sameRow);
+    QTest::mouseDClick(Table()->viewport(), Qt::LeftButton, {}, sameRow);
+    EXPECT_EQ(Row(1)[0], "2√");
+    EXPECT_EQ(Text(dialog, "deviceDescription"), "typed");
+
+    // wlan0 does not say whether it uses DHCP, but does say its DNS is automatic.
+    Find<QComboBox>(dialog, "adapterList")->setCurrentIndex(1);
+    Click(dialog, "copyButton");
+    EXPECT_TRUE(Checked(dialog, "deviceAutoAddressRadio")) << "the device's own choice";
+    messages_.Clear();
+    Click(dialog, "changeButton");
+    EXPECT_EQ(messages_.Texts(), QStringList{"配置信息更改成功"});
+    const DeviceEntry applied = devices_->Entries()[1];
+    EXPECT_EQ(applied.autoAddress, 1);
+    EXPECT_EQ(applied.autoDns, 1);
+    EXPECT_EQ(std::string(applied.description), "typed");
+
+    Table()->setCurrentCell(0, 1);
+    EXPECT_EQ(Text(dialog, "deviceDescription"), "Gate A") << "another device is shown";
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // bitmaps, the host's own output devices, and replies that come late or wrong.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <ctime>
 
 #include "tests/integration/sim_harness.h"
@@ -181,6 +182,22 @@ TEST_P(HostCommands, StopHostIsSentWithoutWaitingAndDropsTheLinks) {
         [](const hostsim::HostNode &n) { return !n.Model().stations.At(5).linked; }, kWait));
     ASSERT_TRUE(Barrier(*sim_));
     EXPECT_EQ(sim_->SentCount(), sentBefore) << "StopHost has no reply";
+}
+
+// The device search belongs to the network: on a serial line nothing of it reaches the
+// host node, and a read loop that runs until 0 ends there and on a closed shell.
+TEST(DeviceSearchOffTheNetwork, ASerialShellSendsNothingAndReadsEndAtOnce) {
+    auto sim = OpenLink(Carrier::kPty);
+    ASSERT_TRUE(sim);
+    uint8_t record[TEVROLINK_FRAME_SIZE];
+    std::memset(record, 0xEE, sizeof record);
+    EXPECT_EQ(SendIPDeviceSearchRequest(), 0);
+    EXPECT_EQ(ReadSocketPacket(record, sizeof record), 0);
+    EXPECT_EQ(record[0], 0) << "the buffer is zeroed";
+    ASSERT_TRUE(Barrier(*sim));
+    EXPECT_FALSE(sim->WaitForReceived(WithCode(0x37), 0ms)) << "the host node heard a search";
+    CloseShell();
+    EXPECT_EQ(ReadSocketPacket(record, sizeof record), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Carriers, HostCommands, testing::Values(Carrier::kUdp, Carrier::kPty),

@@ -202,6 +202,27 @@ TEST(StreamWaits, AnsweringHostThatGrantsNoRoomEndsTheWaitAfterTenSeconds) {
     CloseShell();
 }
 
+TEST(StreamWaits, AnsweringHostWhoseBufferNeverDrainsEndsTheEmptyWaitAfterTenSeconds) {
+    auto sim = OpenLink(Carrier::kUdp);
+    ASSERT_TRUE(sim);
+    SetHostHandShake(0);
+    hostsim::ReplyFault stuck;
+    stuck.count = 0;
+    stuck.payload = StatusPayload(0x80, 1000, 500);
+    sim->SetReplyFault(0x1C, stuck);
+    tevrolink::TheShell().statusBlock[tevrolink::kProfileWaiting] = 1;
+    uint16_t credit = 0xBEEF;
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(WaitForShellEmpty(&credit), 0);
+    const auto took = std::chrono::steady_clock::now() - started;
+    EXPECT_GE(took, std::chrono::milliseconds(9900));
+    EXPECT_LT(took, std::chrono::milliseconds(13000));
+    EXPECT_EQ(credit, 0);
+    EXPECT_EQ(tevrolink::ProfileWord(tevrolink::TheShell().statusBlock, tevrolink::kProfileWaiting), 500)
+        << "the host kept answering";
+    CloseShell();
+}
+
 class BulkTransfer : public testing::TestWithParam<std::pair<Carrier, std::size_t>> {};
 
 TEST_P(BulkTransfer, AStationReceivesTheWholeFileIntact) {
