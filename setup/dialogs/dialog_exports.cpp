@@ -4,12 +4,14 @@
 #include <memory>
 
 #include "setup/dialogs/network_setup_dialog.h"
+#include "setup/dialogs/qt_translations.h"
 #include "setup/dialogs/serial_setup_dialog.h"
 #include "tevrolink/tevrolink.h"
 
 namespace {
 
-// A program without a QApplication (a console client) gets one for the dialog's life.
+// A program without a QApplication (a console client) gets one for the dialog's life,
+// speaking Chinese as the dialog does. A program with its own chose its translations.
 class DialogApplication {
 public:
     DialogApplication() {
@@ -18,6 +20,7 @@ public:
         static char name[] = "tevrolink-dialogs";
         static char *argv[] = {name, nullptr};
         own_ = std::make_unique<QApplication>(argc, argv);
+        tevrolink::dialogs::InstallQtChineseTranslations();
     }
     // Widgets need a QApplication; a program that runs only a QCoreApplication has none.
     bool Usable() const { return qobject_cast<QApplication *>(QCoreApplication::instance()); }
