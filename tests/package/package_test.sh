@@ -74,16 +74,16 @@ for page in meradon tevrolink hostsim; do
 done
 
 # The completion, fed the command lines a user types, against the packaged program.
-complete() {
+completions() {
     PATH=$bin:$PATH bash -c 'source "$1"; shift
         COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); _tevrolink tevrolink; echo "${COMPREPLY[*]}"' \
         completion "$root/usr/share/bash-completion/completions/tevrolink" tevrolink "$@" 2>&1
 }
-expect "completion of a command" "^flash-write flash-read\$" "$(complete fl)"
-expect "completion after a link option" "^flash-write flash-read\$" "$(complete --port /dev/ttyS0 fl)"
-expect "completion of a command's options" "--station" "$(complete --udp 127.0.0.1 flash-write image.bin --)"
-expect "completion of a setting" "^peer power\$" "$(complete set p)"
-expect "completion of a rate" "^115200\$" "$(complete --baud 11)"
+expect "completion of a command" "^flash-write flash-read\$" "$(completions fl)"
+expect "completion after a link option" "^flash-write flash-read\$" "$(completions --port /dev/ttyS0 fl)"
+expect "completion of a command's options" "--station" "$(completions --udp 127.0.0.1 flash-write image.bin --)"
+expect "completion of a setting" "^peer power\$" "$(completions set p)"
+expect "completion of a rate" "^115200\$" "$(completions --baud 11)"
 
 # Every file that cmake --install puts down is in one of the packages.
 DESTDIR=$work/installed "$(dirname "$cpack")/cmake" --install "$build" --prefix /usr >/dev/null
