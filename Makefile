@@ -1,9 +1,10 @@
-# Entry points. `make test` and `make asan` work on a fresh Debian 12 machine: they install
-# what is missing first.
+# Conveniences beside the README's two commands (./scripts/test, ./scripts/demo). Every
+# target installs what is missing first, but make itself must be there: on a fresh
+# machine start with the scripts.
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build test asan tsan fuzz clean demo
+.PHONY: all deps build test asan tsan fuzz clean demo package
 
 all: build
 
@@ -14,8 +15,12 @@ build: deps
 	cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
 	cmake --build build -j $(JOBS)
 
-test: build
-	cd build && ctest --output-on-failure -j $(JOBS)
+test:
+	./scripts/test
+
+# Debian packages of the libraries and programs, in build/.
+package: build
+	cmake --build build --target package
 
 asan: deps
 	cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTEVROLINK_SANITIZE=ON $(CMAKE_FLAGS)

@@ -189,10 +189,10 @@ void HostNode::Restart(Clock::time_point now) {
     link_.StartSync();
 }
 
-uint8_t HostNode::NextPresentStation(unsigned &cursor) const {
+uint8_t HostNode::NextStation(unsigned &cursor, bool (*wanted)(const Station &)) const {
     for (unsigned tries = 0; tries < kLastStation; ++tries) {
         cursor = cursor % kLastStation + 1;
-        if (model_.stations.At(cursor).present) return static_cast<uint8_t>(cursor);
+        if (wanted(model_.stations.At(cursor))) return static_cast<uint8_t>(cursor);
     }
     return 0;
 }
@@ -210,7 +210,7 @@ uint8_t Drift(uint8_t value, uint32_t &state) {
 
 void HostNode::DemoTick(Clock::time_point now) {
     nextDemo_ = now + demoPeriod_;
-    const uint8_t n = NextPresentStation(demoCursor_);
+    const uint8_t n = NextStation(demoCursor_, [](const Station &s) { return s.present; });
     if (n == 0) return;
     Station &s = model_.stations.At(n);
     s.hostLqi = Drift(s.hostLqi, demoDrift_);
@@ -237,9 +237,13 @@ void HostNode::SetDemoFiles(Millis period, Clock::time_point now) {
 void HostNode::DemoFileTick(Clock::time_point now) {
     nextDemoFile_ = now + demoFilePeriod_;
     // A file the PC is not ready for would only stand in the queue in front of its
-    // commands' answers.
-    if (!model_.settings.dataMode || model_.searching || !link_.Synced()) return;
-    const uint8_t n = NextPresentStation(demoFileCursor_);
+    // commands' answers. Without retransmission the node relays a station's packets as
+    // they come, whether or not the PC ever synchronised; with it, it numbers them, and
+    // numbers mean nothing to a PC that is not in step.
+    if (!model_.settings.dataMode || model_.searching) return;
+    if (model_.settings.handShake && !link_.Synced()) return;
+    // A suspended station is set aside: the node takes nothing from it.
+    const uint8_t n = NextStation(demoFileCursor_, [](const Station &s) { return s.Reachable(); });
     if (n == 0) return;
     ++demoFilesSent_;
     std::string text;

@@ -65,8 +65,9 @@ public:
     // Every `period`, one present station reports a signal with its link quality drifting
     // a little (and a debug packet while the monitor service runs); a zero period stops it.
     void SetDemo(Millis period, Clock::time_point now);
-    // Every `period`, one present station sends the PC a small text file, while the node
-    // is in data transfer mode and in step with the PC; a zero period stops it.
+    // Every `period`, one reachable station sends the PC a small text file while the node
+    // is in data transfer mode (and, when it retransmits, in step with the PC); a zero
+    // period stops it.
     void SetDemoFiles(Millis period, Clock::time_point now);
     // Starts afresh as after a power cut: what it held in memory for the link is gone
     // (settings, stations and its own output devices stay), and it asks for a sync.
@@ -87,8 +88,9 @@ private:
     void Reply(uint8_t requestCode, Bytes reply, Clock::time_point now);
     void DemoTick(Clock::time_point now);
     void DemoFileTick(Clock::time_point now);
-    // The next present station after `cursor`, which moves on to it; 0 when none is.
-    uint8_t NextPresentStation(unsigned &cursor) const;
+    // The next station after `cursor` that `wanted` accepts, which the cursor moves on to;
+    // 0 when none is.
+    uint8_t NextStation(unsigned &cursor, bool (*wanted)(const Station &)) const;
 
     Send send_;
     HostModel model_;

@@ -150,6 +150,10 @@ public:
     void UpdateSettings(const std::function<void(HostSettings &)> &change);
     // Makes stations present (and online), optionally active too.
     void AddStations(std::initializer_list<uint8_t> stations, bool active = false);
+    // The demo network: `count` stations from 2 on, within range; 2 and 3 are active and
+    // 4 is active but suspended after a failure, so that a broadcast, an activation and a
+    // suspension can all be seen at once.
+    void AddDemoNetwork(unsigned count);
     Station StationState(uint8_t station) const;
     void UpdateStation(uint8_t station, const std::function<void(Station &)> &change);
     std::vector<ReceivedFile> ReceivedFiles(uint8_t station) const;

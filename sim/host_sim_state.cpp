@@ -98,6 +98,19 @@ void HostSim::AddStations(std::initializer_list<uint8_t> stations, bool active) 
     });
 }
 
+void HostSim::AddDemoNetwork(unsigned count) {
+    constexpr unsigned kFirst = 2, kSuspended = 4;
+    With([&](HostNode &n) {
+        for (unsigned s = kFirst; s < kFirst + count && s <= kLastStation; ++s) {
+            Station &st = n.Model().stations.At(s);
+            st.present = true;
+            st.online = true;
+            st.active = s <= kSuspended;
+            st.suspended = s == kSuspended;
+        }
+    });
+}
+
 Station HostSim::StationState(uint8_t station) const {
     std::lock_guard lock(mutex_);
     return node_.Model().stations.At(station);

@@ -33,7 +33,8 @@ const char kUsageHead[] =
     "  --slave             act as a slave node (default: master)\n"
     "  --firmware TEXT     firmware version text (UTF-8, sent as GBK)\n"
     "  --handshake         retransmit unacknowledged data packets (default off)\n"
-    "  --demo N            N live stations (2 to N+1) that report every 2 s\n"
+    "  --demo N            N live stations (2 to N+1) that report every 2 s; 2 and 3\n"
+    "                      are active, 4 is active but suspended\n"
     "  --demo-files SEC    in data transfer mode, one of them sends a small file every\n"
     "                      SEC seconds (needs --demo)\n"
     "  --drain N           radio speed in bytes per second (default 16000; 0 holds data)\n"
@@ -238,7 +239,7 @@ std::unique_ptr<hostsim::HostSim> StartNode(const Options &o) {
     });
     if (o.drain >= 0) sim->SetDrainRate(static_cast<uint32_t>(o.drain));
     if (o.buffer > 0) sim->SetBufferSize(static_cast<uint16_t>(o.buffer));
-    for (int n = 0; n < o.demo; ++n) sim->AddStations({static_cast<uint8_t>(2 + n)});
+    sim->AddDemoNetwork(static_cast<unsigned>(o.demo));
     if (o.demo > 0) sim->SetDemo(hostsim::Millis(2000));
     if (o.demoFilesSeconds > 0) sim->SetDemoFiles(hostsim::Millis(o.demoFilesSeconds * 1000));
     sim->SetFaults(o.faults);

@@ -17,6 +17,7 @@
 #include "manager/ui/demo_host.h"
 #include "manager/ui/main_window.h"
 #include "manager/ui/setup_dialogs.h"
+#include "setup/dialogs/qt_translations.h"
 #include "tevrolink/tevrolink.h"
 
 namespace {
@@ -146,6 +147,7 @@ int main(int argc, char **argv) {
     QApplication::setApplicationName("meradon");
     QApplication::setApplicationVersion(MERADON_VERSION);
     QApplication::setQuitOnLastWindowClosed(false);
+    tevrolink::dialogs::InstallQtChineseTranslations();
     const Options options = Parse(QApplication::arguments());
 
     std::optional<meradon::ui::DemoHost> demo;

@@ -8,6 +8,7 @@
 
 #include "setup/dialogs/display_check.h"
 #include "setup/dialogs/network_setup_dialog.h"
+#include "setup/dialogs/qt_translations.h"
 #include "setup/dialogs/serial_setup_dialog.h"
 #include "tevrolink/tevrolink.h"
 
@@ -16,7 +17,8 @@ namespace {
 namespace dialogs = tevrolink::dialogs;
 
 // A program without a QApplication (a console client) gets one for the dialog's life, on
-// a platform found able to show it: Qt would end the process where none is.
+// a platform found able to show it (Qt would end the process where none is), speaking
+// Chinese as the dialog does. A program with its own chose its platform and translations.
 class DialogApplication {
 public:
     DialogApplication() {
@@ -43,6 +45,7 @@ public:
         argv[2] = chosen.data();
         argv[3] = nullptr;
         own_ = std::make_unique<QApplication>(argc, argv);
+        dialogs::InstallQtChineseTranslations();
     }
     // Widgets need a QApplication; a program that runs only a QCoreApplication has none.
     bool Usable() const { return qobject_cast<QApplication *>(QCoreApplication::instance()); }

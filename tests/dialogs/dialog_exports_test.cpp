@@ -2,6 +2,7 @@
 // no QApplication until the library makes one for the dialog.
 #include <QApplication>
 #include <QComboBox>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
 #include <cstdlib>
@@ -35,16 +36,20 @@ void Press(QWidget *dialog, const char *button) {
 }
 
 TEST(DialogExports, SerialDialogRunsWithoutAnApplicationOfItsOwn) {
-    QString title, selected;
+    QString title, selected, okButton;
     handleDialog = [&](QWidget *dialog) {
         title = dialog->windowTitle();
         selected = dialog->findChild<QComboBox *>("baudRateList")->currentText();
+        // The dialog's message boxes have Qt's own button.
+        QMessageBox box(QMessageBox::NoIcon, "", "", QMessageBox::Ok);
+        okButton = box.button(QMessageBox::Ok)->text();
         dialog->close();
     };
     uint32_t rate = 4800;
     EXPECT_EQ(SetupCOMInterface2("ttyS7", &rate), 1);
     EXPECT_EQ(title, "Zelkora Wireless Network Manager - ttyS7:4800");
     EXPECT_EQ(selected, "19200");
+    EXPECT_EQ(okButton, "确定") << "Qt's own texts in Chinese, as the dialog's";
     EXPECT_EQ(rate, 4800u);
     EXPECT_EQ(QCoreApplication::instance(), nullptr) << "the dialog's application outlived it";
 

@@ -313,12 +313,18 @@ TEST_F(StationTraffic, HostResendsUnacknowledgedDataPacketsThenResynchronises) {
 namespace {
 
 // The demo network of `hostsim --demo N --demo-files SEC`: its stations' link quality
-// moves between reports, and its files come only once the PC is in data transfer mode.
-TEST(DemoNetwork, QualityDriftsAndFilesComeOnlyInDataTransferMode) {
+// moves between reports, and its files come only once the PC is in data transfer mode,
+// whether or not the PC synchronised the link for retransmission, and never from the
+// suspended station.
+class DemoNetwork : public testing::TestWithParam<bool> {};
+
+TEST_P(DemoNetwork, QualityDriftsAndFilesComeOnlyInDataTransferMode) {
     auto sim = OpenLink(Carrier::kUdp);
     ASSERT_TRUE(sim);
-    ASSERT_TRUE(Synchronise());
-    sim->AddStations({2, 3});
+    if (GetParam()) {
+        ASSERT_TRUE(Synchronise());
+    }
+    sim->AddDemoNetwork(3);
     sim->SetDemo(Millis(5));
     sim->SetDemoFiles(Millis(20));
     const auto sent = [&](uint8_t code) {
@@ -327,8 +333,8 @@ TEST(DemoNetwork, QualityDriftsAndFilesComeOnlyInDataTransferMode) {
             if (f.Code() == code) frames.push_back(std::move(f));
         return frames;
     };
-    // Twelve signals in command set mode: six of each station, time enough for files.
-    ASSERT_TRUE(PumpUntil([&] { return sent(hostsim::kCodeSignal).size() >= 12; }, kWait));
+    // Eighteen signals in command set mode: six of each station, time enough for files.
+    ASSERT_TRUE(PumpUntil([&] { return sent(hostsim::kCodeSignal).size() >= 18; }, kWait));
     EXPECT_TRUE(sent(tevrolink::kCodeData).empty()) << "no file while in command set mode";
     std::set<Bytes> qualities;
     for (const auto &f : sent(hostsim::kCodeSignal))
@@ -337,12 +343,23 @@ TEST(DemoNetwork, QualityDriftsAndFilesComeOnlyInDataTransferMode) {
 
     ASSERT_EQ(StartNetCenter(1), 1);
     std::set<uint8_t> senders;
+    std::size_t files = 0;
     ASSERT_TRUE(PumpUntil([&] {
+        senders.clear();
+        files = 0;
         for (const auto &f : sent(tevrolink::kCodeData))
-            if (f.bytes[kAttr] == (hostsim::kAttrFile | hostsim::kFlagInfo)) senders.insert(f.bytes[kNode]);
-        return senders.size() == 2;
-    }, kWait)) << "files from both stations in turn";
+            if (f.bytes[kAttr] == (hostsim::kAttrFile | hostsim::kFlagInfo)) {
+                senders.insert(f.bytes[kNode]);
+                ++files;
+            }
+        return files >= 4;
+    }, kWait)) << "files from the stations in turn";
+    EXPECT_EQ(senders, (std::set<uint8_t>{2, 3})) << "station 4 is suspended";
     CloseShell();
 }
+
+INSTANTIATE_TEST_SUITE_P(, DemoNetwork, testing::Bool(), [](const auto &info) {
+    return std::string(info.param ? "Synchronised" : "WithoutHandShake");
+});
 
 }  // namespace
