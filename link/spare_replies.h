@@ -6,10 +6,12 @@
 //  - copies of one answer travel close together, so a request goes out only once
 //    kCopyWindowMs have passed since the last answer to its code;
 //  - a request sent more than once may be answered once per send, each answer coming up to
-//    kLateReplyMs after its send. For that long after the last send, a reply of the same
-//    code that says what the taken answer said is spare; after a request that went
-//    unanswered, every reply of its code is.
-// A fresh answer that says the same as a spare one is dropped with it and costs a resend.
+//    kLateReplyMs after its send. For that long after the last send, as many replies of the
+//    same code as are still owed, each saying what the taken answer said, are spare; after
+//    a request that went unanswered, any reply of its code is.
+// A fresh answer that says the same as a spare one is dropped in its place and costs a
+// resend; a request that had to resend after dropping one like its own answer owes nothing
+// for it, so the mistake is not carried on to the requests after it.
 #pragma once
 
 #include <array>
@@ -19,7 +21,7 @@
 
 namespace tevrolink {
 
-constexpr int kCopyWindowMs = 50;
+constexpr int kCopyWindowMs = 20;
 // Twice the resend period: an answer later than that would have met a second resend.
 constexpr int kLateReplyMs = 2 * kReplyWaitMs;
 
@@ -27,21 +29,32 @@ class SpareReplies {
 public:
     // The earliest moment a request of `code` may go out.
     int64_t QuietFrom(uint8_t code) const;
-    // True when `reply` is a spare answer to an earlier request of its code.
-    bool IsSpare(const uint8_t *reply, int64_t now) const;
+    // True when `reply` is a spare answer to an earlier request of its code; it is then
+    // counted as come.
+    bool TakeSpare(const uint8_t *reply, int64_t now);
     // Records how a request of `code` ended: `answer` is the reply taken, or null when none
     // came after `sends` sends, the last at `lastSendAt`.
     void Ended(uint8_t code, const uint8_t *answer, int sends, int64_t lastSendAt, int64_t now);
 
 private:
     static constexpr int64_t kNever = INT64_MIN / 2;
-    struct Code {
-        int64_t answeredAt = kNever;
-        int64_t spareUntil = kNever;
-        bool unanswered = false;  // every reply is spare until spareUntil
-        uint8_t length = 0;       // what the taken answer said: its length and frame check
+    // Replies still owed to one earlier request: what its taken answer said (its length
+    // and frame check), or any reply of the code where it went unanswered.
+    struct Owed {
+        int64_t until = kNever;
+        int count = 0;
+        bool anyReply = false;
+        uint8_t length = 0;
         uint8_t crcHigh = 0;
         uint8_t crcLow = 0;
+    };
+    static constexpr std::size_t kOwedKept = 4;
+    struct Code {
+        int64_t answeredAt = kNever;
+        std::array<Owed, kOwedKept> owed{};
+        // What the replies taken as spare while the current request waits said.
+        std::array<Owed, kOwedKept> takenAsSpare{};
+        std::size_t takenCount = 0;
     };
     std::array<Code, 0x80> codes_{};
 };

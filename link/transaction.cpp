@@ -34,7 +34,10 @@ void TakeInFramesOnTheirWay(uint8_t code) {
     const int64_t limit = MonotonicMs() + kCopyWindowMs;
     const int64_t quiet = Spares().QuietFrom(code);
     for (int64_t now = MonotonicMs(); now < limit && shell.IsOpen(); now = MonotonicMs()) {
-        if (IsShellReadable(nullptr, nullptr)) continue;
+        if (IsShellReadable(nullptr, nullptr)) {
+            Spares().TakeSpare(shell.port.rxFrame, now);
+            continue;
+        }
         const bool arriving = FrameOnItsWay();
         if (!arriving && now >= quiet) return;
         WaitForLink(static_cast<int>((arriving ? limit : std::min(quiet, limit)) - now));
@@ -81,7 +84,7 @@ int TransactFrame(uint8_t *request, uint8_t *reply, int capacity) {
             // A status report names the stream frame it acknowledges: one for an earlier
             // frame (doubled on the way, or late after a resend) does not answer this one.
             const bool forThis = sequenced ? frame[kCode] != kCodeStatusAck || frame[kSeq] == request[kSeq]
-                                           : !Spares().IsSpare(frame, MonotonicMs());
+                                           : !Spares().TakeSpare(frame, MonotonicMs());
             if (frame[kCode] == replyCode && forThis) {
                 ended(frame);
                 if (capacity < static_cast<int>(kFrameHeader + frame[kLength]))

@@ -79,6 +79,26 @@ const FaultCase kFaultCases[] = {
 INSTANTIATE_TEST_SUITE_P(Faults, CommandsUnderFaults, testing::ValuesIn(kFaultCases),
                          [](const auto &info) { return std::string(info.param.name); });
 
+// One lost answer costs its command a resend, and the next command of the code at most one
+// (its answer may be taken for a late copy of the lost one); never one per later command.
+class AfterALostAnswer : public testing::TestWithParam<Carrier> {};
+
+TEST_P(AfterALostAnswer, LaterCommandsAreNotSentAgain) {
+    auto sim = OpenLink(GetParam());
+    ASSERT_TRUE(sim);
+    SetHostHandShake(0);
+    uint8_t id = 0;
+    ASSERT_EQ(GetHostNodeID(&id, nullptr), 1);
+    sim->DropSent(1);
+    const std::size_t before = sim->ReceivedCount();
+    constexpr std::size_t kCommands = 6;
+    for (std::size_t i = 0; i < kCommands; ++i) ASSERT_EQ(GetHostNodeID(&id, nullptr), 1) << i;
+    EXPECT_LE(sim->ReceivedCount() - before, kCommands + 2);
+    CloseShell();
+}
+
+INSTANTIATE_TEST_SUITE_P(Carriers, AfterALostAnswer, testing::Values(Carrier::kUdp, Carrier::kPty));
+
 // ---- streams with hand-shake ------------------------------------------------------------
 
 Bytes Content(std::size_t size) {
