@@ -12,6 +12,10 @@ constexpr uint8_t kCodeIndex = 0x7F;
 
 }  // namespace
 
+SpareReplies::Said SpareReplies::Said::Of(const uint8_t *reply) {
+    return Said{reply[kLength], reply[kCrcHigh], reply[kCrcLow]};
+}
+
 int64_t SpareReplies::QuietFrom(uint8_t code) const {
     return codes_[code & kCodeIndex].answeredAt + kCopyWindowMs;
 }
@@ -19,14 +23,11 @@ int64_t SpareReplies::QuietFrom(uint8_t code) const {
 bool SpareReplies::TakeSpare(const uint8_t *reply, int64_t now) {
     if (reply[kCode] < 0x80) return false;
     Code &c = codes_[reply[kCode] & kCodeIndex];
+    const Said said = Said::Of(reply);
     for (Owed &o : c.owed) {
-        if (o.count == 0 || now >= o.until) continue;
-        if (!o.anyReply && (reply[kLength] != o.length || reply[kCrcHigh] != o.crcHigh ||
-                            reply[kCrcLow] != o.crcLow))
-            continue;
+        if (o.count == 0 || now >= o.until || !(o.anyReply || o.said == said)) continue;
         --o.count;
-        if (c.takenCount < c.takenAsSpare.size())
-            c.takenAsSpare[c.takenCount++] = Owed{now, 1, false, reply[kLength], reply[kCrcHigh], reply[kCrcLow]};
+        if (c.takenCount < c.takenAsSpare.size()) c.takenAsSpare[c.takenCount++] = said;
         return true;
     }
     return false;
@@ -40,25 +41,18 @@ void SpareReplies::Ended(uint8_t code, const uint8_t *answer, int sends, int64_t
     // resend was for nothing), so that one is not owed again.
     int owed = sends;
     if (answer) {
-        owed = sends - 1;
-        for (std::size_t i = 0; i < c.takenCount; ++i) {
-            const Owed &t = c.takenAsSpare[i];
-            if (t.length == answer[kLength] && t.crcHigh == answer[kCrcHigh] && t.crcLow == answer[kCrcLow])
-                --owed;
-        }
+        c.answeredAt = now;
+        owed = static_cast<int>(sends - 1 - std::count(c.takenAsSpare.begin(),
+                                                       c.takenAsSpare.begin() + c.takenCount,
+                                                       Said::Of(answer)));
     }
     c.takenCount = 0;
-    if (answer) c.answeredAt = now;
     if (owed <= 0) return;
     // The entry that runs out first (or has) makes room.
-    Owed &slot = *std::min_element(c.owed.begin(), c.owed.end(), [now](const Owed &a, const Owed &b) {
-        return (a.count && now < a.until ? a.until : kNever) < (b.count && now < b.until ? b.until : kNever);
-    });
-    slot = Owed{lastSendAt + kLateReplyMs, owed, answer == nullptr};
-    if (!answer) return;
-    slot.length = answer[kLength];
-    slot.crcHigh = answer[kCrcHigh];
-    slot.crcLow = answer[kCrcLow];
+    const auto runsOut = [now](const Owed &o) { return o.count && now < o.until ? o.until : kNever; };
+    Owed &slot = *std::min_element(c.owed.begin(), c.owed.end(),
+                                   [&](const Owed &a, const Owed &b) { return runsOut(a) < runsOut(b); });
+    slot = Owed{lastSendAt + kLateReplyMs, owed, answer == nullptr, answer ? Said::Of(answer) : Said{}};
 }
 
 }  // namespace tevrolink

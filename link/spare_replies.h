@@ -38,22 +38,28 @@ public:
 
 private:
     static constexpr int64_t kNever = INT64_MIN / 2;
-    // Replies still owed to one earlier request: what its taken answer said (its length
-    // and frame check), or any reply of the code where it went unanswered.
+    // What a reply said, as far as telling copies apart needs: its length and frame check.
+    struct Said {
+        uint8_t length = 0;
+        uint8_t crcHigh = 0;
+        uint8_t crcLow = 0;
+        static Said Of(const uint8_t *reply);
+        bool operator==(const Said &) const = default;
+    };
+    // Replies still owed to one earlier request: like its taken answer, or any reply of the
+    // code where it went unanswered.
     struct Owed {
         int64_t until = kNever;
         int count = 0;
         bool anyReply = false;
-        uint8_t length = 0;
-        uint8_t crcHigh = 0;
-        uint8_t crcLow = 0;
+        Said said;
     };
-    static constexpr std::size_t kOwedKept = 4;
+    static constexpr std::size_t kKept = 4;
     struct Code {
         int64_t answeredAt = kNever;
-        std::array<Owed, kOwedKept> owed{};
-        // What the replies taken as spare while the current request waits said.
-        std::array<Owed, kOwedKept> takenAsSpare{};
+        std::array<Owed, kKept> owed{};
+        // The replies taken as spare while the current request waits.
+        std::array<Said, kKept> takenAsSpare{};
         std::size_t takenCount = 0;
     };
     std::array<Code, 0x80> codes_{};
