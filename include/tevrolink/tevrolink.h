@@ -178,19 +178,21 @@ TEVROLINK_API int IsShellReadable(uint8_t *linkState, uint16_t *credit);
 
 /* ---- Host-node commands --------------------------------------------------------------- */
 /* Each sends one request and waits for the matching reply, resending every 150 ms up to
- * five times (about 750 ms in all, and up to 50 ms before the first send: see below).
+ * five times (about 750 ms in all, and up to 20 ms before the first send: see below).
  * 1 on success; 0 when the shell is closed or no
  * matching reply came. Outputs are written only on success.
  * A reply carries nothing that names its request, so the library keeps answers that
  * belong to an earlier request from being taken: frames already arriving when a command
  * starts are taken in first (link control and status reports are acted on, the rest is
  * dropped, as everything but the reply is while it waits), and a request goes out no
- * sooner than 50 ms after the last answer to the same code, since a doubled answer travels
- * right behind the first: a command waits up to 50 ms before it sends. For 300 ms after
- * the last send of a command that had to resend, a reply of its code that says the same
- * as the answer taken is a late answer to a resend and is dropped; after a command that
- * got no answer at all, every reply of its code is. A fresh answer that happens to say
- * the same is dropped with it and costs a resend. */
+ * sooner than 20 ms after the last answer to the same code, since a doubled answer travels
+ * right behind the first: a command waits up to 20 ms before it sends. A command that had
+ * to resend may still be answered once per further send, each answer up to 300 ms after
+ * its send: for that long, that many replies of its code that say the same as the answer
+ * taken are dropped as late; after a command that got no answer at all, that many replies
+ * of its code are. A fresh answer that happens to say the same is dropped in place of a
+ * late one and costs a resend, once: a command that resent after dropping a reply like its
+ * own answer leaves nothing owed to the commands after it. */
 
 /* Output devices of a node, for the output-file commands. */
 #define OUT_UART0   0x24 /* UART-0 port; setting = baud rate */
