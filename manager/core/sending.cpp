@@ -88,6 +88,14 @@ void ReleaseReceiver(Core &core) {
         DisconnectReceiver(core);
 }
 
+// Ends the sending's `step` unless the window has armed another meanwhile.
+void HandSendingBack(Core &core, char step) {
+    // The window closes the file on this post; made after the state is idle, it could
+    // close the file of a sending the operator starts in between.
+    core.view.PostCommand(CMD_TRANSFER_END);
+    core.state.sendState.compare_exchange_strong(step, IDLE);
+}
+
 }  // namespace
 
 void RecordSendingStart(Core &core, int repeats) {
@@ -105,9 +113,8 @@ std::array<uint8_t, kStations> StationStates(const AppState &state) {
 
 void EndSendingEarly(Core &core, StationOutcome why) {
     AppState &state = core.state;
-    state.sendState.store(IDLE);
     core.sendings.EndEarly(why, core.Now());
-    core.view.PostCommand(CMD_TRANSFER_END);
+    HandSendingBack(core, state.sendState.load());
     state.disconnectPending.store(true);
     if (!IsShellActive()) return;  // told once a link is open again
     uint8_t linkState = 0;
@@ -293,8 +300,7 @@ void EndPass(Core &core) {
         // A cancelled loop has no file left to send: no pass follows to be listed.
         if (state.sendFile.IsOpen()) RecordSendingStart(core, 0);
     } else {
-        state.sendState.store(IDLE);
-        core.view.PostCommand(CMD_TRANSFER_END);
+        HandSendingBack(core, END_PASS);
     }
     state.passStartTime.store(core.Now());
 }

@@ -119,7 +119,10 @@ public:
     }
 
     // No sending under way and its file closed.
-    bool SendingOver() { return State().sendState.load() == meradon::IDLE && !State().sendFile.IsOpen(); }
+    // Over for the window too: the end it is told of has been handled.
+    bool SendingOver() {
+        return State().sendState.load() == meradon::IDLE && !State().sendFile.IsOpen() && !view.AnyPosted();
+    }
 
     std::string WriteFile(const std::string &name, const std::vector<uint8_t> &bytes) {
         auto path = dir / name;

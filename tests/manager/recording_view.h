@@ -114,6 +114,7 @@ public:
         posted_.clear();
         return taken;
     }
+    bool AnyPosted() { return !Get(posted_).empty(); }
     void ClearRecords() {
         Locked([&] {
             lines_.clear();
