@@ -29,6 +29,7 @@ void OnStatusProfile(Core &core, uint8_t kind) {
     GetStatusPacketProfile(profile.data());
     profile[0] = kind;
     state.statusQueue.Push(profile);
+    core.view.QueuesFilled();
     state.peerNode.store(profile[2]);
     state.hostFlags.store(profile[3]);
     if (ProfileWord(profile, 19) == 0) state.txCredit.store(ProfileWord(profile, 14));
@@ -48,6 +49,7 @@ void DispatchPacket(Core &core) {
     if (mode != LINK_DATA && mode != LINK_SEARCH) return;  // the window took the link
     if (IsValidSignalPacket(nullptr)) {
         state.signalQueue.Push(CopyPacket());
+        core.view.QueuesFilled();
         if (!state.sendFile.IsOpen()) state.lastRxTime.store(core.Now());
         return;
     }
@@ -55,6 +57,7 @@ void DispatchPacket(Core &core) {
     uint8_t kind = 0;
     if (IsValidDataPacket(nullptr, &kind)) {
         state.dataQueue.Push(CopyPacket());
+        core.view.QueuesFilled();
         state.lastRxTime.store(core.Now());
         return;
     }

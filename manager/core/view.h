@@ -76,6 +76,10 @@ public:
 
     // Queues a command for the window thread and returns at once.
     virtual void PostCommand(int command) = 0;
+    // Called on the worker thread after it queued packets or status reports for the
+    // window: the window takes them in (Manager::PumpQueues) soon after, once however
+    // many calls came meanwhile. A view that pumps on a timer of its own may ignore it.
+    virtual void QueuesFilled() {}
     // Asks the window to run a command; the window calls Manager::CommandFinished when it
     // has. The core waits for that (or for shutdown) itself.
     virtual void RequestCommand(int command) = 0;
