@@ -8,6 +8,7 @@
 #include "link/packets.h"
 #include "link/receive.h"
 #include "link/shell.h"
+#include "link/shell_wait.h"
 #include "link/streams.h"
 #include "setup/discovery.h"
 
@@ -85,6 +86,12 @@ int IsShellReadable(uint8_t *linkState, uint16_t *credit) {
     ExportLock lock;
     return tevrolink::IsShellReadable(linkState, credit);
 }
+
+int WaitForShellReadable(uint32_t milliseconds) {
+    return tevrolink::WaitForShellReadable(milliseconds);  // locks only to look, not to wait
+}
+
+void WakeShellWaiters(void) { tevrolink::WakeShellWaiters(); }
 
 int IsValidStatusPacket(const uint8_t *frame, uint8_t *kind) {
     ExportLock lock;

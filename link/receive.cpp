@@ -12,6 +12,18 @@
 
 namespace tevrolink {
 
+namespace {
+
+// A report acknowledging an earlier stream frame than the last one sent (doubled on the
+// way, or late after a resend) tells of room that the last frame may have taken since:
+// taken as news, it would grant a frame the node has no room for.
+bool ReportsAnEarlierFrame(const Shell &shell) {
+    const uint8_t *frame = shell.port.rxFrame;
+    return frame[kCode] == kCodeStatusAck && frame[kSeq] != shell.txSeq;
+}
+
+}  // namespace
+
 int IsShellReadable(uint8_t *linkState, uint16_t *credit) {
     Shell &shell = TheShell();
     if (linkState) *linkState = shell.linkState;
@@ -22,7 +34,7 @@ int IsShellReadable(uint8_t *linkState, uint16_t *credit) {
         return 0;
     }
     if (!HandleLinkControl(shell.port.rxFrame)) return 0;
-    if (IsValidStatusPacket(shell.port.rxFrame, nullptr)) DecodeStatus();
+    if (IsValidStatusPacket(shell.port.rxFrame, nullptr) && !ReportsAnEarlierFrame(shell)) DecodeStatus();
     uint8_t profile[kStatusSize];
     GetStatusPacketProfile(profile);
     if (credit) *credit = ProfileWord(profile, kProfileCredit);

@@ -95,25 +95,27 @@ public:
 
     void WaitForInput(const ShellPort &port, int timeoutMs) override {
         if (timeoutMs <= 0) return;
-        const int queued = Queued();
-        if (queued > 0) {
-            // Part of a frame is queued; a tty cannot wake us when more has arrived, so
-            // sleep for the line time of the bytes still missing.
-            std::size_t needed = 1;
-            if (port.rxState == kRxSynced) needed = kFrameHeader - 1;
-            if (port.rxState == kRxHeader) needed = port.rxBuffer[kLength];
-            if (static_cast<std::size_t>(queued) < needed) {
-                const long missing = static_cast<long>(needed) - queued;
-                const long lineUs = missing * 10'000'000L / static_cast<long>(baudRate_);
-                SleepUs(std::clamp(lineUs, 50L, timeoutMs * 1000L));
-            }
-            return;
-        }
-        if (hungUp_) return;
+        const long delayUs = InputDelayUs(port);
+        if (delayUs > 0) SleepUs(std::min(delayUs, timeoutMs * 1000L));
+        if (delayUs >= 0) return;
         struct pollfd pfd {fd_, POLLIN, 0};
         // A hung-up line reports POLLHUP at once and forever; the shell closes on it.
         if (poll(&pfd, 1, timeoutMs) > 0 && (pfd.revents & (POLLHUP | POLLERR | POLLNVAL)))
             hungUp_ = true;
+    }
+
+    long InputDelayUs(const ShellPort &port) override {
+        if (hungUp_) return 0;
+        const int queued = Queued();
+        if (queued <= 0) return -1;
+        // Part of a frame is queued; a tty cannot wake us when more has arrived, so the
+        // wait is the line time of the bytes still missing.
+        std::size_t needed = 1;
+        if (port.rxState == kRxSynced) needed = kFrameHeader - 1;
+        if (port.rxState == kRxHeader) needed = port.rxBuffer[kLength];
+        if (static_cast<std::size_t>(queued) >= needed) return 0;
+        const long missing = static_cast<long>(needed) - queued;
+        return std::max(missing * 10'000'000L / static_cast<long>(baudRate_), 50L);
     }
 
     bool HungUp() const override { return hungUp_; }

@@ -4,6 +4,7 @@
 
 #include "link/clock.h"
 #include "link/serial_port.h"
+#include "link/shell_wait.h"
 #include "link/udp_socket.h"
 
 namespace tevrolink {
@@ -47,6 +48,7 @@ int OpenCOMShell(const char *deviceName, uint32_t baudRate) {
     if (!link) return 0;
     // An open link is replaced rather than leaked.
     shell.port.link = std::move(link);
+    WakeShellWaiters();  // a waiter watches the descriptor of the link it saw
     shell.linkState = kLinkUnsynced;
     shell.txSeq = 255;
     shell.rxSeq = 255;
@@ -65,6 +67,7 @@ int CloseShell() {
     ShellPort &port = TheShell().port;
     port.link.reset();
     port.ResetReceive();
+    WakeShellWaiters();
     return 0;
 }
 
@@ -74,6 +77,7 @@ void SetHostHandShake(uint32_t onOff) {
     Shell &shell = TheShell();
     shell.handShake = static_cast<uint8_t>(onOff & 0xFFu);
     shell.linkState = shell.handShake ? kLinkUnsynced : kLinkReady;
+    WakeShellWaiters();  // the link keeper's deadline has changed
 }
 
 int CopyShell(uint8_t *frame) {

@@ -24,6 +24,9 @@ public:
     virtual bool PollFrame(ShellPort &port) = 0;
     // Sleeps until the next reception step may make progress, or `timeoutMs` has passed.
     virtual void WaitForInput(const ShellPort &port, int timeoutMs) = 0;
+    // How long the next reception step is sure to make no progress: 0 when it can make
+    // some now, -1 until the descriptor becomes readable, else that many microseconds.
+    virtual long InputDelayUs(const ShellPort &port) = 0;
     // True once the line is gone for good (a USB adapter pulled out, the far end of a pty
     // closed): nothing will pass on it again. A UDP socket cannot tell; its peer just
     // falls silent.

@@ -13,6 +13,7 @@
 #include "link/capture.h"
 #include "link/frame.h"
 #include "link/shell.h"
+#include "link/shell_wait.h"
 
 namespace tevrolink {
 namespace {
@@ -64,6 +65,8 @@ public:
         struct pollfd pfd {fd_, POLLIN, 0};
         poll(&pfd, 1, timeoutMs);
     }
+
+    long InputDelayUs(const ShellPort &) override { return -1; }  // datagrams come whole
 
 private:
     int fd_;
@@ -121,6 +124,7 @@ int OpenUdpSocket(const char *localAddress, const char *remoteAddress, uint16_t 
         }
     }
     shell.port.link = std::make_unique<UdpLink>(fd, peer);
+    WakeShellWaiters();  // a waiter watches the descriptor of the link it saw
     return 1;
 }
 

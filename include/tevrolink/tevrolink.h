@@ -43,7 +43,8 @@
  *   DownloadFileToHost, DownloadFileToNetwork, UploadFileFromHost      the whole transfer,
  *       and at most about 10 s (DownloadFileToNetwork) or 26 s (UploadFileFromHost)
  *       without progress
- * Every other function returns without waiting for the host node.
+ * Every other function returns without waiting for the host node. WaitForShellReadable
+ * and WakeShellWaiters are the exceptions to the lock: they never hold it while they wait.
  */
 #ifndef TEVROLINK_TEVROLINK_H
 #define TEVROLINK_TEVROLINK_H
@@ -175,6 +176,19 @@ TEVROLINK_API int CopyShell(uint8_t *frame);
  * NULL) receives the raw credit field of the status profile. Returns 0 and closes the
  * shell when the serial line has hung up. */
 TEVROLINK_API int IsShellReadable(uint8_t *linkState, uint16_t *credit);
+/* Sleeps until IsShellReadable may have something to do, so that a polling loop need not
+ * poll on a timer: returns 1 when a reception step can make progress now (a datagram or
+ * serial bytes arrived, the missing bytes of a serial frame have had their line time, the
+ * link keeper has a resend or sync request due), 0 after `milliseconds` with none of these,
+ * and 0 at once when WakeShellWaiters is called meanwhile or was called since the last
+ * wait ended. Opening, closing the shell and SetHostHandShake wake it too. Without an open
+ * shell it just sleeps (woken as above). Unlike every other function it does not hold the
+ * library while it sleeps: other threads' calls go on and may take what arrived first, so
+ * a 1 is a hint, not a promise. Meant for one waiting thread. */
+TEVROLINK_API int WaitForShellReadable(uint32_t milliseconds);
+/* Ends the WaitForShellReadable in progress, or the next one to begin, with 0. Safe to
+ * call from any thread and from a signal handler; never waits. */
+TEVROLINK_API void WakeShellWaiters(void);
 
 /* ---- Host-node commands --------------------------------------------------------------- */
 /* Each sends one request and waits for the matching reply, resending every 150 ms up to

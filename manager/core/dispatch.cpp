@@ -53,7 +53,6 @@ void DispatchPacket(Core &core) {
         if (!state.sendFile.IsOpen()) state.lastRxTime.store(core.Now());
         return;
     }
-    state.lastPollTime.store(core.Now());
     uint8_t kind = 0;
     if (IsValidDataPacket(nullptr, &kind)) {
         state.dataQueue.Push(CopyPacket());
@@ -62,6 +61,9 @@ void DispatchPacket(Core &core) {
         return;
     }
     if (IsValidStatusPacket(nullptr, &kind)) {
+        // Only a report answers the poll: a station's data packets, however many, bring
+        // no credit, and a sending waiting for room must still ask for it.
+        state.lastPollTime.store(core.Now());
         OnStatusProfile(core, kind);
         return;
     }

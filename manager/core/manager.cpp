@@ -56,6 +56,7 @@ PrepareResult Manager::PrepareSending(const std::string &path, int repeats) {
     state.passStartTime.store(now);
     state.sendState.store(ACTIVATE);
     RecordSendingStart(core_, repeats);
+    worker_.Wake();
     return PrepareResult::Armed;
 }
 
@@ -69,6 +70,7 @@ void Manager::FinishSending() {
     state.txCredit.store(0);
     state.sendFile.Close();
     state.retryCount.store(0);
+    worker_.Wake();  // a sending cancelled ends with the file it no longer has
 }
 
 void Manager::LinkOpened() {

@@ -1,5 +1,6 @@
 #include "manager/core/worker.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include "manager/core/dispatch.h"
@@ -7,14 +8,9 @@
 #include "manager/core/priority.h"
 #include "manager/core/send_watch.h"
 #include "manager/core/sending.h"
-#include "manager/core/tick_pace.h"
 #include "tevrolink/tevrolink.h"
 
 namespace meradon {
-
-namespace {
-constexpr uint8_t kLinkAwaitingAck = 2;
-}  // namespace
 
 bool NeedStatusPoll(Core &core) {
     AppState &state = core.state;
@@ -56,6 +52,29 @@ bool WorkerStep(Core &core, uint8_t &linkState) {
     return ready;
 }
 
+int64_t WorkerWaitMs(Core &core) {
+    AppState &state = core.state;
+    const int64_t now = core.Now();
+    int64_t due = now + kLongestWaitMs;
+    // Deadlines already past are not waited for: the status poll, or what arrives, takes
+    // the step that acts on them.
+    const auto before = [&](int64_t deadline) {
+        if (deadline > now) due = std::min(due, deadline);
+    };
+    if (state.linkMode.load() == LINK_WINDOW) return kWindowHoldsLinkWaitMs;
+    before(state.lastPollTime.load() + kStatusPollMs);
+    if (state.linkMode.load() == LINK_DATA && !state.hostSilent.load())
+        before(state.lastHeardTime.load() + kSilentLinkMs + 1);
+    if (state.ackWaitStart.load() != kLongAgo) before(state.ackWaitStart.load() + kAcknowledgementLimitMs + 1);
+    if (state.sendState.load() == ACTIVATE) {
+        before(state.stepTime.load() + kActivationRetryMs + 1);
+        before(state.passStartTime.load() + kActivationLimitMs + 1);
+    }
+    if (state.sendState.load() != IDLE || state.disconnectPending.load())
+        before(state.stopHostTime.load() + kDisconnectRetryMs + 1);
+    return due - now;
+}
+
 void Worker::Start() {
     std::lock_guard<std::mutex> lock(mutex_);
     if (thread_.joinable()) return;
@@ -68,27 +87,55 @@ void Worker::Stop() {
         std::lock_guard<std::mutex> lock(mutex_);
         stopping_ = true;
     }
-    stopSignal_.notify_all();
+    Wake();
     if (thread_.joinable()) thread_.join();
+}
+
+void Worker::Wake() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        woken_ = true;
+    }
+    wakeSignal_.notify_all();
+    WakeShellWaiters();
+}
+
+bool Worker::Stopping() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return stopping_;
+}
+
+void Worker::WaitForWork(int64_t ms) {
+    AppState &state = core_.state;
+    const int64_t start = core_.Now();
+    if (state.linkMode.load() == LINK_WINDOW) {
+        // The window reads the link meanwhile: its bytes are not the worker's to wait for.
+        std::unique_lock<std::mutex> lock(mutex_);
+        wakeSignal_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stopping_ || woken_; });
+        woken_ = false;
+    } else {
+        WaitForShellReadable(static_cast<uint32_t>(ms));
+        std::lock_guard<std::mutex> lock(mutex_);
+        woken_ = false;
+    }
+    // Waiting on the link is listening to it: only the time spent elsewhere, or beyond
+    // the planned wait, counts as a gap in which the host node had nothing to answer.
+    state.lastTickTime.fetch_add(std::min(core_.Now() - start, ms));
 }
 
 void Worker::WorkerMain() {
     RaiseThreadPriority(kWorkerNice);
-    bool busy = false;
-    int64_t tickMs = kBusyTickMs;
+    AppState &state = core_.state;
     uint8_t linkState = 0;
-    for (;;) {
-        {
-            // One tick between polls; while packets keep coming, poll again at once so that
-            // a burst is taken in at the speed it arrives.
-            std::unique_lock<std::mutex> lock(mutex_);
-            if (!busy) stopSignal_.wait_for(lock, std::chrono::milliseconds(tickMs), [this] { return stopping_; });
-            if (stopping_) return;
-        }
-        busy = WorkerStep(core_, linkState);
-        // A frame that awaits its acknowledgement (a request of the window's) holds the
-        // link until the acknowledgement is taken in.
-        tickMs = linkState == kLinkAwaitingAck ? kBusyTickMs : TickMs(core_);
+    while (!Stopping()) {
+        const char step = state.sendState.load();
+        const uint32_t done = state.sendDone.load();
+        const bool dispatched = WorkerStep(core_, linkState);
+        // A packet taken in, a step of the sending or a chunk sent: look again at once,
+        // so that a burst is taken in at the speed it arrives and a stream chunk goes out
+        // as soon as its room is granted.
+        if (dispatched || state.sendState.load() != step || state.sendDone.load() != done) continue;
+        WaitForWork(WorkerWaitMs(core_));
     }
 }
 

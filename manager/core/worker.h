@@ -1,7 +1,6 @@
-// The worker thread: polls the open link about once a millisecond (less often while the
-// stations are quiet, see TickMs), dispatches what arrives, watches the link during a
-// sending, polls the host node's status when nothing else does, and advances the file
-// sending.
+// The worker thread: sleeps until the link has something for it or its next deadline is
+// due, dispatches what arrives, watches the link during a sending, polls the host node's
+// status when nothing else does, and advances the file sending.
 #pragma once
 
 #include <condition_variable>
@@ -13,6 +12,12 @@
 namespace meradon {
 
 constexpr int64_t kStatusPollMs = 250;
+// The longest the worker sleeps with nothing due; a clock that jumps ahead (as tests make
+// it) is noticed within this.
+constexpr int64_t kLongestWaitMs = kStatusPollMs;
+// While the window holds the link, how often the worker looks whether it has been given
+// back or has hung up (the window also wakes it).
+constexpr int64_t kWindowHoldsLinkWaitMs = 100;
 
 // One pass of the worker loop. True when a packet was dispatched. `linkState` receives the
 // link state the pass saw (left as it is when the pass did not poll).
@@ -20,6 +25,10 @@ bool WorkerStep(Core &core, uint8_t &linkState);
 // True when the worker must ask for the host node's status itself, because no chunks
 // flowing would bring status reports. Refreshes `txCredit` while a file is open.
 bool NeedStatusPoll(Core &core);
+// How long the worker may sleep before its next deadline: the status poll, the host
+// node's silence, an overdue acknowledgement, the sending's activation and disconnect
+// retries, at most kLongestWaitMs.
+int64_t WorkerWaitMs(Core &core);
 
 class Worker {
 public:
@@ -30,15 +39,20 @@ public:
     // Ends the loop and joins the thread. The core's blocking requests must have been
     // released first, or a worker waiting on the window would never see the stop.
     void Stop();
+    // Ends the worker's sleep: the window has armed, cancelled or handed back something.
+    void Wake();
 
 private:
     void WorkerMain();
+    bool Stopping();
+    void WaitForWork(int64_t ms);
 
     Core &core_;
     std::thread thread_;
     std::mutex mutex_;
-    std::condition_variable stopSignal_;
+    std::condition_variable wakeSignal_;
     bool stopping_ = false;
+    bool woken_ = false;
 };
 
 }  // namespace meradon

@@ -118,8 +118,7 @@ public:
         return true;
     }
 
-    // No sending under way and its file closed.
-    // Over for the window too: the end it is told of has been handled.
+    // No sending under way and its file closed, and over for the window too: the end it is told of has been handled.
     bool SendingOver() {
         return State().sendState.load() == meradon::IDLE && !State().sendFile.IsOpen() && !view.AnyPosted();
     }

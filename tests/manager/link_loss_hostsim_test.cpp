@@ -79,12 +79,14 @@ TEST(LinkLoss, PulledAdapterEndsTheSendingAndTheLinkOpensAgain) {
 TEST(LinkLoss, WithRetransmissionASilentNodeIsToldOnceAndTheNextSendingWorks) {
     HostSimSession s("silent-retransmission");
     s.sim->AddStations({3}, true);
-    s.sim->SetDrainRate(2000);
+    s.sim->SetBufferSize(65535);
     s.view.SetSelector("127.0.0.1");
     ASSERT_TRUE(s.Open());
     ASSERT_TRUE(s.EnterDataMode(0, true));
     ASSERT_TRUE(s.RunWindowUntil([&] { return s.State().hostFlags.load() != 0; }, 3s));
-    ASSERT_EQ(s.manager.PrepareSending(s.WriteFile("long.bin", Pattern(20000, 0x17))), PrepareResult::Armed);
+    // Room in the node's buffer all along: when it falls silent, a chunk is on its way
+    // or about to be, and goes unacknowledged.
+    ASSERT_EQ(s.manager.PrepareSending(s.WriteFile("long.bin", Pattern(200'000, 0x17))), PrepareResult::Armed);
     ASSERT_TRUE(s.RunWindowUntil([&] { return s.State().sendDone.load() >= 1000; }, 10s));
     s.sim->SilenceFor(hostsim::Millis(kSilentLinkMs + 1500));
 
@@ -145,9 +147,12 @@ TEST(LinkLoss, ClosingWhilePacketsArriveLeavesNoFileOpen) {
     HostSimSession s("close-under-packets");
     s.sim->AddStations({6});
     ASSERT_TRUE(s.Open());
+    hostsim::FileSendOptions noTail;
+    noTail.stopBeforeTail = true;
     for (int round = 0; round < 5; ++round) {
         ASSERT_TRUE(s.EnterDataMode(0));
-        s.sim->SendFileFromStation(6, Pattern(6000, static_cast<uint8_t>(round)));
+        // Without its tail the file stays open however fast its packets are taken in.
+        s.sim->SendFileFromStation(6, Pattern(60000, static_cast<uint8_t>(round)), noTail);
         ASSERT_TRUE(s.RunWindowUntil([&] { return s.State().recvFile != nullptr; }, 5s)) << round;
         s.manager.CloseLink();
         s.RunWindowUntil([] { return false; }, 100ms);

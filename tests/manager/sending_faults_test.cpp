@@ -118,7 +118,7 @@ TEST_P(SendingUnderFaults, SuccessOnlyForAFileTheStationHoldsWhole) {
     };
     const auto told = [&] { return !s.view.Boxes().empty(); };
     const bool ended = s.RunWindowUntil(
-        [&] { return s.SendingOver() || (told() && !s.State().sendFile.IsOpen()); },
+        [&] { return (s.State().sendState.load() == IDLE || told()) && !s.State().sendFile.IsOpen() && !s.view.AnyPosted(); },
         15s, upsetOnCue);
     const auto texts = s.view.LineTexts();
     ASSERT_TRUE(ended) << "the sending neither ended nor told the operator: state "

@@ -1,0 +1,87 @@
+#include "link/shell_wait.h"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <ctime>
+
+#include "link/export_lock.h"
+#include "link/receive.h"
+#include "link/shell.h"
+
+namespace tevrolink {
+
+namespace {
+
+// Lives as long as the process: a waiter may still poll it while the library unloads.
+int WakeDescriptor() {
+    static const int fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    return fd;
+}
+
+void TakeWakes() {
+    uint64_t count = 0;
+    while (read(WakeDescriptor(), &count, sizeof count) < 0 && errno == EINTR) {
+    }
+}
+
+struct WaitPlan {
+    int descriptor = -1;      // the link's, or -1: nothing to watch but the wake
+    long delayUs = 0;
+    bool stepAtEnd = false;   // the delay ends where a reception step has work: 1, not 0
+};
+
+WaitPlan PlanWait(uint32_t milliseconds) {
+    ExportLock lock;
+    const Shell &shell = TheShell();
+    WaitPlan plan;
+    plan.delayUs = static_cast<long>(milliseconds) * 1000L;
+    if (!shell.IsOpen()) return plan;
+    const auto endSooner = [&plan](long us) {
+        if (us >= plan.delayUs) return;
+        plan.delayUs = us;
+        plan.stepAtEnd = true;
+    };
+    endSooner(KeeperDueInMs() * 1000L);
+    const long inputUs = shell.port.link->InputDelayUs(shell.port);
+    if (inputUs >= 0)
+        endSooner(inputUs);  // bytes are queued: the descriptor is readable already
+    else
+        plan.descriptor = shell.port.link->Descriptor();
+    return plan;
+}
+
+// A line that hung up makes poll() return at once, for ever: the shell closes on it now,
+// as a reception step would.
+void NoteTrouble(int descriptor) {
+    ExportLock lock;
+    Shell &shell = TheShell();
+    if (shell.IsOpen() && shell.port.link->Descriptor() == descriptor) WaitForLink(1);
+}
+
+}  // namespace
+
+int WaitForShellReadable(uint32_t milliseconds) {
+    const WaitPlan plan = PlanWait(milliseconds);
+    if (plan.delayUs <= 0 && plan.stepAtEnd) return 1;
+    struct pollfd watched[2] = {{WakeDescriptor(), POLLIN, 0}, {plan.descriptor, POLLIN, 0}};
+    const struct timespec limit {plan.delayUs / 1000000, plan.delayUs % 1000000 * 1000};
+    const int ready = ppoll(watched, plan.descriptor >= 0 ? 2 : 1, &limit, nullptr);
+    if (ready == 0) return plan.stepAtEnd ? 1 : 0;
+    if (ready < 0) return 0;  // a signal: the caller looks again
+    if (watched[0].revents) TakeWakes();
+    if (plan.descriptor < 0 || !watched[1].revents) return 0;
+    if (watched[1].revents & (POLLHUP | POLLERR | POLLNVAL)) NoteTrouble(plan.descriptor);
+    return 1;
+}
+
+void WakeShellWaiters() {
+    const uint64_t one = 1;
+    while (write(WakeDescriptor(), &one, sizeof one) < 0 && errno == EINTR) {
+    }
+}
+
+}  // namespace tevrolink
