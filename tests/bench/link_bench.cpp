@@ -51,7 +51,7 @@ void Throughput(const char *name, hostsim::HostSim &sim, std::size_t size, bool 
     std::printf("%-10s stream writer loop: %zu bytes in %zu frames, %.0f bytes/s", name, rate.bytes, rate.frames,
                 rate.bytesPerSecond);
     if (paced) {
-        const double limit = bench::StopAndWaitLimit(39);
+        const double limit = bench::StopAndWaitLimit();
         std::printf(", %.1f%% of the stop-and-wait limit of %.0f bytes/s", 100.0 * rate.bytesPerSecond / limit, limit);
     }
     std::printf("\n");

@@ -8,8 +8,10 @@
 #include <chrono>
 #include <vector>
 
+#include "link/frame.h"
 #include "link/receive.h"
 #include "link/shell.h"
+#include "sim/status_report.h"
 #include "tevrolink/tevrolink.h"
 
 namespace bench {
@@ -87,8 +89,10 @@ StreamRate RunStreamWriterLoop(hostsim::HostSim &sim, std::size_t size, uint8_t 
     return rate;
 }
 
-double StopAndWaitLimit(std::size_t reportBytes) {
-    return 200.0 / (static_cast<double>(200 + 8 + reportBytes) * 10.0 / kLineRate);
+double StopAndWaitLimit() {
+    constexpr std::size_t kChunk = 200;
+    constexpr std::size_t lineBytes = kChunk + tevrolink::kFrameHeader + tevrolink::kFrameHeader + hostsim::kStatusPayloadSize;
+    return static_cast<double>(kChunk) / (static_cast<double>(lineBytes) * 10.0 / kLineRate);
 }
 
 }  // namespace bench

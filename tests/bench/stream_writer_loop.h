@@ -28,9 +28,8 @@ struct StreamRate {
 // as much as the node has room for) and waits until the last frame is acknowledged.
 StreamRate RunStreamWriterLoop(hostsim::HostSim &sim, std::size_t size, uint8_t station);
 
-// Bytes a second of stop and wait at kLineRate: each 200-byte chunk crosses the line with
-// its 8 bytes of frame, then the status report of `reportBytes` that acknowledges it comes
-// back; ten bits a byte.
-double StopAndWaitLimit(std::size_t reportBytes);
+// Bytes a second of stop and wait at kLineRate: each 200-byte chunk crosses the line in its
+// frame, then the status report that acknowledges it comes back; ten bits a byte.
+double StopAndWaitLimit();
 
 }  // namespace bench
