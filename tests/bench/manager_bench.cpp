@@ -1,8 +1,9 @@
 // Manager benchmark: what meradon costs and how fast it answers with the link open in data
 // transfer mode -- idle CPU, the first packet after a quiet spell, a steady flood of data
-// packets, a burst, a big file received -- and how fast the manager core sends a file,
-// each sending held against the library's stream writer loop measured in the same run on
-// the same kind of link. Prints figures; decides nothing.
+// packets, a burst (and the main window's answers during one), a big file received -- and
+// how fast the manager core sends a file, each sending held against the library's stream
+// writer loop measured in the same run on the same kind of link. Prints figures; decides
+// nothing. With the defaults a run takes about five minutes.
 //
 //   manager_bench [--idle-seconds N] [--quiet-seconds N] [--quiet-spells N]
 //                 [--flood-seconds N] [--flood-rate N] [--burst-seconds N] [--burst-rate N]
@@ -10,7 +11,8 @@
 //                 [--meradon PATH]
 //
 // meradon runs as its own process (offscreen), pointed at a hostsim on 127.0.0.1 that runs
-// inside the benchmark, so the figures of its process are meradon's alone. For the same
+// inside the benchmark, so the figures of its process are meradon's alone; the window under
+// a burst is the one row that runs the main window in-process, to click it. For the same
 // reason the big sending runs the manager core in a process of its own: the benchmark
 // starts itself again with --send-to-port PORT (not meant to be given by hand).
 #include <signal.h>
@@ -18,7 +20,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <QApplication>
+#include <QLabel>
+#include <QTimer>
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -26,6 +32,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -40,6 +47,7 @@
 #include "tests/bench/process_figures.h"
 #include "tests/bench/stream_writer_loop.h"
 #include "tests/manager/hostsim_session.h"
+#include "tests/ui/window_session.h"
 
 extern char **environ;
 
@@ -63,7 +71,7 @@ struct Options {
     int burstSeconds = 10;
     int burstRate = 5000;
     std::size_t bigBytes = 100 << 20;
-    int bigRate = 20000;
+    int bigRate = 10000;
     std::size_t fileBytes = 512 << 10;
     std::size_t ptyReferenceBytes = 64 << 10;
     std::string meradon = MERADON_PROGRAM;
@@ -317,6 +325,98 @@ void RunMeradon(const Options &options) {
     std::filesystem::remove_all(dir);
 }
 
+// ---- the main window under a burst ------------------------------------------------------
+
+// Runs the window's event loop until `done` holds; the milliseconds it took, or nullopt
+// after `timeout`. Each event handled (the window's timer step among them) is a chance to
+// see it, so the figure is late by at most the time of one event.
+std::optional<double> MsUntil(const std::function<bool()> &done, std::chrono::milliseconds timeout) {
+    const auto start = Clock::now();
+    while (!done()) {
+        if (Clock::now() - start > timeout) return std::nullopt;
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+// The real main window in this process, offscreen, in data transfer mode towards a hostsim
+// that floods it as in the burst above. About once a second the operator clicks "传送" for
+// a file of one chunk; the answer is the window showing the chunk as sent ("N/N bytes"),
+// which takes a status report of the host node granting room, the worker writing the chunk
+// and the window thread showing what the worker queued for it -- while the window thread
+// also shows every packet of the burst in the station list. A click waits for the end of
+// the sending before it, as the operator must.
+void WindowUnderBurst(int seconds, int rate) {
+    int argc = 1;
+    char name[] = "manager_bench";
+    char *argv[] = {name, nullptr};
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    QApplication app(argc, argv);
+    meradon_ui_test::WindowSession s("bench-window");
+    s.sim->AddStations({kStation}, true);
+    s.sim->UpdateSettings([](hostsim::HostSettings &h) { h.peer = kStation; });
+    if (!s.OpenInCommandMode()) {
+        std::fprintf(stderr, "window: the link did not open in command set mode\n");
+        return;
+    }
+    s.Click("dataModeRadio");
+    if (!MsUntil([&] { return s.State().hostFlags.load() != 0; }, 5s)) {
+        std::fprintf(stderr, "window: no status from the host node in data transfer mode\n");
+        return;
+    }
+    auto *shown = s.Find<QLabel>("transferText");
+    std::filesystem::create_directories(s.dir);
+    const std::vector<uint8_t> payload(64, 0x5A);
+    std::atomic<bool> over{false};
+    std::thread burst([&] {
+        SendPaced(static_cast<long>(seconds) * rate, rate, [&](long i) {
+            s.sim->SendFrame(tevrolink::kCodeData, static_cast<uint8_t>(i), kStation, hostsim::kAttrFile, payload);
+        });
+        over = true;
+    });
+    // Beside the answers, the window thread's own lateness: a zero timer posted every 10 ms,
+    // and how long after its posting it ran.
+    std::vector<double> lateness;
+    QTimer probe;
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+        const auto posted = Clock::now();
+        QTimer::singleShot(0, [&lateness, posted] {
+            lateness.push_back(std::chrono::duration<double, std::milli>(Clock::now() - posted).count());
+        });
+    });
+    probe.start(10);
+    std::vector<double> ms;
+    int unanswered = 0;
+    bool ended = true;
+    for (std::size_t size = 101; ended && !over.load(); ++size) {
+        const auto next = Clock::now() + 1s;
+        const std::string path = (s.dir / ("click" + std::to_string(size) + ".bin")).string();
+        std::ofstream(path, std::ios::binary).write(std::string(size, 'c').data(), static_cast<std::streamsize>(size));
+        s.Type("sendFileEdit", QString::fromStdString(path));
+        const QString answer = QString("%1/%1 bytes").arg(size);
+        s.Click("sendButton");
+        if (const auto took = MsUntil([&] { return shown->text() == answer; }, 5s))
+            ms.push_back(*took);
+        else
+            ++unanswered;
+        // The next click waits for this sending's end, which takes the node's report.
+        MsUntil([&] { return s.Enabled("sendButton") || over.load(); }, 60s);
+        ended = s.Enabled("sendButton");
+        MsUntil([&] { return Clock::now() >= next || over.load(); }, 2s);
+    }
+    burst.join();
+    probe.stop();
+    std::printf("window     main window in this process, %d packets a second for %d s: \"传送\" clicked %zu times, ",
+                rate, seconds, ms.size() + static_cast<std::size_t>(unanswered));
+    if (!ms.empty())
+        std::printf("the chunk shown as sent after median %.1f ms, worst %.1f ms", Median(ms),
+                    *std::max_element(ms.begin(), ms.end()));
+    if (unanswered) std::printf("%s%d not shown within 5 s", ms.empty() ? "" : ", ", unanswered);
+    std::printf("%s\n", ended ? "" : "; the last sending had not ended when the burst did");
+    std::printf("           window thread's zero timer, posted every 10 ms: late by median %.2f ms, worst %.2f ms\n",
+                Median(lateness), lateness.empty() ? 0.0 : *std::max_element(lateness.begin(), lateness.end()));
+}
+
 // ---- the manager core sending a file ---------------------------------------------------
 
 // The stream as the node's record shows it: from the arrival of the first data chunk to
@@ -510,10 +610,12 @@ Options Parse(int argc, char **argv) {
 }  // namespace
 
 int main(int argc, char **argv) {
+    setvbuf(stdout, nullptr, _IOLBF, 0);  // in order with what meradon and Qt say on standard error
     const Options options = Parse(argc, argv);
     if (options.sendToPort) return SendingProcess(options.sendToPort, options.bigBytes);
     std::printf("load average at the start: %s\n", bench::LoadAverage().c_str());
     RunMeradon(options);
+    WindowUnderBurst(options.burstSeconds, options.burstRate);
     SendFileOverPty(options.fileBytes, options.ptyReferenceBytes);
     SendBigOverUdp(options.bigBytes);
     std::printf("load average at the end:   %s\n", bench::LoadAverage().c_str());
