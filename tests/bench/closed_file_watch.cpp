@@ -1,7 +1,6 @@
 #include "tests/bench/closed_file_watch.h"
 
 #include <poll.h>
-#include <sys/inotify.h>
 #include <unistd.h>
 
 #include <system_error>
@@ -17,20 +16,25 @@ ClosedFileWatch::ClosedFileWatch(const std::filesystem::path &dir)
 ClosedFileWatch::~ClosedFileWatch() { ::close(fd_); }
 
 void ClosedFileWatch::Forget() {
-    alignas(inotify_event) char events[4096];
-    while (::read(fd_, events, sizeof events) > 0) {
+    while (::read(fd_, events_, sizeof events_) > 0) {
     }
+    eventsHeld_ = eventAt_ = 0;
 }
 
-std::optional<std::chrono::steady_clock::time_point> ClosedFileWatch::Next(std::chrono::milliseconds timeout) {
-    pollfd p{fd_, POLLIN, 0};
-    if (::poll(&p, 1, static_cast<int>(timeout.count())) != 1) return std::nullopt;
-    const auto seen = std::chrono::steady_clock::now();
-    // One event is all that is asked for; the rest of a read that held several is
-    // dropped with it.
-    alignas(inotify_event) char events[4096];
-    if (::read(fd_, events, sizeof events) <= 0) return std::nullopt;
-    return seen;
+std::optional<ClosedFileWatch::Closed> ClosedFileWatch::Next(std::chrono::milliseconds timeout) {
+    auto seen = std::chrono::steady_clock::now();
+    if (eventAt_ == eventsHeld_) {
+        pollfd p{fd_, POLLIN, 0};
+        if (::poll(&p, 1, static_cast<int>(timeout.count())) != 1) return std::nullopt;
+        seen = std::chrono::steady_clock::now();
+        const ssize_t n = ::read(fd_, events_, sizeof events_);
+        if (n <= 0) return std::nullopt;
+        eventsHeld_ = static_cast<std::size_t>(n);
+        eventAt_ = 0;
+    }
+    const auto *event = reinterpret_cast<const inotify_event *>(events_ + eventAt_);
+    eventAt_ += sizeof(inotify_event) + event->len;
+    return Closed{seen, event->len ? std::string(event->name) : std::string()};
 }
 
 }  // namespace bench
