@@ -40,9 +40,7 @@
 #include <thread>
 #include <vector>
 
-#include "link/checksum.h"
 #include "link/frame.h"
-#include "sim/file_assembler.h"
 #include "sim/host_sim.h"
 #include "sim/station_traffic.h"
 #include "tests/bench/bench_options.h"
