@@ -2,31 +2,23 @@
 // and the CPU a wait for a silent host node costs. Prints figures; decides nothing.
 //
 //   link_bench [--calls N] [--udp-bytes N] [--pty-bytes N]
-#include <arpa/inet.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "link/checksum.h"
-#include "link/receive.h"
-#include "link/shell.h"
 #include "sim/host_sim.h"
 #include "tests/bench/bench_options.h"
+#include "tests/bench/stream_writer_loop.h"
 #include "tevrolink/tevrolink.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr uint32_t kLineRate = 115200;
 constexpr uint8_t kStation = 5;
 
 struct Options {
@@ -34,37 +26,6 @@ struct Options {
     std::size_t udpBytes = 1 << 20;
     std::size_t ptyBytes = 64 << 10;
 };
-
-uint16_t FreeUdpPort() {
-    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
-    socklen_t n = sizeof a;
-    getsockname(fd, reinterpret_cast<sockaddr *>(&a), &n);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
-
-std::unique_ptr<hostsim::HostSim> Open(bool udp) {
-    CloseShell();
-    std::unique_ptr<hostsim::HostSim> sim;
-    if (udp) {
-        sim = hostsim::HostSim::StartUdp("127.0.0.1", 0);
-        const uint16_t local = FreeUdpPort();
-        sim->SetUdpPeer("127.0.0.1", local);
-        if (!OpenNETShell("127.0.0.1", "127.0.0.1", local, sim->Port())) return nullptr;
-    } else {
-        hostsim::PtyOptions options;
-        options.baud = kLineRate;
-        options.pace = true;
-        sim = hostsim::HostSim::StartPty(options);
-        if (!OpenCOMShell(sim->PtyPath().c_str(), kLineRate)) return nullptr;
-    }
-    SetHostHandShake(0);
-    return sim;
-}
 
 double Percentile(std::vector<double> v, double p) {
     std::sort(v.begin(), v.end());
@@ -85,47 +46,13 @@ void RoundTrips(const char *name, int calls) {
                 failed ? (" (" + std::to_string(failed) + " failed)").c_str() : "");
 }
 
-// Polls until `done` holds, waiting on the link between polls as the library's waits do.
-template <typename Done>
-bool Pump(Done done, int timeoutMs = 5000) {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!done()) {
-        if (Clock::now() > deadline) return false;
-        if (IsShellReadable(nullptr, nullptr)) continue;
-        tevrolink::WaitForLink(1);
-    }
-    return true;
-}
-
 void Throughput(const char *name, hostsim::HostSim &sim, std::size_t size, bool paced) {
-    sim.AddStations({kStation}, true);
-    sim.SetDrainRate(100'000'000);
-    uint8_t out = 0;
-    SetPeerNodeID(kStation, &out);
-    StartNetCenter(1);
-    QueryHostRTxStatus(nullptr);
-    std::vector<uint8_t> content(size);
-    for (std::size_t i = 0; i < size; ++i) content[i] = static_cast<uint8_t>(i * 131 + 7);
-
-    uint16_t room = 0;
-    std::size_t sent = 0, frames = 0;
-    const auto start = Clock::now();
-    while (sent < size) {
-        if (!Pump([&] { return IsShellWritable(nullptr, &room) == 1; })) break;
-        const std::size_t n = std::min<std::size_t>(room, size - sent);
-        if (WriteStreamToShell(content.data() + sent, static_cast<uint32_t>(n), kStation, 1, 0) != 1) break;
-        sent += n;
-        ++frames;
-    }
-    Pump([] { return tevrolink::TheShell().linkState == tevrolink::kLinkReady; });
-    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    const double rate = static_cast<double>(sent) / seconds;
-    std::printf("%-10s stream writer loop: %zu bytes in %zu frames, %.0f bytes/s", name, sent, frames, rate);
+    const bench::StreamRate rate = bench::RunStreamWriterLoop(sim, size, kStation);
+    std::printf("%-10s stream writer loop: %zu bytes in %zu frames, %.0f bytes/s", name, rate.bytes, rate.frames,
+                rate.bytesPerSecond);
     if (paced) {
-        // Each 200-byte chunk costs 208 bytes one way and a 39-byte status report back,
-        // ten bits a byte.
-        const double limit = 200.0 / ((208.0 + 39.0) * 10.0 / kLineRate);
-        std::printf(", %.1f%% of the stop-and-wait limit of %.0f bytes/s", 100.0 * rate / limit, limit);
+        const double limit = bench::StopAndWaitLimit();
+        std::printf(", %.1f%% of the stop-and-wait limit of %.0f bytes/s", 100.0 * rate.bytesPerSecond / limit, limit);
     }
     std::printf("\n");
 }
@@ -170,7 +97,7 @@ int main(int argc, char **argv) {
     const Options options = Parse(argc, argv);
     for (const bool udp : {true, false}) {
         const char *name = udp ? "udp" : "pty-115200";
-        auto sim = Open(udp);
+        auto sim = bench::OpenShellToHostSim(udp);
         if (!sim) {
             std::fprintf(stderr, "%s: cannot open the link to hostsim\n", name);
             return 1;

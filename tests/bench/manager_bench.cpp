@@ -1,29 +1,41 @@
-// Manager benchmark: the CPU that meradon takes with the link open in data transfer mode and
-// nothing to do, its resident memory while a station floods it with data packets, and the
-// rate at which the manager core sends a file over a paced 115200-baud pty. Prints
-// figures; decides nothing.
+// Manager benchmark: what meradon costs and how fast it answers with the link open in data
+// transfer mode -- idle CPU, the first packet after a quiet spell, a steady flood of data
+// packets, a burst (and the main window's answers during one), a big file received -- and
+// how fast the manager core sends a file, each sending held against the library's stream
+// writer loop measured in the same run on the same kind of link. Prints figures; decides
+// nothing. With the defaults a run takes about six minutes, two of them the 1 MiB over the
+// paced pty, once the manager sends over UDP near the writer loop's rate (until then its
+// 100 MiB take as long as they take).
 //
-//   manager_bench [--idle-seconds N] [--flood-seconds N] [--flood-rate N] [--file-bytes N]
+//   manager_bench [--idle-seconds N] [--quiet-seconds N] [--quiet-spells N]
+//                 [--flood-seconds N] [--flood-rate N] [--burst-seconds N] [--burst-rate N]
+//                 [--big-bytes N] [--big-rate N] [--file-bytes N] [--pty-reference-bytes N]
 //                 [--meradon PATH]
 //
 // meradon runs as its own process (offscreen), pointed at a hostsim on 127.0.0.1 that runs
-// inside the benchmark, so the figures of its process are meradon's alone.
+// inside the benchmark, so the figures of its process are meradon's alone; the window under
+// a burst is the one row that runs the main window in-process, to click it. For the same
+// reason the big sending runs the manager core in a process of its own: the benchmark
+// starts itself again with --send-to-port PORT (not meant to be given by hand).
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <QApplication>
+#include <QLabel>
+#include <QTimer>
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
-#include <map>
+#include <functional>
+#include <optional>
 #include <set>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -32,7 +44,11 @@
 #include "sim/host_sim.h"
 #include "sim/station_traffic.h"
 #include "tests/bench/bench_options.h"
+#include "tests/bench/closed_file_watch.h"
+#include "tests/bench/process_figures.h"
+#include "tests/bench/stream_writer_loop.h"
 #include "tests/manager/hostsim_session.h"
+#include "tests/ui/window_session.h"
 
 extern char **environ;
 
@@ -40,73 +56,56 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
-constexpr uint32_t kLineRate = 115200;
+using bench::kLineRate;
 constexpr uint8_t kStation = 5;
 constexpr uint8_t kStatusQuery = 0x1C;
 constexpr uint8_t kStreamFrame = 0x1D;
 constexpr uint8_t kStatusReport = 0x9D;
+constexpr auto kSettleTime = 5s;  // after a burst, for the memory to come back
 
 struct Options {
     int idleSeconds = 25;
-    int floodSeconds = 60;
+    int quietSeconds = 60;
+    int quietSpells = 1;
+    int floodSeconds = 40;
     int floodRate = 1000;
+    int burstSeconds = 10;
+    int burstRate = 5000;
+    std::size_t bigBytes = 100 << 20;
+    int bigRate = 10000;
     std::size_t fileBytes = 1 << 20;
+    std::size_t ptyReferenceBytes = 64 << 10;
     std::string meradon = MERADON_PROGRAM;
+    uint16_t sendToPort = 0;
 };
+
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+double SecondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+// Calls `send(i)` for i from 0 to `count`, the i-th at start + i / `rate` seconds, and
+// `eachSecond` after each whole second.
+void SendPaced(long count, int rate, const std::function<void(long)> &send,
+               const std::function<void()> &eachSecond = [] {}) {
+    const auto start = Clock::now();
+    for (long i = 0; i < count; ++i) {
+        std::this_thread::sleep_until(start + std::chrono::nanoseconds(1'000'000'000LL * i / rate));
+        send(i);
+        if ((i + 1) % rate == 0) eachSecond();
+    }
+}
+
+std::uintmax_t DirectoryBytes(const std::filesystem::path &dir) {
+    std::uintmax_t bytes = 0;
+    for (const auto &entry : std::filesystem::directory_iterator(dir))
+        if (entry.is_regular_file()) bytes += entry.file_size();
+    return bytes;
+}
 
 // ---- meradon as a process --------------------------------------------------------------
-
-struct ThreadTicks {
-    std::string name;
-    long ticks = 0;
-};
-
-// utime + stime of /proc/<pid>[/task/<tid>]/stat, in clock ticks; the name is the one in
-// brackets, which may itself hold spaces and brackets.
-ThreadTicks ReadTicks(const std::string &statPath) {
-    std::ifstream in(statPath);
-    std::string line;
-    std::getline(in, line);
-    const auto open = line.find('('), close = line.rfind(')');
-    if (open == std::string::npos || close == std::string::npos) return {};
-    std::istringstream rest(line.substr(close + 2));
-    std::string field;
-    long utime = 0, stime = 0;
-    // After the name: state is field 3, utime field 14, stime field 15.
-    for (int i = 3; i <= 15 && rest >> field; ++i) {
-        if (i == 14) utime = std::strtol(field.c_str(), nullptr, 10);
-        if (i == 15) stime = std::strtol(field.c_str(), nullptr, 10);
-    }
-    return {line.substr(open + 1, close - open - 1), utime + stime};
-}
-
-long ResidentKiB(pid_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-    for (std::string line; std::getline(in, line);)
-        if (line.rfind("VmRSS:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
-    return -1;
-}
-
-// Datagrams the kernel dropped for want of room in the receive buffers of the process's UDP
-// sockets (the last column of /proc/net/udp, for the sockets among its descriptors).
-long UdpDrops(pid_t pid) {
-    std::set<std::string> inodes;
-    for (const auto &fd : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd")) {
-        std::error_code error;
-        const std::string target = std::filesystem::read_symlink(fd.path(), error).string();
-        if (target.rfind("socket:[", 0) == 0) inodes.insert(target.substr(8, target.size() - 9));
-    }
-    std::ifstream in("/proc/net/udp");
-    long drops = 0;
-    std::string line;
-    std::getline(in, line);  // the column names
-    while (std::getline(in, line)) {
-        std::istringstream fields(line);
-        std::vector<std::string> f{std::istream_iterator<std::string>(fields), {}};
-        if (f.size() > 9 && inodes.count(f[9])) drops += std::strtol(f.back().c_str(), nullptr, 10);
-    }
-    return drops;
-}
 
 class MeradonProcess {
 public:
@@ -130,19 +129,60 @@ public:
 
     bool Running() const { return pid_ > 0 && kill(pid_, 0) == 0; }
     pid_t Pid() const { return pid_; }
-
-    long Ticks() const { return ReadTicks("/proc/" + std::to_string(pid_) + "/stat").ticks; }
-    std::map<pid_t, ThreadTicks> ThreadTicksNow() const {
-        std::map<pid_t, ThreadTicks> threads;
-        for (const auto &task : std::filesystem::directory_iterator("/proc/" + std::to_string(pid_) + "/task"))
-            threads[static_cast<pid_t>(std::stol(task.path().filename().string()))] =
-                ReadTicks((task.path() / "stat").string());
-        return threads;
+    double CpuSeconds() const {
+        return static_cast<double>(bench::ProcessTicks(pid_)) / static_cast<double>(sysconf(_SC_CLK_TCK));
     }
 
 private:
     pid_t pid_ = -1;
 };
+
+// What meradon took of a run of data packets.
+struct Intake {
+    long sent = 0;
+    long payloadBytes = 0;
+    double seconds = 0;
+    std::uintmax_t written = 0;  // what grew in the output directory meanwhile
+    long drops = 0;
+    double cpuShare = 0;  // of one core
+};
+
+// Middle packets of one file from one station: the manager writes them into one received
+// file, so what grows on disk is the data, and the record gets no lines. They go out as
+// frames of their own, `rate` a second, as fast as a node could space its packets.
+Intake FloodOfPackets(hostsim::HostSim &sim, MeradonProcess &meradon, const std::filesystem::path &outputDir,
+                      int seconds, int rate, const std::function<void()> &eachSecond) {
+    const std::vector<uint8_t> payload(64, 0x5A);
+    Intake intake;
+    const std::uintmax_t bytesBefore = DirectoryBytes(outputDir);
+    const double cpuBefore = meradon.CpuSeconds();
+    const long dropsBefore = bench::UdpDrops(meradon.Pid());
+    const auto start = Clock::now();
+    intake.sent = static_cast<long>(seconds) * rate;
+    SendPaced(
+        intake.sent, rate,
+        [&](long i) {
+            sim.SendFrame(tevrolink::kCodeData, static_cast<uint8_t>(i), kStation, hostsim::kAttrFile, payload);
+        },
+        [&] {
+            eachSecond();
+            sim.ClearRecord();  // the benchmark's own memory stays flat too
+        });
+    intake.seconds = SecondsSince(start);
+    intake.cpuShare = (meradon.CpuSeconds() - cpuBefore) / intake.seconds;
+    std::this_thread::sleep_for(1s);  // the last packets reach the file
+    intake.payloadBytes = intake.sent * static_cast<long>(payload.size());
+    intake.written = DirectoryBytes(outputDir) - bytesBefore;
+    intake.drops = bench::UdpDrops(meradon.Pid()) - dropsBefore;
+    return intake;
+}
+
+void PrintIntake(const char *row, const Intake &in) {
+    std::printf("%-10s %ld data packets in %.1f s (%.0f a second); meradon wrote %ju of %ld payload bytes; "
+                "%ld datagrams dropped by its socket; CPU %.1f%% of one core\n",
+                row, in.sent, in.seconds, static_cast<double>(in.sent) / in.seconds, in.written, in.payloadBytes,
+                in.drops, 100.0 * in.cpuShare);
+}
 
 // The worker asks for the host node's status only in data transfer mode.
 bool WaitForDataMode(hostsim::HostSim &sim) {
@@ -152,16 +192,16 @@ bool WaitForDataMode(hostsim::HostSim &sim) {
 void IdleCpu(MeradonProcess &meradon, int seconds) {
     std::this_thread::sleep_for(2s);  // start-up work (the window, the first reads) is over
     const double tick = static_cast<double>(sysconf(_SC_CLK_TCK));
-    const auto threadsBefore = meradon.ThreadTicksNow();
-    const long before = meradon.Ticks();
+    const auto threadsBefore = bench::TicksOfThreads(meradon.Pid());
+    const double before = meradon.CpuSeconds();
     const auto start = Clock::now();
     std::this_thread::sleep_for(std::chrono::seconds(seconds));
-    const long used = meradon.Ticks() - before;
-    const double wall = std::chrono::duration<double>(Clock::now() - start).count();
+    const double used = meradon.CpuSeconds() - before;
+    const double wall = SecondsSince(start);
     std::printf("idle       meradon in data transfer mode, nothing to do: %.2f CPU seconds in %.1f s, "
                 "%.2f%% of one core\n",
-                static_cast<double>(used) / tick, wall, 100.0 * static_cast<double>(used) / tick / wall);
-    for (const auto &[tid, now] : meradon.ThreadTicksNow()) {
+                used, wall, 100.0 * used / wall);
+    for (const auto &[tid, now] : bench::TicksOfThreads(meradon.Pid())) {
         const auto was = threadsBefore.find(tid);
         const long spent = now.ticks - (was == threadsBefore.end() ? 0 : was->second.ticks);
         if (spent > 0)
@@ -170,41 +210,103 @@ void IdleCpu(MeradonProcess &meradon, int seconds) {
     }
 }
 
-void Flood(hostsim::HostSim &sim, MeradonProcess &meradon, const std::filesystem::path &outputDir,
-           int seconds, int rate) {
-    // Middle packets of one file from one station: the manager writes them into one
-    // received file, so what grows on disk is the data, and the record gets no lines. They
-    // go out as frames of their own: the node's link protocol spaces its data packets out.
-    const std::vector<uint8_t> payload(64, 0x5A);
-    const auto period = std::chrono::nanoseconds(1'000'000'000LL / rate);
-    const auto start = Clock::now();
-    std::vector<long> rss = {ResidentKiB(meradon.Pid())};
-    const double cpuBefore = static_cast<double>(meradon.Ticks());
-    const long dropsBefore = UdpDrops(meradon.Pid());
-    long sent = 0;
-    auto next = start;
-    for (int second = 1; second <= seconds; ++second) {
-        const auto end = start + std::chrono::seconds(second);
-        for (; next < end; next += period, ++sent) {
-            std::this_thread::sleep_until(next);
-            sim.SendFrame(tevrolink::kCodeData, static_cast<uint8_t>(sent), kStation, hostsim::kAttrFile, payload);
+// After a quiet spell, in which only the worker's status polls and their answers cross
+// the link, a station sends a file of one packet (head and tail at once). "Handled" is the
+// moment meradon has created the received file, written the packet's data into it and
+// closed it: the kernel's report of the closing, as this process sees it through inotify.
+// It is measured from hostsim's record of the datagram, stamped as it left.
+void FirstPacketAfterQuiet(hostsim::HostSim &sim, const std::filesystem::path &outputDir, int seconds, int spells) {
+    bench::ClosedFileWatch closed(outputDir);
+    const std::vector<uint8_t> content(100, 0x33);
+    std::vector<double> ms;
+    for (int spell = 0; spell < spells; ++spell) {
+        std::this_thread::sleep_for(std::chrono::seconds(seconds));
+        closed.Forget();
+        const std::size_t from = sim.SentCount();
+        hostsim::FileSendOptions one;
+        one.announce = false;
+        sim.SendFileFromStation(kStation, content, one);
+        const auto sent = sim.WaitForSent(hostsim::WithCode(tevrolink::kCodeData), 5s, from);
+        const auto handled = closed.Next(5s);  // no other file is open to be closed
+        if (!sent || !handled) {
+            std::printf("quiet      the packet after quiet spell %d was %s\n", spell + 1,
+                        sent ? "not handled within 5 s" : "not sent");
+            return;
         }
-        if (second % 10 == 0 || second == seconds) rss.push_back(ResidentKiB(meradon.Pid()));
+        ms.push_back(std::chrono::duration<double, std::milli>(handled->seen - sent->at).count());
     }
-    const double wall = std::chrono::duration<double>(Clock::now() - start).count();
-    const double cpu = (static_cast<double>(meradon.Ticks()) - cpuBefore) / static_cast<double>(sysconf(_SC_CLK_TCK));
-    std::this_thread::sleep_for(1s);  // the last packets reach the file
-    std::uintmax_t received = 0;
-    for (const auto &entry : std::filesystem::directory_iterator(outputDir))
-        if (entry.is_regular_file()) received += entry.file_size();
+    std::printf("quiet      first data packet after %d s of status polls alone, %d time%s: from the datagram to "
+                "its file written and closed, median %.2f ms, worst %.2f ms\n",
+                seconds, spells, spells == 1 ? "" : "s", Median(ms), *std::max_element(ms.begin(), ms.end()));
+}
 
-    std::printf("flood      %ld data packets in %.1f s (%.0f a second); meradon wrote %ju of %ld "
-                "payload bytes; %ld datagrams dropped by its socket; CPU %.1f%% of one core\n",
-                sent, wall, static_cast<double>(sent) / wall, received,
-                sent * static_cast<long>(payload.size()), UdpDrops(meradon.Pid()) - dropsBefore, 100.0 * cpu / wall);
+void Flood(hostsim::HostSim &sim, MeradonProcess &meradon, const std::filesystem::path &outputDir, int seconds,
+           int rate) {
+    std::vector<long> rss = {bench::ResidentKiB(meradon.Pid())};
+    int second = 0;
+    const Intake intake = FloodOfPackets(sim, meradon, outputDir, seconds, rate, [&] {
+        if (++second % 10 == 0 || second == seconds) rss.push_back(bench::ResidentKiB(meradon.Pid()));
+    });
+    PrintIntake("flood", intake);
     std::printf("           VmRSS every 10 s:");
     for (long kib : rss) std::printf(" %ld", kib);
     std::printf(" KiB (start %ld, middle %ld, end %ld)\n", rss.front(), rss[rss.size() / 2], rss.back());
+}
+
+void Burst(hostsim::HostSim &sim, MeradonProcess &meradon, const std::filesystem::path &outputDir, int seconds,
+           int rate) {
+    const long before = bench::ResidentKiB(meradon.Pid());
+    long atEnd = before;
+    int second = 0;
+    const Intake intake = FloodOfPackets(sim, meradon, outputDir, seconds, rate, [&] {
+        if (++second == seconds) atEnd = bench::ResidentKiB(meradon.Pid());
+    });
+    std::this_thread::sleep_for(kSettleTime - 1s);  // the intake waited one second already
+    PrintIntake("burst", intake);
+    std::printf("           VmRSS %ld KiB before, %ld KiB at the end of the burst, %ld KiB %lld s after it\n", before,
+                atEnd, bench::ResidentKiB(meradon.Pid()), static_cast<long long>(kSettleTime.count()));
+}
+
+// A station sends meradon a file of `size` bytes, its packets `rate` a second, numbered as
+// the node numbers them.
+void BigReception(hostsim::HostSim &sim, MeradonProcess &meradon, const std::filesystem::path &outputDir,
+                  std::size_t size, int rate) {
+    const auto content = meradon_test::Pattern(size, 0x6B);
+    const auto packets = hostsim::FilePackets(content, {});
+    std::set<std::string> before;
+    for (const auto &entry : std::filesystem::directory_iterator(outputDir)) before.insert(entry.path().filename());
+    bench::ClosedFileWatch closed(outputDir);
+    const long dropsBefore = bench::UdpDrops(meradon.Pid());
+    const auto start = Clock::now();
+    std::optional<bench::ClosedFileWatch::Closed> received;
+    {
+        bench::ResidentSampler rss(meradon.Pid());
+        SendPaced(
+            static_cast<long>(packets.size()), rate,
+            [&](long i) {
+                sim.SendFrame(tevrolink::kCodeData, static_cast<uint8_t>(i + 1), kStation, packets[i].attribute,
+                              packets[i].payload);
+            },
+            [&] { sim.ClearRecord(); });
+        // The information packet closes a file left open before; the tail closes this one,
+        // after its check.
+        do received = closed.Next(30s);
+        while (received && before.count(received->name));
+        std::printf("receive    %zu bytes from station %u, %zu packets %d a second: VmRSS %ld KiB before, peak "
+                    "growth %ld KiB during the reception\n",
+                    size, kStation, packets.size(), rate, rss.BeforeKiB(), rss.PeakKiB() - rss.BeforeKiB());
+    }
+    std::vector<uint8_t> got;
+    if (received) {
+        std::ifstream in(outputDir / received->name, std::ios::binary);
+        got.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    std::printf("           %s in %.1f s; %ld datagrams dropped by its socket\n",
+                !received           ? "the file was not closed within 30 s of the last packet"
+                : got == content ? "arrived intact"
+                                 : "ARRIVED DAMAGED",
+                std::chrono::duration<double>((received ? received->seen : Clock::now()) - start).count(),
+                bench::UdpDrops(meradon.Pid()) - dropsBefore);
 }
 
 void RunMeradon(const Options &options) {
@@ -218,15 +320,166 @@ void RunMeradon(const Options &options) {
             std::fprintf(stderr, "meradon (%s) did not reach data transfer mode\n", options.meradon.c_str());
         } else {
             IdleCpu(meradon, options.idleSeconds);
+            FirstPacketAfterQuiet(*sim, dir, options.quietSeconds, options.quietSpells);
             Flood(*sim, meradon, dir, options.floodSeconds, options.floodRate);
+            Burst(*sim, meradon, dir, options.burstSeconds, options.burstRate);
+            BigReception(*sim, meradon, dir, options.bigBytes, options.bigRate);
         }
     }
     std::filesystem::remove_all(dir);
 }
 
-// ---- the manager core sending a file over a paced pty ----------------------------------
+// ---- the main window under a burst ------------------------------------------------------
 
-void SendFile(std::size_t size) {
+// Runs the window's event loop until `done` holds; the milliseconds it took, or nullopt
+// after `timeout`. Each event handled (the window's timer step among them) is a chance to
+// see it, so the figure is late by at most the time of one event.
+std::optional<double> MsUntil(const std::function<bool()> &done, std::chrono::milliseconds timeout) {
+    const auto start = Clock::now();
+    while (!done()) {
+        if (Clock::now() - start > timeout) return std::nullopt;
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+// The real main window in this process, offscreen, in data transfer mode towards a hostsim
+// that floods it as in the burst above. About once a second the operator clicks "传送" for
+// a file of one chunk; the answer is the window showing the chunk as sent ("N/N bytes"),
+// which takes a status report of the host node granting room, the worker writing the chunk
+// and the window thread showing what the worker queued for it -- while the window thread
+// also shows every packet of the burst in the station list. A click waits for the end of
+// the sending before it, as the operator must.
+void WindowUnderBurst(int seconds, int rate) {
+    int argc = 1;
+    char name[] = "manager_bench";
+    char *argv[] = {name, nullptr};
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    QApplication app(argc, argv);
+    meradon_ui_test::WindowSession s("bench-window");
+    s.sim->AddStations({kStation}, true);
+    s.sim->UpdateSettings([](hostsim::HostSettings &h) { h.peer = kStation; });
+    if (!s.OpenInCommandMode()) {
+        std::fprintf(stderr, "window: the link did not open in command set mode\n");
+        return;
+    }
+    s.Click("dataModeRadio");
+    if (!MsUntil([&] { return s.State().hostFlags.load() != 0; }, 5s)) {
+        std::fprintf(stderr, "window: no status from the host node in data transfer mode\n");
+        return;
+    }
+    auto *shown = s.Find<QLabel>("transferText");
+    std::filesystem::create_directories(s.dir);
+    const std::vector<uint8_t> payload(64, 0x5A);
+    std::atomic<bool> over{false};
+    std::thread burst([&] {
+        SendPaced(static_cast<long>(seconds) * rate, rate, [&](long i) {
+            s.sim->SendFrame(tevrolink::kCodeData, static_cast<uint8_t>(i), kStation, hostsim::kAttrFile, payload);
+        });
+        over = true;
+    });
+    // Beside the answers, the window thread's own lateness: a zero timer posted every 10 ms,
+    // and how long after its posting it ran.
+    std::vector<double> lateness;
+    QTimer probe;
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+        const auto posted = Clock::now();
+        QTimer::singleShot(0, [&lateness, posted] {
+            lateness.push_back(std::chrono::duration<double, std::milli>(Clock::now() - posted).count());
+        });
+    });
+    probe.start(10);
+    std::vector<double> ms;
+    int unanswered = 0;
+    bool ended = true;
+    for (std::size_t size = 101; ended && !over.load(); ++size) {
+        const auto next = Clock::now() + 1s;
+        const std::string path = (s.dir / ("click" + std::to_string(size) + ".bin")).string();
+        std::ofstream(path, std::ios::binary).write(std::string(size, 'c').data(), static_cast<std::streamsize>(size));
+        s.Type("sendFileEdit", QString::fromStdString(path));
+        const QString answer = QString("%1/%1 bytes").arg(size);
+        s.Click("sendButton");
+        if (const auto took = MsUntil([&] { return shown->text() == answer; }, 5s))
+            ms.push_back(*took);
+        else
+            ++unanswered;
+        // The next click waits for this sending's end, which takes the node's report.
+        MsUntil([&] { return s.Enabled("sendButton") || over.load(); }, 60s);
+        ended = s.Enabled("sendButton");
+        MsUntil([&] { return Clock::now() >= next || over.load(); }, 2s);
+    }
+    burst.join();
+    probe.stop();
+    std::printf("window     main window in this process, %d packets a second for %d s: \"传送\" clicked %zu times, ",
+                rate, seconds, ms.size() + static_cast<std::size_t>(unanswered));
+    if (!ms.empty())
+        std::printf("the chunk shown as sent after median %.1f ms, worst %.1f ms", Median(ms),
+                    *std::max_element(ms.begin(), ms.end()));
+    if (unanswered) std::printf("%s%d not shown within 5 s", ms.empty() ? "" : ", ", unanswered);
+    std::printf("%s\n", ended ? "" : "; the last sending had not ended when the burst did");
+    std::printf("           window thread's zero timer, posted every 10 ms: late by median %.2f ms, worst %.2f ms\n",
+                Median(lateness), lateness.empty() ? 0.0 : *std::max_element(lateness.begin(), lateness.end()));
+}
+
+// ---- the manager core sending a file ---------------------------------------------------
+
+// The stream as the node's record shows it: from the arrival of the first data chunk to
+// that of the last, the bytes of the chunks after the first.
+struct StreamRecord {
+    std::vector<hostsim::RecordedFrame> chunks, reports;
+    double bytesPerSecond = 0;
+};
+
+StreamRecord StreamFromRecord(const hostsim::HostSim &sim) {
+    StreamRecord r;
+    for (auto &f : sim.Received())
+        if (f.Code() == kStreamFrame && f.Payload().size() > 8) r.chunks.push_back(std::move(f));
+    for (auto &f : sim.Sent())
+        if (f.Code() == kStatusReport) r.reports.push_back(std::move(f));
+    if (r.chunks.size() < 2) return r;
+    std::size_t bytes = 0;
+    for (std::size_t i = 1; i < r.chunks.size(); ++i) bytes += r.chunks[i].Payload().size();
+    r.bytesPerSecond = static_cast<double>(bytes) /
+                       std::chrono::duration<double>(r.chunks.back().at - r.chunks.front().at).count();
+    return r;
+}
+
+// The manager's turn-round: from the last byte of a chunk's report on the line to the
+// first byte of the next chunk; in ms.
+std::vector<double> TurnRounds(const StreamRecord &stream, double byteSeconds) {
+    std::vector<double> turns;
+    std::size_t r = 0;
+    for (std::size_t i = 0; i + 1 < stream.chunks.size(); ++i) {
+        while (r < stream.reports.size() && stream.reports[r].at < stream.chunks[i].at) ++r;
+        if (r == stream.reports.size()) break;
+        const auto reportEnd =
+            stream.reports[r].at +
+            std::chrono::duration<double>(byteSeconds * static_cast<double>(stream.reports[r].bytes.size()));
+        const auto nextStart =
+            stream.chunks[i + 1].at -
+            std::chrono::duration<double>(byteSeconds * static_cast<double>(stream.chunks[i + 1].bytes.size()));
+        turns.push_back(std::chrono::duration<double, std::milli>(nextStart - reportEnd).count());
+    }
+    std::sort(turns.begin(), turns.end());
+    return turns;
+}
+
+// The library's writer loop on a link of its own to a fresh hostsim; 0 when it cannot open.
+double WriterLoopRate(bool udp, std::size_t size) {
+    auto sim = bench::OpenShellToHostSim(udp);
+    if (!sim) return 0;
+    const double rate = bench::RunStreamWriterLoop(*sim, size, kStation).bytesPerSecond;
+    CloseShell();
+    return rate;
+}
+
+void SendFileOverPty(std::size_t size, std::size_t referenceBytes) {
+    const double limit = bench::StopAndWaitLimit();
+    const double reference = WriterLoopRate(false, referenceBytes);
+    std::printf("pty-115200 library's stream writer loop, %zu bytes: %.0f bytes/s, %.1f%% of the stop-and-wait "
+                "limit of %.0f bytes/s\n",
+                referenceBytes, reference, 100.0 * reference / limit, limit);
+
     hostsim::PtyOptions pty;
     pty.baud = kLineRate;
     pty.pace = true;
@@ -241,66 +494,117 @@ void SendFile(std::size_t size) {
     const std::string path = s.WriteFile("bench.bin", meradon_test::Pattern(size, 0x3C));
     const auto start = Clock::now();
     if (s.manager.PrepareSending(path) != meradon::PrepareResult::Armed) return;
-    const bool over = s.RunWindowUntil(
-        [&] { return s.State().sendState.load() == meradon::IDLE && !s.State().sendFile.IsOpen(); },
-        std::chrono::seconds(60 + size / 4000));
-    const double whole = std::chrono::duration<double>(Clock::now() - start).count();
+    const bool over = s.RunWindowUntil([&] { return s.SendingOver(); }, std::chrono::seconds(60 + size / 4000));
+    const double whole = SecondsSince(start);
     const auto files = s.sim->ReceivedFiles(kStation);
     const bool intact = files.size() == 1 && files[0].sizeOk && files[0].crcOk;
-
-    // The stream's pace, from the node's record: from the arrival of the first data chunk
-    // to that of the last, the bytes of the chunks after the first.
-    std::vector<hostsim::RecordedFrame> chunks, reports;
-    for (auto &f : s.sim->Received())
-        if (f.Code() == kStreamFrame && f.Payload().size() > 8) chunks.push_back(std::move(f));
-    for (auto &f : s.sim->Sent())
-        if (f.Code() == kStatusReport) reports.push_back(std::move(f));
-    if (!over || chunks.size() < 2 || reports.empty()) {
+    const StreamRecord stream = StreamFromRecord(*s.sim);
+    if (!over || stream.chunks.size() < 2 || stream.reports.empty()) {
         std::fprintf(stderr, "pty: the sending did not finish (state %c)\n", s.State().sendState.load());
         return;
     }
-    std::size_t bytes = 0;
-    for (std::size_t i = 1; i < chunks.size(); ++i) bytes += chunks[i].Payload().size();
-    const double streamSeconds = std::chrono::duration<double>(chunks.back().at - chunks.front().at).count();
-    const double rate = static_cast<double>(bytes) / streamSeconds;
-    const double byteSeconds = 10.0 / kLineRate;
-    const std::size_t reportSize = reports.front().bytes.size();
-    // Stop and wait: each 200-byte chunk crosses the line with its header, then the status
-    // report that acknowledges it comes back; ten bits a byte.
-    const double limit = 200.0 / (static_cast<double>(200 + 8 + reportSize) * byteSeconds);
+    const double percent = 100.0 * stream.bytesPerSecond / limit;
     std::printf("pty-115200 manager core sends %zu bytes to station %u: %s in %.1f s from Send to the report; "
-                "stream %.0f bytes/s in %zu chunks, %.1f%% of the stop-and-wait limit of %.0f bytes/s\n",
-                size, kStation, intact ? "arrived intact" : "ARRIVED DAMAGED", whole, rate, chunks.size(),
-                100.0 * rate / limit, limit);
-
-    // The manager's turn-round: from the last byte of a chunk's report on the line to the
-    // first byte of the next chunk.
-    std::vector<double> turns;
-    std::size_t r = 0;
-    for (std::size_t i = 0; i + 1 < chunks.size(); ++i) {
-        while (r < reports.size() && reports[r].at < chunks[i].at) ++r;
-        if (r == reports.size()) break;
-        const auto reportEnd = reports[r].at + std::chrono::duration<double>(byteSeconds * static_cast<double>(reportSize));
-        const auto nextStart = chunks[i + 1].at - std::chrono::duration<double>(byteSeconds * static_cast<double>(chunks[i + 1].bytes.size()));
-        turns.push_back(std::chrono::duration<double, std::milli>(nextStart - reportEnd).count());
-    }
-    std::sort(turns.begin(), turns.end());
+                "stream %.0f bytes/s in %zu chunks, %.1f%% of the stop-and-wait limit, %+.1f points from the "
+                "writer loop\n",
+                size, kStation, intact ? "arrived intact" : "ARRIVED DAMAGED", whole, stream.bytesPerSecond,
+                stream.chunks.size(), percent, percent - 100.0 * reference / limit);
+    const auto turns = TurnRounds(stream, 10.0 / kLineRate);
     if (!turns.empty())
         std::printf("           turn-round from a report to the next chunk: median %.2f ms, 90th percentile %.2f ms\n",
                     turns[turns.size() / 2], turns[turns.size() * 9 / 10]);
 }
 
+// In the process started with --send-to-port: the manager core sends `size` bytes to the
+// node at `port`, and writes "RSS-BEFORE PEAK-RSS SENT-OK" (KiB, KiB, 0 or 1) on standard
+// output.
+int SendingProcess(uint16_t port, std::size_t size) {
+    meradon_test::HostSimSession s("bench-big-send", port);
+    if (!s.Open() || !s.EnterDataMode(kStation) ||
+        !s.RunWindowUntil([&] { return s.State().hostFlags.load() != 0; }, 5s))
+        return 1;
+    const std::string path = (s.dir / "big.bin").string();
+    {
+        std::ofstream out(path, std::ios::binary);
+        const auto block = meradon_test::Pattern(1 << 20, 0x4D);
+        for (std::size_t at = 0; at < size; at += block.size())
+            out.write(reinterpret_cast<const char *>(block.data()),
+                      static_cast<std::streamsize>(std::min(block.size(), size - at)));
+    }
+    bench::ResidentSampler rss(getpid());
+    if (s.manager.PrepareSending(path) != meradon::PrepareResult::Armed) return 1;
+    const bool over = s.RunWindowUntil([&] { return s.SendingOver(); }, std::chrono::seconds(60 + size / 100'000));
+    std::printf("%ld %ld %d\n", rss.BeforeKiB(), rss.PeakKiB(), over ? 1 : 0);
+    return 0;
+}
+
+void SendBigOverUdp(std::size_t size) {
+    const double reference = WriterLoopRate(true, size);
+    std::printf("udp        library's stream writer loop, %zu bytes: %.0f bytes/s\n", size, reference);
+
+    auto sim = hostsim::HostSim::StartUdp("127.0.0.1", 0);
+    sim->AddStations({kStation}, true);
+    sim->UpdateSettings([](hostsim::HostSettings &h) { h.peer = kStation; });
+    sim->SetDrainRate(100'000'000);  // as for the writer loop: the radio is not what is measured
+    int pipeFds[2];
+    if (pipe(pipeFds) != 0) return;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
+    const std::string port = std::to_string(sim->Port()), bytes = std::to_string(size);
+    std::vector<const char *> argv = {"/proc/self/exe", "--send-to-port", port.c_str(), "--big-bytes",
+                                      bytes.c_str(), nullptr};
+    pid_t child = -1;
+    const int spawned =
+        posix_spawn(&child, "/proc/self/exe", &actions, nullptr, const_cast<char **>(argv.data()), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(pipeFds[1]);
+    std::string answer;
+    char buffer[256];
+    for (ssize_t n; (n = read(pipeFds[0], buffer, sizeof buffer)) > 0;) answer.append(buffer, static_cast<std::size_t>(n));
+    close(pipeFds[0]);
+    int status = 0;
+    if (spawned == 0) waitpid(child, &status, 0);
+    long before = 0, peak = 0;
+    int over = 0;
+    if (spawned != 0 || std::sscanf(answer.c_str(), "%ld %ld %d", &before, &peak, &over) != 3 || !over) {
+        std::fprintf(stderr, "udp: the manager core's sending did not finish (%s)\n", answer.c_str());
+        return;
+    }
+    const auto files = sim->ReceivedFiles(kStation);
+    const bool intact = files.size() == 1 && files[0].sizeOk && files[0].crcOk;
+    const StreamRecord stream = StreamFromRecord(*sim);
+    std::printf("udp        manager core sends %zu bytes to station %u: %s; stream %.0f bytes/s in %zu chunks, "
+                "%.1f%% of the writer loop's\n",
+                size, kStation, intact ? "arrived intact" : "ARRIVED DAMAGED", stream.bytesPerSecond,
+                stream.chunks.size(), 100.0 * stream.bytesPerSecond / reference);
+    std::printf("           its process: VmRSS %ld KiB before, peak growth %ld KiB during the sending\n", before,
+                peak - before);
+}
+
 Options Parse(int argc, char **argv) {
     Options o;
     bench::ParseOptions(argc, argv,
-                        "[--idle-seconds N] [--flood-seconds N] [--flood-rate N] [--file-bytes N] [--meradon PATH]",
+                        "[--idle-seconds N] [--quiet-seconds N] [--quiet-spells N] [--flood-seconds N] "
+                        "[--flood-rate N] [--burst-seconds N] [--burst-rate N] [--big-bytes N] [--big-rate N] "
+                        "[--file-bytes N] [--pty-reference-bytes N] [--meradon PATH]",
                         [&](const std::string &key, const char *text) {
                             const long value = std::strtol(text, nullptr, 10);
+                            const int positive = static_cast<int>(std::max(1L, value));
                             if (key == "--idle-seconds") o.idleSeconds = static_cast<int>(value);
-                            else if (key == "--flood-seconds") o.floodSeconds = static_cast<int>(value);
-                            else if (key == "--flood-rate") o.floodRate = static_cast<int>(std::max(1L, value));
+                            else if (key == "--quiet-seconds") o.quietSeconds = static_cast<int>(value);
+                            else if (key == "--quiet-spells") o.quietSpells = positive;
+                            else if (key == "--flood-seconds") o.floodSeconds = positive;
+                            else if (key == "--flood-rate") o.floodRate = positive;
+                            else if (key == "--burst-seconds") o.burstSeconds = positive;
+                            else if (key == "--burst-rate") o.burstRate = positive;
+                            else if (key == "--big-bytes") o.bigBytes = static_cast<std::size_t>(std::max(1L, value));
+                            else if (key == "--big-rate") o.bigRate = positive;
                             else if (key == "--file-bytes") o.fileBytes = static_cast<std::size_t>(value);
+                            else if (key == "--pty-reference-bytes") o.ptyReferenceBytes = static_cast<std::size_t>(value);
                             else if (key == "--meradon") o.meradon = text;
+                            else if (key == "--send-to-port") o.sendToPort = static_cast<uint16_t>(value);
                             else return false;
                             return true;
                         });
@@ -310,8 +614,14 @@ Options Parse(int argc, char **argv) {
 }  // namespace
 
 int main(int argc, char **argv) {
+    setvbuf(stdout, nullptr, _IOLBF, 0);  // in order with what meradon and Qt say on standard error
     const Options options = Parse(argc, argv);
+    if (options.sendToPort) return SendingProcess(options.sendToPort, options.bigBytes);
+    std::printf("load average at the start: %s\n", bench::LoadAverage().c_str());
     RunMeradon(options);
-    SendFile(options.fileBytes);
+    WindowUnderBurst(options.burstSeconds, options.burstRate);
+    SendFileOverPty(options.fileBytes, options.ptyReferenceBytes);
+    SendBigOverUdp(options.bigBytes);
+    std::printf("load average at the end:   %s\n", bench::LoadAverage().c_str());
     return 0;
 }

@@ -77,6 +77,11 @@ public:
         view.onMessageBox = [this](const std::string &) { manager.MessageBoxClosed(); };
         std::filesystem::create_directories(dir);
     }
+    // Towards a host node that runs in another process, on UDP at 127.0.0.1:`hostPort`;
+    // its settings are that process's to make.
+    HostSimSession(const std::string &label, uint16_t hostPort) : HostSimSession(label, nullptr) {
+        hostPort_ = hostPort;
+    }
     ~HostSimSession() {
         manager.Stop();
         ::CloseShell();
@@ -94,9 +99,9 @@ public:
 
     // "打开" towards `sim`: the shell, then the core's part.
     bool OpenLink(uint32_t baudRate = kPtyBaud) {
-        const std::string pty = sim->PtyPath();
+        const std::string pty = sim ? sim->PtyPath() : "";
         const int opened = pty.empty()
-                               ? ::OpenNETShell("127.0.0.1", "127.0.0.1", FreeUdpPort(), sim->Port())
+                               ? ::OpenNETShell("127.0.0.1", "127.0.0.1", FreeUdpPort(), sim ? sim->Port() : hostPort_)
                                : ::OpenCOMShell(pty.c_str(), baudRate);
         if (opened != 1) return false;
         manager.LinkOpened();
@@ -111,7 +116,7 @@ public:
         ::SetHostHandShake(0);
         if (::StartNetCenter(1) != 1 || ::StartMonitorService(0) != 1) return false;
         // The host node's own setting (its resending of data packets) matches the PC's.
-        sim->UpdateSettings([&](hostsim::HostSettings &h) { h.handShake = retransmission; });
+        if (sim) sim->UpdateSettings([&](hostsim::HostSettings &h) { h.handShake = retransmission; });
         State().handShake = retransmission ? 1 : 0;
         if (retransmission) ::SetHostHandShake(1);
         State().linkMode = meradon::LINK_DATA;
@@ -157,6 +162,9 @@ public:
     SkippingClock clock;
     std::filesystem::path dir;
     meradon::Manager manager;
+
+private:
+    uint16_t hostPort_ = 0;
 };
 
 inline std::vector<uint8_t> Pattern(std::size_t n, uint8_t seed) {
