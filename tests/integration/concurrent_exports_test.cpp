@@ -48,4 +48,29 @@ TEST(ConcurrentExports, CommandsAndPollingFromTwoThreadsNeverLoseAReply) {
     CloseShell();
 }
 
+// A thread that sleeps in WaitForShellReadable does not hold the library: another thread's
+// commands get their replies meanwhile, and closing the shell ends the wait.
+TEST(ConcurrentExports, AWaitingThreadLetsCommandsThroughAndEndsWithTheClose) {
+    auto sim = OpenLink(Carrier::kUdp);
+    ASSERT_TRUE(sim);
+    SetHostHandShake(0);
+    std::thread waiter([] {
+        // Woken by the status reports the queries below bring, and at last by the close;
+        // a wait that missed the close would never end.
+        while (IsShellActive()) {
+            WaitForShellReadable(UINT32_MAX);
+            IsShellReadable(nullptr, nullptr);
+        }
+    });
+    int failures = 0;
+    for (int i = 0; i < 40; ++i) {
+        uint8_t out = 0, role = 0;
+        QueryHostRTxStatus(nullptr);
+        if (GetHostNodeID(&out, &role) != 1) ++failures;
+    }
+    EXPECT_EQ(failures, 0);
+    CloseShell();
+    waiter.join();
+}
+
 }  // namespace
