@@ -11,5 +11,8 @@ constexpr int kWorkerNice = -10;
 
 // Lowers the calling thread's nice value to `nice`, best effort; never raises it.
 void RaiseThreadPriority(int nice);
+// Has the calling thread's timed waits end when asked rather than up to 50 us later: the
+// worker sleeps for the line time of a frame's missing bytes between its reads.
+void WakeOnTime();
 
 }  // namespace meradon

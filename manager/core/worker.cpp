@@ -125,6 +125,7 @@ void Worker::WaitForWork(int64_t ms) {
 
 void Worker::WorkerMain() {
     RaiseThreadPriority(kWorkerNice);
+    WakeOnTime();
     AppState &state = core_.state;
     uint8_t linkState = 0;
     while (!Stopping()) {
