@@ -65,6 +65,7 @@ public:
         if (port.rxState == kRxComplete || port.rxState == kRxReset) {
             std::memset(buf, 0, kReceiveBufferSize);
             port.rxState = kRxHunting;
+            port.rxFill = 0;
         }
         int queued = Queued();
         if (queued <= 0) return false;
@@ -74,19 +75,18 @@ public:
                 if (!ReadExactly(buf, 1)) return false;
                 if (buf[kSync] == kSyncByte) {
                     port.rxState = kRxSynced;
+                    port.rxFill = 1;
                     break;
                 }
             }
             return false;
         case kRxSynced:
-            if (queued < static_cast<int>(kFrameHeader - 1)) return false;
-            if (!ReadExactly(buf + 1, kFrameHeader - 1)) return Reject(port);
+            if (!ReadUpTo(port, kFrameHeader, queued)) return false;
             port.rxState = kRxHeader;
             if (buf[kLength] != 0) return false;
             return Judge(port);
         case kRxHeader:
-            if (queued < buf[kLength]) return false;
-            if (!ReadExactly(buf + kFrameHeader, buf[kLength])) return Reject(port);
+            if (!ReadUpTo(port, kFrameHeader + buf[kLength], queued)) return false;
             return Judge(port);
         default:
             return Reject(port);
@@ -108,14 +108,12 @@ public:
         if (hungUp_) return 0;
         const int queued = Queued();
         if (queued <= 0) return -1;
-        // Part of a frame is queued; a tty cannot wake us when more has arrived, so the
-        // wait is the line time of the bytes still missing.
-        std::size_t needed = 1;
-        if (port.rxState == kRxSynced) needed = kFrameHeader - 1;
-        if (port.rxState == kRxHeader) needed = port.rxBuffer[kLength];
-        if (static_cast<std::size_t>(queued) >= needed) return 0;
-        const long missing = static_cast<long>(needed) - queued;
-        return std::max(missing * 10'000'000L / static_cast<long>(baudRate_), 50L);
+        const long missing = static_cast<long>(BytesToGo(port)) - queued;
+        // A tty wakes no poll() while bytes wait unread: the queued part of a frame is read
+        // once all but the last missing byte have had their line time, and the poll that
+        // follows wakes as the last one comes.
+        if (missing <= 1) return 0;
+        return std::max((missing - 1) * 10'000'000L / static_cast<long>(baudRate_), 50L);
     }
 
     bool HungUp() const override { return hungUp_; }
@@ -134,6 +132,21 @@ private:
     // ioctl with EIO; a removed device with ENXIO or ENODEV.
     void NoteFailure(int error) {
         if (error == EIO || error == ENXIO || error == ENODEV) hungUp_ = true;
+    }
+
+    // Bytes the receive state still needs before it can move on.
+    static std::size_t BytesToGo(const ShellPort &port) {
+        if (port.rxState == kRxSynced) return kFrameHeader - port.rxFill;
+        if (port.rxState == kRxHeader) return kFrameHeader + port.rxBuffer[kLength] - port.rxFill;
+        return 1;
+    }
+
+    // Reads what is queued of the frame up to `end` bytes; true once it has them all.
+    bool ReadUpTo(ShellPort &port, std::size_t end, int queued) {
+        const std::size_t take = std::min<std::size_t>(end - port.rxFill, static_cast<std::size_t>(queued));
+        if (!ReadExactly(port.rxBuffer + port.rxFill, take)) return Reject(port);
+        port.rxFill = static_cast<uint16_t>(port.rxFill + take);
+        return port.rxFill == end;
     }
 
     bool ReadExactly(uint8_t *dst, std::size_t size) {

@@ -12,6 +12,7 @@ namespace tevrolink {
 void ShellPort::ResetReceive() {
     std::memset(rxBuffer, 0, sizeof rxBuffer);
     rxState = kRxReset;
+    rxFill = 0;
 }
 
 Shell &TheShell() {

@@ -34,6 +34,7 @@ struct ShellPort {
     std::unique_ptr<Transport> link;  // null while the shell is closed
     uint8_t resendCount = 0;
     uint8_t rxState = kRxReset;
+    uint16_t rxFill = 0;  // bytes of a serial frame read into rxBuffer so far
     uint8_t linkKind = kLinkSerial;
     sockaddr_in peerAddress{};
     // Broadcast mode: the address of the one adapter that broadcasts leave from, or
