@@ -1,9 +1,5 @@
 #include "tests/bench/stream_writer_loop.h"
 
-#include <arpa/inet.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <vector>
@@ -12,24 +8,14 @@
 #include "link/receive.h"
 #include "link/shell.h"
 #include "sim/status_report.h"
+#include "tests/support/free_udp_port.h"
 #include "tevrolink/tevrolink.h"
 
 namespace bench {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-uint16_t FreeUdpPort() {
-    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
-    socklen_t n = sizeof a;
-    getsockname(fd, reinterpret_cast<sockaddr *>(&a), &n);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
+using test_support::FreeUdpPort;
 
 // Polls until `done` holds, waiting on the link between polls as the library's waits do.
 template <typename Done>

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "cli/json_reader.h"
+#include "tests/support/free_udp_port.h"
 
 namespace clitest {
 
@@ -63,8 +64,7 @@ using cli::ParseJson;
 // The lines of a text, without their newlines.
 std::vector<std::string> Lines(const std::string &text);
 
-// A free UDP port on 127.0.0.1.
-uint16_t FreeUdpPort();
+using test_support::FreeUdpPort;
 
 // A file of `size` bytes with a recognisable pattern, in a fresh temporary directory.
 std::string MakeFile(const std::string &name, std::size_t size, unsigned seed = 1);

@@ -1,8 +1,5 @@
 #include "tests/integration/sim_harness.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -18,18 +15,6 @@
 namespace simtest {
 
 std::string CarrierName(Carrier t) { return t == Carrier::kUdp ? "Udp" : "Pty"; }
-
-uint16_t FreeUdpPort() {
-    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
-    socklen_t n = sizeof a;
-    getsockname(fd, reinterpret_cast<sockaddr *>(&a), &n);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
 
 std::unique_ptr<HostSim> OpenLink(Carrier carrier, uint32_t baud, uint32_t simBaud) {
     tevrolink::CloseShell();

@@ -13,6 +13,7 @@
 
 #include "link/frame.h"
 #include "sim/host_sim.h"
+#include "tests/support/free_udp_port.h"
 
 namespace simtest {
 
@@ -28,7 +29,7 @@ constexpr Millis kWait{3000};
 enum class Carrier { kUdp, kPty };
 std::string CarrierName(Carrier t);
 
-uint16_t FreeUdpPort();
+using test_support::FreeUdpPort;
 
 // Starts a hostsim and opens the shell towards it. UDP: the sim already knows the PC's
 // address, so it can speak first. Pty: the line runs at `baud`, the sim answers at

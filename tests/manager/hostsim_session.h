@@ -3,9 +3,6 @@
 // and runs the 1 ms timer step, as the main window does.
 #pragma once
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -19,21 +16,12 @@
 #include "manager/core/manager.h"
 #include "sim/host_sim.h"
 #include "tests/manager/core_fixture.h"
+#include "tests/support/free_udp_port.h"
 #include "tevrolink/tevrolink.h"
 
 namespace meradon_test {
 
-inline uint16_t FreeUdpPort() {
-    int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
-    socklen_t n = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &n);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
+using test_support::FreeUdpPort;
 
 enum class SimCarrier { kUdp, kPty };
 
