@@ -128,16 +128,15 @@ MainWindow::MainWindow(const std::filesystem::path &outputDir, QWidget *parent)
     KeepSelectorCopy();
     view_.SetChecked(ControlId::LoopSending, loopCheck_->isChecked());
 
+    stepTimer_ = new QTimer(this);
+    stepTimer_->setSingleShot(true);
+    connect(stepTimer_, &QTimer::timeout, this, &MainWindow::StepCore);
     manager_->Start();
-    timer_ = new QTimer(this);
-    timer_->setObjectName("pumpTimer");
-    connect(timer_, &QTimer::timeout, this,
-            [this] { timer_->setInterval(static_cast<int>(manager_->PumpQueues())); });
-    timer_->start(1);
+    StepCore();
 }
 
 MainWindow::~MainWindow() {
-    if (timer_) timer_->stop();
+    if (stepTimer_) stepTimer_->stop();
     manager_->Stop();
 }
 
@@ -846,7 +845,9 @@ void MainWindow::ZeroStations() {
 }
 
 void MainWindow::SearchNetwork() {
-    if (manager_->StartNetworkSearch()) SetEnabled({commandModeRadio_, dataModeRadio_}, false);
+    if (!manager_->StartNetworkSearch()) return;
+    SetEnabled({commandModeRadio_, dataModeRadio_}, false);
+    StepCore();  // the search's end is due from now on
 }
 
 // ---- file sending -----------------------------------------------------------------------
@@ -902,6 +903,14 @@ void MainWindow::OpenRemoteDialog() {
 
 // ---- window -----------------------------------------------------------------------------
 
+void MainWindow::StepCore() {
+    if (exiting_) return;
+    const WindowStep step = manager_->PumpQueues();
+    // Posted behind whatever else waits, so a flood is taken in batches between clicks.
+    if (step.queuedLeft) view_.QueuesFilled();
+    stepTimer_->start(static_cast<int>(step.dueInMs));
+}
+
 void MainWindow::Post(int command) {
     QMetaObject::invokeMethod(this, [this, command] { RunCommand(command); }, Qt::QueuedConnection);
 }
@@ -920,7 +929,7 @@ void MainWindow::Minimize() {
 void MainWindow::Exit() {
     if (exiting_) return;
     exiting_ = true;
-    timer_->stop();
+    stepTimer_->stop();
     CloseLink();
     manager_->Stop();  // releases a worker that waits on a message box or a command
     tray_->Remove();

@@ -1,6 +1,6 @@
 // The main window of Meradon, "Zelkora Wireless Network Manager": the link, the mode,
 // the host node's settings, the station list, file sending and the operation record.
-// It owns the manager core (and so the worker thread) and runs the core's timer step.
+// It owns the manager core (and so the worker thread) and runs the core's steps.
 #pragma once
 
 #include <QMainWindow>
@@ -80,6 +80,8 @@ public:
     void ShowTrayBalloon(const QString &text);
     void ShowLinkPicture(uint8_t code);
     void SaveRecords(bool quiet);
+    // A step of the core (Manager::PumpQueues), then the next one is arranged.
+    void StepCore();
 
     // ---- the window's operations ------------------------------------------------------
     void OpenLink();
@@ -153,7 +155,7 @@ private:
     uint16_t remotePort_ = 12580;
     bool exiting_ = false;
 
-    QTimer *timer_ = nullptr;
+    QTimer *stepTimer_ = nullptr;  // the core's next time-out or resend step
     TrayIcon *tray_ = nullptr;
     NetworkViews *views_ = nullptr;
     QButtonGroup *linkKind_ = nullptr;

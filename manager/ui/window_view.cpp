@@ -69,6 +69,16 @@ void WindowView::PostCommand(int command) {
     Queue([w = window_, command] { w->RunCommand(command); });
 }
 
+void WindowView::QueuesFilled() {
+    if (stepPosted_.exchange(true)) return;
+    // Cleared as the step begins, so that what the worker queues during the step is
+    // either taken by it or posts the next one.
+    Queue([this, w = window_] {
+        stepPosted_.exchange(false);  // reads the worker's mark: its packets are visible
+        w->StepCore();
+    });
+}
+
 void WindowView::RequestCommand(int command) {
     Queue([w = window_, command] {
         w->RunCommand(command);

@@ -3,8 +3,11 @@
 // threads are queued to it and never wait; posted and requested commands and the worker's
 // message boxes are always queued. IsChecked and LinkSelectorText are answered from
 // copies that the window keeps up to date under a lock.
+// The worker's QueuesFilled posts one step of the core to the window, however many calls
+// come before the window takes it.
 #pragma once
 
+#include <atomic>
 #include <map>
 #include <mutex>
 #include <string>
@@ -32,6 +35,7 @@ public:
     void SetStationCell(int row, int column, const std::string &text) override;
     void SelectStationRow(int row) override;
     void PostCommand(int command) override;
+    void QueuesFilled() override;
     void RequestCommand(int command) override;
     void RequestMessageBox(const std::string &text) override;
     void ShowTrayBalloon(const std::string &text) override;
@@ -51,6 +55,7 @@ private:
     std::mutex mutex_;
     std::map<ControlId, bool> checked_;
     std::string selector_;
+    std::atomic<bool> stepPosted_{false};  // a step is queued to the window, not yet begun
 };
 
 }  // namespace meradon::ui
