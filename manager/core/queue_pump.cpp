@@ -61,6 +61,9 @@ bool PumpQueues(Core &core) {
         TakeBatch(state.signalQueue, [&](const PacketRecord &p) { OnSignalPacket(core, p.data()); });
     const bool dataLeft =
         TakeBatch(state.dataQueue, [&](const PacketRecord &p) { TakeDataPacket(core, p); });
+    // Written per batch rather than per packet: a flood would otherwise cost a write to
+    // the disk for each packet.
+    if (state.recvFile) std::fflush(state.recvFile.get());
     return statusLeft || signalsLeft || dataLeft;
 }
 

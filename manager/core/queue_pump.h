@@ -16,7 +16,7 @@ constexpr int64_t kAutoSaveMs = 3'600'000;
 constexpr std::size_t kPumpBatch = 64;
 
 // The time-outs that are due, then at most one batch of each queue; true when entries
-// were left in a queue.
+// were left in a queue. A file being received is flushed to disk at the end of the batch.
 bool PumpQueues(Core &core);
 // Milliseconds until one of PumpQueues's time-outs is next due (0 when one is due now).
 // Packets that arrive meanwhile can only put them off.
