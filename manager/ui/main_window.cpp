@@ -43,6 +43,9 @@ const char *const kBadPoint = "输入越界,有效的工作频点在0-16";
 constexpr int kMaxStation = 254;
 constexpr int kMaxPoint = 16;
 constexpr int kVersionBuffer = 1024;
+// Station cells, progress bars and transfer texts are redrawn about 30 times a second at
+// most, however fast packets change them.
+constexpr int kRedrawMs = 33;
 
 QPushButton *Button(const char *caption, const char *name, QWidget *parent) {
     auto *button = new QPushButton(caption, parent);
@@ -128,6 +131,10 @@ MainWindow::MainWindow(const std::filesystem::path &outputDir, QWidget *parent)
     KeepSelectorCopy();
     view_.SetChecked(ControlId::LoopSending, loopCheck_->isChecked());
 
+    redrawTimer_ = new QTimer(this);
+    redrawTimer_->setSingleShot(true);
+    redrawTimer_->setInterval(kRedrawMs);
+    connect(redrawTimer_, &QTimer::timeout, this, &MainWindow::ApplyRedraw);
     stepTimer_ = new QTimer(this);
     stepTimer_->setSingleShot(true);
     connect(stepTimer_, &QTimer::timeout, this, &MainWindow::StepCore);
@@ -465,12 +472,6 @@ void MainWindow::EnableSendSetup(bool enabled) {
     SetEnabled({commandModeRadio_, dataModeRadio_, fileEdit_, chooseButton_}, enabled);
 }
 
-void MainWindow::SetStationCell(int row, int column, const QString &text) {
-    stations_->SetCell(row, column, text);
-}
-
-void MainWindow::SelectStationRow(int row) { stations_->SelectStationRow(row); }
-
 void MainWindow::RunCommand(int command) {
     switch (command) {
     case CMD_REFRESH: RefreshStations(); break;
@@ -650,6 +651,7 @@ void MainWindow::EnableCommandGroup(bool on) {
 }
 
 void MainWindow::EnableTransferGroup(bool on) {
+    ApplyRedraw();
     SetEnabled({loopCheck_, autoSaveCheck_, fileEdit_, chooseButton_, sendButton_}, on);
     cancelButton_->setEnabled(false);
     bufferProgress_->setValue(0);
@@ -833,6 +835,7 @@ void MainWindow::ActivateStations(bool active) {
 }
 
 void MainWindow::ZeroStations() {
+    ApplyRedraw();
     AppState &state = manager_->State();
     for (int row = 0; row < StationTable::kRows; ++row) {
         if (!stations_->IsRowChecked(row)) continue;
@@ -902,6 +905,20 @@ void MainWindow::OpenRemoteDialog() {
 }
 
 // ---- window -----------------------------------------------------------------------------
+
+void MainWindow::ArmRedraw() {
+    if (!redrawTimer_->isActive()) redrawTimer_->start();
+}
+
+void MainWindow::ApplyRedraw() {
+    const PendingRedraw::Changes changes = view_.TakeRedraw();
+    for (const auto &[cell, text] : changes.cells)
+        stations_->SetCell(cell.first, cell.second, QString::fromStdString(text));
+    if (changes.selectedRow >= 0) stations_->SelectStationRow(changes.selectedRow);
+    for (const auto &[bar, position] : changes.bars) SetProgress(bar, position);
+    for (const auto &[control, text] : changes.texts)
+        SetControlText(control, QString::fromStdString(text));
+}
 
 void MainWindow::StepCore() {
     if (exiting_) return;
