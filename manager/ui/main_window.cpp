@@ -137,6 +137,8 @@ MainWindow::MainWindow(const std::filesystem::path &outputDir, QWidget *parent)
     connect(redrawTimer_, &QTimer::timeout, this, &MainWindow::ApplyRedraw);
     stepTimer_ = new QTimer(this);
     stepTimer_->setSingleShot(true);
+    // A coarse timer may fire 5 % late: minutes on the hour of the auto-save.
+    stepTimer_->setTimerType(Qt::PreciseTimer);
     connect(stepTimer_, &QTimer::timeout, this, &MainWindow::StepCore);
     manager_->Start();
     StepCore();
