@@ -14,8 +14,9 @@ namespace {
 // Pause between the end of one resend and the start of the next: the window handles the
 // end of a sending (CMD_TRANSFER_END, posted up to twice) before another file is opened.
 constexpr int64_t kResendPauseMs = 500;
-// How often a running resend looks whether its station's sending has ended: the worker
-// ends it, and the window closes its file, without a step being due.
+// How often a resend looks again whether it can go on: the worker ends a station's
+// sending, and the window closes its file, without a step being due; and a pause that has
+// passed while the link is not in data transfer mode waits for it.
 constexpr int64_t kResendWatchMs = 10;
 
 // Runs host-node commands from the window thread in command set mode, as the window's own
@@ -72,7 +73,7 @@ void Manager::StepResend() {
 int64_t Manager::ResendDueInMs() {
     if (!Resending()) return INT64_MAX;
     if (resend_.running) return kResendWatchMs;
-    return std::max<int64_t>(resend_.nextStartMs - core_.Now(), 0);
+    return std::max(resend_.nextStartMs - core_.Now(), kResendWatchMs);
 }
 
 bool Manager::StartResendTo(uint8_t station) {
