@@ -1,7 +1,7 @@
 // Manager benchmark: the CPU that meradon takes with the link open in data transfer mode and
-// nothing to do, its resident memory while a station floods it with data packets, and the
-// rate at which the manager core sends a file over a paced 115200-baud pty. Prints
-// figures; decides nothing.
+// nothing to do, how soon the first data packet after that quiet spell is on disk, its
+// resident memory while a station floods it with data packets, and the rate at which the
+// manager core sends a file over a paced 115200-baud pty. Prints figures; decides nothing.
 //
 //   manager_bench [--idle-seconds N] [--flood-seconds N] [--flood-rate N] [--file-bytes N]
 //                 [--meradon PATH]
@@ -170,6 +170,30 @@ void IdleCpu(MeradonProcess &meradon, int seconds) {
     }
 }
 
+// Bytes of the files in the output directory: what meradon has written of the payloads.
+std::uintmax_t BytesOnDisk(const std::filesystem::path &outputDir) {
+    std::uintmax_t bytes = 0;
+    for (const auto &entry : std::filesystem::directory_iterator(outputDir))
+        if (entry.is_regular_file()) bytes += entry.file_size();
+    return bytes;
+}
+
+// One data packet after the quiet spell, timed from its sending until its payload is in
+// the received file: the worker's poll of the link, the window's wake-up, the write.
+void FirstPacketAfterQuiet(hostsim::HostSim &sim, const std::filesystem::path &outputDir) {
+    const std::vector<uint8_t> payload(64, 0xA5);
+    const std::uintmax_t before = BytesOnDisk(outputDir);
+    const auto start = Clock::now();
+    sim.SendFrame(tevrolink::kCodeData, 0xFF, kStation, hostsim::kAttrFile, payload);
+    while (BytesOnDisk(outputDir) < before + payload.size() && Clock::now() - start < 5s)
+        std::this_thread::sleep_for(100us);
+    const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    if (BytesOnDisk(outputDir) < before + payload.size())
+        std::printf("first      the data packet after the quiet spell was not on disk after %.0f ms\n", ms);
+    else
+        std::printf("first      the data packet after the quiet spell was on disk %.2f ms after it was sent\n", ms);
+}
+
 void Flood(hostsim::HostSim &sim, MeradonProcess &meradon, const std::filesystem::path &outputDir,
            int seconds, int rate) {
     // Middle packets of one file from one station: the manager writes them into one
@@ -181,6 +205,7 @@ void Flood(hostsim::HostSim &sim, MeradonProcess &meradon, const std::filesystem
     std::vector<long> rss = {ResidentKiB(meradon.Pid())};
     const double cpuBefore = static_cast<double>(meradon.Ticks());
     const long dropsBefore = UdpDrops(meradon.Pid());
+    const std::uintmax_t onDiskBefore = BytesOnDisk(outputDir);
     long sent = 0;
     auto next = start;
     for (int second = 1; second <= seconds; ++second) {
@@ -194,9 +219,7 @@ void Flood(hostsim::HostSim &sim, MeradonProcess &meradon, const std::filesystem
     const double wall = std::chrono::duration<double>(Clock::now() - start).count();
     const double cpu = (static_cast<double>(meradon.Ticks()) - cpuBefore) / static_cast<double>(sysconf(_SC_CLK_TCK));
     std::this_thread::sleep_for(1s);  // the last packets reach the file
-    std::uintmax_t received = 0;
-    for (const auto &entry : std::filesystem::directory_iterator(outputDir))
-        if (entry.is_regular_file()) received += entry.file_size();
+    const std::uintmax_t received = BytesOnDisk(outputDir) - onDiskBefore;
 
     std::printf("flood      %ld data packets in %.1f s (%.0f a second); meradon wrote %ju of %ld "
                 "payload bytes; %ld datagrams dropped by its socket; CPU %.1f%% of one core\n",
@@ -218,6 +241,7 @@ void RunMeradon(const Options &options) {
             std::fprintf(stderr, "meradon (%s) did not reach data transfer mode\n", options.meradon.c_str());
         } else {
             IdleCpu(meradon, options.idleSeconds);
+            FirstPacketAfterQuiet(*sim, dir);
             Flood(*sim, meradon, dir, options.floodSeconds, options.floodRate);
         }
     }
