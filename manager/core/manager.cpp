@@ -1,11 +1,12 @@
 #include "manager/core/manager.h"
 
+#include <algorithm>
+
 #include "manager/core/priority.h"
 #include "manager/core/queue_pump.h"
 #include "manager/core/reception.h"
 #include "manager/core/sending.h"
 #include "manager/core/station_list.h"
-#include "manager/core/tick_pace.h"
 #include "tevrolink/tevrolink.h"
 
 namespace meradon {
@@ -33,10 +34,12 @@ void Manager::Stop() {
     worker_.Stop();
 }
 
-int64_t Manager::PumpQueues() {
-    meradon::PumpQueues(core_);
+WindowStep Manager::PumpQueues() {
+    WindowStep step;
+    step.queuedLeft = meradon::PumpQueues(core_);
     if (Resending()) StepResend();
-    return TickMs(core_);
+    step.dueInMs = std::min(MsUntilDue(core_), ResendDueInMs());
+    return step;
 }
 
 PrepareResult Manager::PrepareSending(const std::string &path, int repeats) {

@@ -1,5 +1,5 @@
 // Meradon's headless core as the main window uses it: the state record, the worker
-// thread, the timer step, and the operations of the window that own core resources.
+// thread, the window thread's step, and the operations of the window that own core resources.
 //
 // Texts that the core produces (record lines, control texts, balloons, message boxes) are
 // UTF-8; the window converts where a file must hold GBK.
@@ -25,6 +25,12 @@ enum class PrepareResult {
     EmptyFile,    // "文件长度为零,请重新选择文件"
 };
 
+// What one step of the window thread left to do.
+struct WindowStep {
+    bool queuedLeft = false;  // entries were left in a queue: step again once the window is free
+    int64_t dueInMs = 0;      // a time-out or a resend step is due after this long
+};
+
 enum class ResendResult {
     Started,        // the first failed station's sending is armed
     NothingFailed,  // no such ended sending, or every station of it succeeded
@@ -48,8 +54,11 @@ public:
     AppState &State() { return core_.state; }
     Core &Context() { return core_; }
 
-    // Timer step of the window thread; returns the milliseconds until the next step.
-    int64_t PumpQueues();
+    // Step of the window thread: the time-outs and the resend step that are due, then one
+    // batch of what the worker queued. The window steps when the worker says it queued
+    // something (MeradonView::QueuesFilled), again while entries are left, and when
+    // dueInMs has passed.
+    WindowStep PumpQueues();
 
     // Send button: opens `path` and arms the sending. `repeats` names the sending whose
     // failed stations this one repeats (0 for none); the sending is listed either way.
@@ -61,7 +70,7 @@ public:
     // after the other (a broadcast would reach every active station). Each station is
     // taken back first, as "添加" does, and made the host node's peer; the peer the host
     // node had is restored when the last one has ended, and CMD_TRANSFER_END posted. The
-    // timer step runs it; while it runs, a window keeps its sending controls off.
+    // window's step runs it; while it runs, a window keeps its sending controls off.
     ResendResult ResendFailed(int id);
     bool Resending() const { return resend_.of != 0; }
     // CMD_TRANSFER_END: closes the file being sent.
@@ -97,6 +106,7 @@ private:
         int64_t nextStartMs = 0;    // the next one starts no earlier
     };
     void StepResend();
+    int64_t ResendDueInMs();
     bool StartResendTo(uint8_t station);
     void EndResend();
 

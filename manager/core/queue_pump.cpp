@@ -1,5 +1,7 @@
 #include "manager/core/queue_pump.h"
 
+#include <algorithm>
+
 #include "manager/core/reception.h"
 #include "manager/core/station_list.h"
 #include "manager/core/text_format.h"
@@ -33,23 +35,45 @@ void TakeDataPacket(Core &core, const PacketRecord &packet) {
         core.Indented(Format("文件:%s", core.state.recvPath.c_str()));
 }
 
+// Takes at most one batch from `queue`; true when the batch was full, so entries may be left.
+template <typename Record, std::size_t BlockRecords, typename Take>
+bool TakeBatch(SpscQueue<Record, BlockRecords> &queue, Take take) {
+    Record record;
+    for (std::size_t i = 0; i < kPumpBatch; ++i) {
+        if (!queue.Pop(record)) return false;
+        take(record);
+    }
+    return true;
+}
+
 }  // namespace
 
-void PumpQueues(Core &core) {
+bool PumpQueues(Core &core) {
     AppState &state = core.state;
     const int64_t quietMs = core.Since(state.lastRxTime);
     EndSearchIfQuiet(core, quietMs);
     if (quietMs > kReceiveTimeoutMs) ReceiveTimeout(core);
     AutoSave(core);
 
-    StatusProfile profile;
-    for (std::size_t i = 0; i < kPumpBatch && state.statusQueue.Pop(profile); ++i)
-        ShowHostState(core, profile);
-    PacketRecord packet;
-    for (std::size_t i = 0; i < kPumpBatch && state.signalQueue.Pop(packet); ++i)
-        OnSignalPacket(core, packet.data());
-    for (std::size_t i = 0; i < kPumpBatch && state.dataQueue.Pop(packet); ++i)
-        TakeDataPacket(core, packet);
+    const bool statusLeft =
+        TakeBatch(state.statusQueue, [&](const StatusProfile &p) { ShowHostState(core, p); });
+    const bool signalsLeft =
+        TakeBatch(state.signalQueue, [&](const PacketRecord &p) { OnSignalPacket(core, p.data()); });
+    const bool dataLeft =
+        TakeBatch(state.dataQueue, [&](const PacketRecord &p) { TakeDataPacket(core, p); });
+    // Written per batch rather than per packet: a flood would otherwise cost a write to
+    // the disk for each packet.
+    if (state.recvFile) std::fflush(state.recvFile.get());
+    return statusLeft || signalsLeft || dataLeft;
+}
+
+int64_t MsUntilDue(Core &core) {
+    AppState &state = core.state;
+    const int64_t quietMs = core.Since(state.lastRxTime);
+    int64_t due = kAutoSaveMs + 1 - core.Since(state.autoSaveTime);
+    if (state.linkMode.load() == LINK_SEARCH) due = std::min(due, kSearchQuietMs - quietMs);
+    if (state.recvFile) due = std::min(due, kReceiveTimeoutMs + 1 - quietMs);
+    return std::max<int64_t>(due, 0);
 }
 
 void ShowHostState(Core &core, const StatusProfile &profile) {

@@ -1,4 +1,4 @@
-// The window thread's timer step: time-outs, then what the worker queued.
+// The window thread's step: time-outs, then what the worker queued.
 #pragma once
 
 #include <cstddef>
@@ -10,11 +10,17 @@ namespace meradon {
 constexpr int64_t kSearchQuietMs = 500;
 constexpr int64_t kReceiveTimeoutMs = 30'000;
 constexpr int64_t kAutoSaveMs = 3'600'000;
-// Entries taken from each queue per tick: a timer tick may come late, and data packets
-// arrive up to a thousand a second, so one per tick would let the queue grow.
+// Entries taken from each queue per step. The window steps again at once while entries
+// are left, but returns to its event loop in between, so that a flood of packets never
+// keeps the operator's clicks and commands waiting for long.
 constexpr std::size_t kPumpBatch = 64;
 
-void PumpQueues(Core &core);
+// The time-outs that are due, then at most one batch of each queue; true when entries
+// were left in a queue. A file being received is flushed to disk at the end of the batch.
+bool PumpQueues(Core &core);
+// Milliseconds until one of PumpQueues's time-outs is next due (0 when one is due now).
+// Packets that arrive meanwhile can only put them off.
+int64_t MsUntilDue(Core &core);
 // The link picture from a status profile taken from the status queue.
 void ShowHostState(Core &core, const StatusProfile &profile);
 

@@ -94,8 +94,9 @@ void WriteReceivedData(Core &core, uint8_t station, const uint8_t *payload, uint
             return;
         }
     }
+    // Into stdio's bounded buffer: the step flushes it once per batch, and closing the file
+    // (before its verdict or any line that gives its size) writes the rest.
     std::fwrite(payload, 1, length, state.recvFile.get());
-    std::fflush(state.recvFile.get());
 }
 
 void ReceiveTimeout(Core &core) {

@@ -1,5 +1,8 @@
 // Resend to the failed: the Manager's part that repeats a sending to the stations it did
 // not reach, one single-station sending after the other.
+#include <algorithm>
+#include <cstdint>
+
 #include "manager/core/manager.h"
 #include "manager/core/sending.h"
 #include "tevrolink/tevrolink.h"
@@ -11,6 +14,10 @@ namespace {
 // Pause between the end of one resend and the start of the next: the window handles the
 // end of a sending (CMD_TRANSFER_END, posted up to twice) before another file is opened.
 constexpr int64_t kResendPauseMs = 500;
+// How often a resend looks again whether it can go on: the worker ends a station's
+// sending, and the window closes its file, without a step being due; and a pause that has
+// passed while the link is not in data transfer mode waits for it.
+constexpr int64_t kResendWatchMs = 10;
 
 // Runs host-node commands from the window thread in command set mode, as the window's own
 // commands do, then gives the link back to the worker.
@@ -61,6 +68,12 @@ void Manager::StepResend() {
     const uint8_t next = resend_.stations.front();
     resend_.stations.erase(resend_.stations.begin());
     if (!StartResendTo(next)) EndResend();
+}
+
+int64_t Manager::ResendDueInMs() {
+    if (!Resending()) return INT64_MAX;
+    if (resend_.running) return kResendWatchMs;
+    return std::max(resend_.nextStartMs - core_.Now(), kResendWatchMs);
 }
 
 bool Manager::StartResendTo(uint8_t station) {

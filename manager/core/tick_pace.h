@@ -1,8 +1,8 @@
-// How often the manager's polling loops run (the worker's poll of the link, the window's
-// queue pump): every millisecond while stations are heard from or a sending runs, and every
-// kIdleTickMs once the stations have been quiet for a second. An open, quiet link then
-// costs next to no CPU (the worker's status poll every 250 ms still runs), and the first
-// packet after a quiet spell waits at most one idle tick before the loops speed up again.
+// How often the worker polls the link: every millisecond while stations are heard from or
+// a sending runs, and every kIdleTickMs once the stations have been quiet for a second. An
+// open, quiet link then costs next to no CPU (the worker's status poll every 250 ms still
+// runs), and the first packet after a quiet spell waits at most one idle tick before the
+// poll speeds up again. The window does not poll: the worker wakes it.
 #pragma once
 
 #include <cstdint>

@@ -43,6 +43,9 @@ const char *const kBadPoint = "输入越界,有效的工作频点在0-16";
 constexpr int kMaxStation = 254;
 constexpr int kMaxPoint = 16;
 constexpr int kVersionBuffer = 1024;
+// Station cells, progress bars and transfer texts are redrawn about 30 times a second at
+// most, however fast packets change them.
+constexpr int kRedrawMs = 33;
 
 QPushButton *Button(const char *caption, const char *name, QWidget *parent) {
     auto *button = new QPushButton(caption, parent);
@@ -128,16 +131,21 @@ MainWindow::MainWindow(const std::filesystem::path &outputDir, QWidget *parent)
     KeepSelectorCopy();
     view_.SetChecked(ControlId::LoopSending, loopCheck_->isChecked());
 
+    redrawTimer_ = new QTimer(this);
+    redrawTimer_->setSingleShot(true);
+    redrawTimer_->setInterval(kRedrawMs);
+    connect(redrawTimer_, &QTimer::timeout, this, &MainWindow::ApplyRedraw);
+    stepTimer_ = new QTimer(this);
+    stepTimer_->setSingleShot(true);
+    // A coarse timer may fire 5 % late: minutes on the hour of the auto-save.
+    stepTimer_->setTimerType(Qt::PreciseTimer);
+    connect(stepTimer_, &QTimer::timeout, this, &MainWindow::StepCore);
     manager_->Start();
-    timer_ = new QTimer(this);
-    timer_->setObjectName("pumpTimer");
-    connect(timer_, &QTimer::timeout, this,
-            [this] { timer_->setInterval(static_cast<int>(manager_->PumpQueues())); });
-    timer_->start(1);
+    StepCore();
 }
 
 MainWindow::~MainWindow() {
-    if (timer_) timer_->stop();
+    if (stepTimer_) stepTimer_->stop();
     manager_->Stop();
 }
 
@@ -466,12 +474,6 @@ void MainWindow::EnableSendSetup(bool enabled) {
     SetEnabled({commandModeRadio_, dataModeRadio_, fileEdit_, chooseButton_}, enabled);
 }
 
-void MainWindow::SetStationCell(int row, int column, const QString &text) {
-    stations_->SetCell(row, column, text);
-}
-
-void MainWindow::SelectStationRow(int row) { stations_->SelectStationRow(row); }
-
 void MainWindow::RunCommand(int command) {
     switch (command) {
     case CMD_REFRESH: RefreshStations(); break;
@@ -651,6 +653,7 @@ void MainWindow::EnableCommandGroup(bool on) {
 }
 
 void MainWindow::EnableTransferGroup(bool on) {
+    ApplyRedraw();
     SetEnabled({loopCheck_, autoSaveCheck_, fileEdit_, chooseButton_, sendButton_}, on);
     cancelButton_->setEnabled(false);
     bufferProgress_->setValue(0);
@@ -834,6 +837,7 @@ void MainWindow::ActivateStations(bool active) {
 }
 
 void MainWindow::ZeroStations() {
+    ApplyRedraw();
     AppState &state = manager_->State();
     for (int row = 0; row < StationTable::kRows; ++row) {
         if (!stations_->IsRowChecked(row)) continue;
@@ -846,7 +850,9 @@ void MainWindow::ZeroStations() {
 }
 
 void MainWindow::SearchNetwork() {
-    if (manager_->StartNetworkSearch()) SetEnabled({commandModeRadio_, dataModeRadio_}, false);
+    if (!manager_->StartNetworkSearch()) return;
+    SetEnabled({commandModeRadio_, dataModeRadio_}, false);
+    StepCore();  // the search's end is due from now on
 }
 
 // ---- file sending -----------------------------------------------------------------------
@@ -902,6 +908,28 @@ void MainWindow::OpenRemoteDialog() {
 
 // ---- window -----------------------------------------------------------------------------
 
+void MainWindow::ArmRedraw() {
+    if (!redrawTimer_->isActive()) redrawTimer_->start();
+}
+
+void MainWindow::ApplyRedraw() {
+    const PendingRedraw::Changes changes = view_.TakeRedraw();
+    for (const auto &[cell, text] : changes.cells)
+        stations_->SetCell(cell.first, cell.second, QString::fromStdString(text));
+    if (changes.selectedRow >= 0) stations_->SelectStationRow(changes.selectedRow);
+    for (const auto &[bar, position] : changes.bars) SetProgress(bar, position);
+    for (const auto &[control, text] : changes.texts)
+        SetControlText(control, QString::fromStdString(text));
+}
+
+void MainWindow::StepCore() {
+    if (exiting_) return;
+    const WindowStep step = manager_->PumpQueues();
+    // Posted behind whatever else waits, so a flood is taken in batches between clicks.
+    if (step.queuedLeft) view_.QueuesFilled();
+    stepTimer_->start(static_cast<int>(step.dueInMs));
+}
+
 void MainWindow::Post(int command) {
     QMetaObject::invokeMethod(this, [this, command] { RunCommand(command); }, Qt::QueuedConnection);
 }
@@ -920,7 +948,7 @@ void MainWindow::Minimize() {
 void MainWindow::Exit() {
     if (exiting_) return;
     exiting_ = true;
-    timer_->stop();
+    stepTimer_->stop();
     CloseLink();
     manager_->Stop();  // releases a worker that waits on a message box or a command
     tray_->Remove();

@@ -1,6 +1,6 @@
 // The main window of Meradon, "Zelkora Wireless Network Manager": the link, the mode,
 // the host node's settings, the station list, file sending and the operation record.
-// It owns the manager core (and so the worker thread) and runs the core's timer step.
+// It owns the manager core (and so the worker thread) and runs the core's steps.
 #pragma once
 
 #include <QMainWindow>
@@ -73,13 +73,16 @@ public:
     void EnableControl(ControlId control, bool enabled);
     void FocusControl(ControlId control);
     void EnableSendSetup(bool enabled);
-    void SetStationCell(int row, int column, const QString &text);
-    void SelectStationRow(int row);
     void RunCommand(int command);
     void ShowWorkerMessage(const QString &text);
     void ShowTrayBalloon(const QString &text);
     void ShowLinkPicture(uint8_t code);
     void SaveRecords(bool quiet);
+    // A station cell, the selected row, a progress bar or a control text changed: they
+    // are redrawn together, a fraction of a second after the first change.
+    void ArmRedraw();
+    // A step of the core (Manager::PumpQueues), then the next one is arranged.
+    void StepCore();
 
     // ---- the window's operations ------------------------------------------------------
     void OpenLink();
@@ -110,6 +113,9 @@ private:
     void ShowMessage(const QString &caption, const QString &text,
                      QMessageBox::Icon icon = QMessageBox::Information);
     void ResetLinkPicture();
+    // Shows the recorded changes to cells, bars and texts now; first thing before the
+    // window sets one of them itself, so that no older recorded value covers its own.
+    void ApplyRedraw();
 
     // Commands.
     void OpenOrCloseLink();
@@ -153,7 +159,8 @@ private:
     uint16_t remotePort_ = 12580;
     bool exiting_ = false;
 
-    QTimer *timer_ = nullptr;
+    QTimer *stepTimer_ = nullptr;  // the core's next time-out or resend step
+    QTimer *redrawTimer_ = nullptr;
     TrayIcon *tray_ = nullptr;
     NetworkViews *views_ = nullptr;
     QButtonGroup *linkKind_ = nullptr;

@@ -23,6 +23,10 @@ void WindowView::Queue(Action action) {
     QMetaObject::invokeMethod(window_, std::move(action), Qt::QueuedConnection);
 }
 
+void WindowView::AskRedraw() {
+    OnWindow([w = window_] { w->ArmRedraw(); });
+}
+
 void WindowView::SetChecked(ControlId box, bool checked) {
     std::lock_guard<std::mutex> lock(mutex_);
     checked_[box] = checked;
@@ -38,11 +42,11 @@ void WindowView::AddRecordLine(const std::string &text, LineStyle style) {
 }
 
 void WindowView::SetControlText(ControlId control, const std::string &text) {
-    OnWindow([w = window_, control, t = Text(text)] { w->SetControlText(control, t); });
+    if (redraw_.SetText(control, text)) AskRedraw();
 }
 
 void WindowView::SetProgress(ControlId bar, int position) {
-    OnWindow([w = window_, bar, position] { w->SetProgress(bar, position); });
+    if (redraw_.SetProgress(bar, position)) AskRedraw();
 }
 
 void WindowView::EnableControl(ControlId control, bool enabled) {
@@ -58,15 +62,25 @@ void WindowView::EnableSendSetup(bool enabled) {
 }
 
 void WindowView::SetStationCell(int row, int column, const std::string &text) {
-    OnWindow([w = window_, row, column, t = Text(text)] { w->SetStationCell(row, column, t); });
+    if (redraw_.SetCell(row, column, text)) AskRedraw();
 }
 
 void WindowView::SelectStationRow(int row) {
-    OnWindow([w = window_, row] { w->SelectStationRow(row); });
+    if (redraw_.SelectRow(row)) AskRedraw();
 }
 
 void WindowView::PostCommand(int command) {
     Queue([w = window_, command] { w->RunCommand(command); });
+}
+
+void WindowView::QueuesFilled() {
+    if (stepPosted_.exchange(true)) return;
+    // Cleared as the step begins, so that what the worker queues during the step is
+    // either taken by it or posts the next one.
+    Queue([this, w = window_] {
+        stepPosted_.exchange(false);  // reads the worker's mark: its packets are visible
+        w->StepCore();
+    });
 }
 
 void WindowView::RequestCommand(int command) {

@@ -3,12 +3,19 @@
 // threads are queued to it and never wait; posted and requested commands and the worker's
 // message boxes are always queued. IsChecked and LinkSelectorText are answered from
 // copies that the window keeps up to date under a lock.
+//
+// Station cells, the selected row, progress bars and control texts are recorded, latest
+// value only, and the window redraws them on a short timer (see PendingRedraw). The
+// worker's QueuesFilled posts one step of the core to the window, however many calls come
+// before the window takes it.
 #pragma once
 
+#include <atomic>
 #include <map>
 #include <mutex>
 #include <string>
 
+#include "manager/core/pending_redraw.h"
 #include "manager/core/view.h"
 
 namespace meradon::ui {
@@ -22,6 +29,8 @@ public:
     // Window thread: the copies the worker reads.
     void SetChecked(ControlId box, bool checked);
     void SetSelectorText(const std::string &text);
+    // Window thread: the changes to redraw now.
+    PendingRedraw::Changes TakeRedraw() { return redraw_.Take(); }
 
     void AddRecordLine(const std::string &text, LineStyle style) override;
     void SetControlText(ControlId control, const std::string &text) override;
@@ -32,6 +41,7 @@ public:
     void SetStationCell(int row, int column, const std::string &text) override;
     void SelectStationRow(int row) override;
     void PostCommand(int command) override;
+    void QueuesFilled() override;
     void RequestCommand(int command) override;
     void RequestMessageBox(const std::string &text) override;
     void ShowTrayBalloon(const std::string &text) override;
@@ -46,11 +56,15 @@ private:
     void OnWindow(Action action);
     template <typename Action>
     void Queue(Action action);
+    // After the first change since the window's last redraw.
+    void AskRedraw();
 
     MainWindow *const window_;  // outlives the worker: the window stops it first
     std::mutex mutex_;
     std::map<ControlId, bool> checked_;
     std::string selector_;
+    PendingRedraw redraw_;
+    std::atomic<bool> stepPosted_{false};  // a step is queued to the window, not yet begun
 };
 
 }  // namespace meradon::ui

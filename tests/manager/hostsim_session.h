@@ -1,6 +1,6 @@
 // A manager on a recording view, talking to a hostsim host node over UDP on 127.0.0.1 or
 // over a pty, with the test thread acting as the window thread: it handles posted commands
-// and runs the 1 ms timer step, as the main window does.
+// and steps the core every millisecond, which stands in for the main window's wake-ups.
 #pragma once
 
 #include <unistd.h>
@@ -139,7 +139,7 @@ public:
             }
             manager.PumpQueues();
             if (done()) return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));  // the window's timer
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));  // the window's wake-ups
         }
         return false;
     }

@@ -1,5 +1,5 @@
 // Files that hostsim's stations send to the PC, through the worker, the data queue and
-// the window's timer step.
+// the window's step.
 #include <gtest/gtest.h>
 
 #include <fstream>

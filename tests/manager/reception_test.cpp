@@ -1,5 +1,5 @@
 // Files that stations send: verdicts, file names, counters and time-out, as the window's
-// timer step takes data packets from the queue.
+// step takes data packets from the queue.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -47,7 +47,7 @@ std::vector<uint8_t> Bytes(std::size_t n, uint8_t seed) {
     return b;
 }
 
-// Queues the packets as the worker would and runs the timer step until they are taken.
+// Queues the packets as the worker would and runs the window's step until they are taken.
 void Deliver(CoreFixture &f, const std::vector<PacketRecord> &packets) {
     for (auto &p : packets) f.core.state.dataQueue.Push(p);
     f.core.state.lastRxTime = f.clock.NowMs();
@@ -143,15 +143,21 @@ TEST(Reception, UnannouncedFilesAndAbnormalEnds) {
 
 TEST(Reception, TimeOutAfterThirtySecondsWithoutData) {
     CoreFixture f("rx-timeout");
+    f.core.state.autoSaveTime = f.clock.NowMs();
     Deliver(f, {InfoPacket(4, 500, 0), DataPacket(4, kHead, Bytes(120, 0))});
+    // The window steps when the time-out is due, not on a fast timer.
+    EXPECT_EQ(MsUntilDue(f.core), 30'001);
     f.clock.Advance(30'000);
     PumpQueues(f.core);
     EXPECT_TRUE(f.core.state.recvFile) << "30 s exactly is not yet a time-out";
+    EXPECT_EQ(MsUntilDue(f.core), 1);
     f.clock.Advance(1);
+    EXPECT_EQ(MsUntilDue(f.core), 0);
     PumpQueues(f.core);
     EXPECT_FALSE(f.core.state.recvFile);
     EXPECT_EQ(f.view.LineTexts().back(), "接收超时,大小 120 bytes");
     EXPECT_EQ(f.core.state.recvAnnounced, 0);
+    EXPECT_EQ(MsUntilDue(f.core), kAutoSaveMs + 1 - 30'001) << "no file: only the auto-save is due";
 
     // A tail with no open file: no verdict, but the file line names the last path.
     f.view.ClearRecords();

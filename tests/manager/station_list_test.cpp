@@ -1,4 +1,5 @@
-// The station list: bitmaps, signal packets, station events and their balloons.
+// The station list: bitmaps, signal packets, a search's end, station events and their
+// balloons.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -6,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "manager/core/queue_pump.h"
 #include "manager/core/station_events.h"
 #include "manager/core/station_list.h"
 #include "tests/manager/core_fixture.h"
@@ -132,18 +134,44 @@ TEST(StationEvents, BalloonTextsAndOnlineMarks) {
 
 namespace {
 
-// A signal frame of `station` with the four quality bytes.
-PacketRecord SignalFrame(uint8_t station, const QualityValues &q) {
+// A signal frame of `station` with the four quality bytes; 0x9_ codes answer a search.
+PacketRecord SignalFrame(uint8_t station, const QualityValues &q, uint8_t code = 0x40) {
     PacketRecord frame{};
     frame[0] = 0xAA;
     frame[1] = 0xB1;
     frame[5] = 7;
-    const uint8_t payload[7] = {0x40, station, 0xD0, q[0], q[1], q[2], q[3]};
+    const uint8_t payload[7] = {code, station, 0xD0, q[0], q[1], q[2], q[3]};
     std::copy(payload, payload + 7, frame.begin() + 8);
     return frame;
 }
 
 }  // namespace
+
+// A search whose end signal is lost ends half a second after its last answer; the window
+// steps when that is due, with no fast timer to find it.
+TEST(StationList, ASearchEndsHalfASecondAfterItsLastAnswer) {
+    CoreFixture f("search");
+    AppState &state = f.core.state;
+    state.autoSaveTime = f.clock.NowMs();
+    state.linkMode = LINK_SEARCH;
+    state.lastRxTime = f.clock.NowMs();
+    EXPECT_EQ(MsUntilDue(f.core), kSearchQuietMs);
+    f.clock.Advance(300);
+    state.signalQueue.Push(SignalFrame(12, {1, 2, 3, 4}, 0x90));
+    PumpQueues(f.core);
+    EXPECT_EQ(state.stationState[11].load(), 0xD0);
+    EXPECT_EQ(MsUntilDue(f.core), kSearchQuietMs) << "an answer puts the end off";
+
+    f.clock.Advance(kSearchQuietMs - 1);
+    PumpQueues(f.core);
+    EXPECT_EQ(state.linkMode.load(), LINK_SEARCH);
+    EXPECT_EQ(MsUntilDue(f.core), 1);
+    f.clock.Advance(1);
+    PumpQueues(f.core);
+    EXPECT_EQ(state.linkMode.load(), LINK_WINDOW);
+    EXPECT_TRUE(f.view.Enabled()[ControlId::DataMode]);
+    EXPECT_GT(MsUntilDue(f.core), kSearchQuietMs) << "only the auto-save is left";
+}
 
 TEST(StationList, QualityHistoryKeepsADayAndTheDailyFilesKeepEveryPacket) {
     CoreFixture f("quality");

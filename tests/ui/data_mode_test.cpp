@@ -1,11 +1,13 @@
 // Data transfer mode through the window's buttons: broadcast to the active stations, one
-// station, loop sending with cancel, and Exit while the worker waits on a message box.
+// station, loop sending with cancel, Exit while the worker waits on a message box, and
+// files that a station sends to the window.
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QSignalSpy>
 #include <QTableWidget>
 #include <QTreeWidget>
 #include <fstream>
+#include <iterator>
 
 #include "manager/core/quality_values.h"
 #include "manager/ui/quality_plot.h"
@@ -111,6 +113,39 @@ TEST(DataMode, OneStationThroughTheButtons) {
     ASSERT_EQ(files.size(), 1u);
     EXPECT_TRUE(files[0].crcOk);
     EXPECT_EQ(files[0].data, content);
+}
+
+// The window takes packets in only when the worker says it queued some, many batches of
+// them for a file this size; each file's lines come in order after its last byte was
+// written, and the station's cell ends on the count of the last packet.
+TEST(DataMode, FilesFromAStationAreRecordedInOrderAndCounted) {
+    WindowSession s("ui-receive");
+    s.sim->AddStations({6});
+    EnterDataMode(s);
+    const auto first = meradon_test::Pattern(30000, 0x11), second = meradon_test::Pattern(9000, 0x47);
+    s.sim->SendFileFromStation(6, first);
+    s.sim->SendFileFromStation(6, second);
+    auto *records = s.Find<ui::RecordList>("recordList");
+    ASSERT_TRUE(WaitFor([&] { return records->Lines().filter("文件:").size() == 2; }, 20000))
+        << records->Lines().join('\n').toStdString();
+
+    QStringList lines;
+    for (const QString &line : records->Lines())
+        if (line.contains("接收") || line.contains("文件:")) lines << line.section(' ', 1).trimmed();
+    ASSERT_EQ(lines.size(), 6) << lines.join('\n').toStdString();
+    const std::vector<uint8_t> *contents[] = {&first, &second};
+    for (int file = 0; file < 2; ++file) {
+        const QString size = QString::number(contents[file]->size());
+        EXPECT_EQ(lines[3 * file], "开始接收,大小 " + size + " bytes");
+        EXPECT_EQ(lines[3 * file + 1], "接收成功,大小 " + size + " bytes");
+        ASSERT_TRUE(lines[3 * file + 2].startsWith("文件:"));
+        std::ifstream in(lines[3 * file + 2].mid(3).toStdString(), std::ios::binary);
+        EXPECT_EQ(std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {}), *contents[file]) << file;
+    }
+    auto *list = s.Find<QTableWidget>("stationList");
+    EXPECT_TRUE(WaitFor([&] { return list->item(5, kColumnData)->text() == "9000"; }))
+        << list->item(5, kColumnData)->text().toStdString();
+    EXPECT_TRUE(list->selectionModel()->isRowSelected(5, {}));
 }
 
 TEST(DataMode, LoopSendingUntilCancelled) {
