@@ -9,8 +9,9 @@
 #include <thread>
 
 #include "manager/core/manager.h"
+#include "manager/core/sending.h"
+#include "manager/core/worker.h"
 #include "manager/core/spsc_queue.h"
-#include "manager/core/tick_pace.h"
 #include "tests/manager/core_fixture.h"
 
 using namespace meradon;
@@ -97,17 +98,21 @@ TEST(Manager, PrepareSendingRefusals) {
     std::filesystem::remove_all(dir);
 }
 
-TEST(TickMs, FastWhileStationsAreHeardOrASendingRuns) {
-    CoreFixture f("tick");
-    EXPECT_EQ(TickMs(f.core), kIdleTickMs) << "nothing heard yet";
-    f.core.state.lastRxTime.store(f.clock.NowMs());
-    EXPECT_EQ(TickMs(f.core), kBusyTickMs);
-    f.clock.Advance(kQuietAfterMs - 1);
-    EXPECT_EQ(TickMs(f.core), kBusyTickMs);
-    f.clock.Advance(1);
-    EXPECT_EQ(TickMs(f.core), kIdleTickMs) << "a quiet second";
-    for (char step : {ACTIVATE, STREAM, REPORT, END_PASS}) {
-        f.core.state.sendState.store(step);
-        EXPECT_EQ(TickMs(f.core), kBusyTickMs) << step;
-    }
+TEST(WorkerWaitMs, SleepsUntilTheNextDeadlineAndNeverSpinsOnOnePast) {
+    CoreFixture f("wait");
+    AppState &s = f.core.state;
+    const int64_t now = f.clock.NowMs();
+    s.linkMode.store(LINK_DATA);
+    s.lastPollTime.store(now);
+    s.lastHeardTime.store(now);
+    EXPECT_EQ(WorkerWaitMs(f.core), kStatusPollMs) << "the status poll is next";
+    s.sendState.store(ACTIVATE);
+    s.passStartTime.store(now);
+    s.stepTime.store(now - kActivationRetryMs + 10);
+    EXPECT_EQ(WorkerWaitMs(f.core), 11) << "the activation's next try";
+    s.stepTime.store(now - 10 * kActivationRetryMs);
+    s.lastPollTime.store(now - 10 * kStatusPollMs);
+    EXPECT_EQ(WorkerWaitMs(f.core), kLongestWaitMs) << "deadlines long past are left to what comes next";
+    s.linkMode.store(LINK_WINDOW);
+    EXPECT_EQ(WorkerWaitMs(f.core), kWindowHoldsLinkWaitMs);
 }
