@@ -34,11 +34,20 @@ void SendControlFrame(uint8_t code, uint8_t seq) {
     WriteFrame(TheShell().port, frame);
 }
 
+namespace {
+
+void DropLink(ShellPort &port) {
+    WaitUntilLinkUnwatched();
+    port.link.reset();
+    port.ResetReceive();
+}
+
+}  // namespace
+
 bool CloseHungUpShell() {
     ShellPort &port = TheShell().port;
     if (!port.link || !port.link->HungUp()) return false;
-    port.link.reset();
-    port.ResetReceive();
+    DropLink(port);
     return true;
 }
 
@@ -48,6 +57,7 @@ int OpenCOMShell(const char *deviceName, uint32_t baudRate) {
     std::unique_ptr<Transport> link = OpenSerialPort(deviceName, baudRate);
     if (!link) return 0;
     // An open link is replaced rather than leaked.
+    WaitUntilLinkUnwatched();
     shell.port.link = std::move(link);
     WakeShellWaiters();  // a waiter watches the descriptor of the link it saw
     shell.linkState = kLinkUnsynced;
@@ -65,10 +75,8 @@ int OpenNETShell(const char *localAddress, const char *remoteAddress, uint16_t l
 }
 
 int CloseShell() {
-    ShellPort &port = TheShell().port;
-    port.link.reset();
-    port.ResetReceive();
-    WakeShellWaiters();
+    DropLink(TheShell().port);
+    WakeShellWaiters();  // a waiter with nothing to watch sleeps on the wake alone
     return 0;
 }
 

@@ -6,7 +6,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <ctime>
+#include <mutex>
 
 #include "link/export_lock.h"
 #include "link/receive.h"
@@ -28,6 +31,25 @@ void TakeWakes() {
     }
 }
 
+// Counts the waiters that poll the link's descriptor; registered under the export lock, so a
+// close that holds it sees every one.
+struct LinkWatchers {
+    std::mutex mutex;
+    std::condition_variable gone;
+    int count = 0;
+};
+
+LinkWatchers &TheLinkWatchers() {
+    static LinkWatchers watchers;
+    return watchers;
+}
+
+void StopWatching() {
+    LinkWatchers &watchers = TheLinkWatchers();
+    std::lock_guard<std::mutex> lock(watchers.mutex);
+    if (--watchers.count == 0) watchers.gone.notify_all();
+}
+
 struct WaitPlan {
     int descriptor = -1;      // the link's, or -1: nothing to watch but the wake
     long delayUs = 0;
@@ -47,10 +69,12 @@ WaitPlan PlanWait(uint32_t milliseconds) {
     };
     endSooner(KeeperDueInMs() * 1000L);
     const long inputUs = shell.port.link->InputDelayUs(shell.port);
-    if (inputUs >= 0)
-        endSooner(inputUs);  // bytes are queued: the descriptor is readable already
-    else
-        plan.descriptor = shell.port.link->Descriptor();
+    if (inputUs >= 0) endSooner(inputUs);  // bytes are queued: the descriptor is readable already
+    if (inputUs >= 0 || (plan.delayUs <= 0 && plan.stepAtEnd)) return plan;
+    plan.descriptor = shell.port.link->Descriptor();
+    LinkWatchers &watchers = TheLinkWatchers();
+    std::lock_guard<std::mutex> countLock(watchers.mutex);
+    ++watchers.count;
     return plan;
 }
 
@@ -70,6 +94,7 @@ int WaitForShellReadable(uint32_t milliseconds) {
     struct pollfd watched[2] = {{WakeDescriptor(), POLLIN, 0}, {plan.descriptor, POLLIN, 0}};
     const struct timespec limit {plan.delayUs / 1000000, plan.delayUs % 1000000 * 1000};
     const int ready = ppoll(watched, plan.descriptor >= 0 ? 2 : 1, &limit, nullptr);
+    if (plan.descriptor >= 0) StopWatching();
     if (ready == 0) return plan.stepAtEnd ? 1 : 0;
     if (ready < 0) return 0;  // a signal: the caller looks again
     if (watched[0].revents) TakeWakes();
@@ -81,6 +106,17 @@ int WaitForShellReadable(uint32_t milliseconds) {
 void WakeShellWaiters() {
     const uint64_t one = 1;
     while (write(WakeDescriptor(), &one, sizeof one) < 0 && errno == EINTR) {
+    }
+}
+
+void WaitUntilLinkUnwatched() {
+    LinkWatchers &watchers = TheLinkWatchers();
+    std::unique_lock<std::mutex> lock(watchers.mutex);
+    while (watchers.count > 0) {
+        // Woken again and again: a waiter that takes the wake first drains it, and one that
+        // was about to poll would then sleep its whole time.
+        WakeShellWaiters();
+        watchers.gone.wait_for(lock, std::chrono::milliseconds(5));
     }
 }
 

@@ -83,6 +83,7 @@ int OpenUdpSocket(const char *localAddress, const char *remoteAddress, uint16_t 
     const bool broadcast = remote == INADDR_NONE;
 
     Shell &shell = TheShell();
+    WaitUntilLinkUnwatched();
     shell.port.link.reset();
 
     sockaddr_in &peer = shell.port.peerAddress;
