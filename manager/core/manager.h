@@ -73,7 +73,7 @@ public:
     // window's step runs it; while it runs, a window keeps its sending controls off.
     ResendResult ResendFailed(int id);
     bool Resending() const { return resend_.of != 0; }
-    // CMD_TRANSFER_END: closes the file being sent.
+    // CMD_TRANSFER_END and CMD_FILE_SENT: closes the file being sent.
     void FinishSending();
     // The core's part of opening the link, after the shell opened: the worker watches the
     // link from now on and reports its end (CMD_LINK_LOST).

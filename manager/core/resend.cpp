@@ -12,7 +12,7 @@ namespace meradon {
 namespace {
 
 // Pause between the end of one resend and the start of the next: the window handles the
-// end of a sending (CMD_TRANSFER_END, posted up to twice) before another file is opened.
+// end of a sending (CMD_TRANSFER_END) before another file is opened.
 constexpr int64_t kResendPauseMs = 500;
 // How often a resend looks again whether it can go on: the worker ends a station's
 // sending, and the window closes its file, without a step being due; and a pause that has

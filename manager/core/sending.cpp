@@ -255,7 +255,7 @@ void SendChunk(Core &core, int attribute) {
         if (state.loopSend.load())
             state.loopCount.fetch_add(1);
         else
-            core.view.PostCommand(CMD_TRANSFER_END);
+            core.view.PostCommand(CMD_FILE_SENT);
     });
 }
 

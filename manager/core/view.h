@@ -36,6 +36,10 @@ enum class ControlId : int {
 constexpr int CMD_REFRESH = 108;        // the Refresh button: read node status, redraw list
 constexpr int CMD_TRANSFER_END = 800;   // a sending has ended: close the file, re-enable
 constexpr int CMD_LINK_LOST = 801;      // the link ended by itself: close it as "关闭" does
+// The whole file is handed to the link: close it. The sending goes on to its report, and
+// "传送" waits for CMD_TRANSFER_END: a sending armed before would lose that report and
+// find the host node still connected to the receiver.
+constexpr int CMD_FILE_SENT = 802;
 
 enum class LineStyle {
     Stamped,   // "[hh:mm:ss] " in front

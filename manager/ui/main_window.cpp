@@ -478,6 +478,10 @@ void MainWindow::RunCommand(int command) {
     switch (command) {
     case CMD_REFRESH: RefreshStations(); break;
     case CMD_TRANSFER_END: EndSending(); break;
+    case CMD_FILE_SENT:
+        manager_->FinishSending();
+        cancelButton_->setEnabled(false);  // what is left is the host node's to finish
+        break;
     case CMD_LINK_LOST: LoseLink(); break;
     case CMD_READ_STATION: ReadStation(); break;
     case CMD_READ_PEER: ReadPeer(); break;

@@ -131,7 +131,8 @@ public:
         while (std::chrono::steady_clock::now() < end) {
             if (eachTick) eachTick();
             for (int command : view.TakePosted()) {
-                if (command == meradon::CMD_TRANSFER_END) manager.FinishSending();
+                if (command == meradon::CMD_TRANSFER_END || command == meradon::CMD_FILE_SENT)
+                    manager.FinishSending();
                 if (command == meradon::CMD_LINK_LOST) {
                     manager.CloseLink();
                     ++linksLost;
