@@ -36,7 +36,9 @@ void Manager::Stop() {
 
 WindowStep Manager::PumpQueues() {
     WindowStep step;
-    step.queuedLeft = meradon::PumpQueues(core_);
+    const QueuesTaken taken = meradon::PumpQueues(core_);
+    step.queuedTook = taken.took;
+    step.queuedLeft = taken.left;
     if (Resending()) StepResend();
     step.dueInMs = std::min(MsUntilDue(core_), ResendDueInMs());
     return step;

@@ -27,6 +27,7 @@ enum class PrepareResult {
 
 // What one step of the window thread left to do.
 struct WindowStep {
+    bool queuedTook = false;  // entries were taken from the queues
     bool queuedLeft = false;  // entries were left in a queue: step again once the window is free
     int64_t dueInMs = 0;      // a time-out or a resend step is due after this long
 };

@@ -35,36 +35,39 @@ void TakeDataPacket(Core &core, const PacketRecord &packet) {
         core.Indented(Format("文件:%s", core.state.recvPath.c_str()));
 }
 
-// Takes at most one batch from `queue`; true when the batch was full, so entries may be left.
+// Takes at most one batch from `queue`: how many entries it took.
 template <typename Record, std::size_t BlockRecords, typename Take>
-bool TakeBatch(SpscQueue<Record, BlockRecords> &queue, Take take) {
+std::size_t TakeBatch(SpscQueue<Record, BlockRecords> &queue, Take take) {
     Record record;
-    for (std::size_t i = 0; i < kPumpBatch; ++i) {
-        if (!queue.Pop(record)) return false;
+    std::size_t taken = 0;
+    while (taken < kPumpBatch && queue.Pop(record)) {
         take(record);
+        ++taken;
     }
-    return true;
+    return taken;
 }
 
 }  // namespace
 
-bool PumpQueues(Core &core) {
+QueuesTaken PumpQueues(Core &core) {
     AppState &state = core.state;
     const int64_t quietMs = core.Since(state.lastRxTime);
     EndSearchIfQuiet(core, quietMs);
     if (quietMs > kReceiveTimeoutMs) ReceiveTimeout(core);
     AutoSave(core);
 
-    const bool statusLeft =
-        TakeBatch(state.statusQueue, [&](const StatusProfile &p) { ShowHostState(core, p); });
-    const bool signalsLeft =
-        TakeBatch(state.signalQueue, [&](const PacketRecord &p) { OnSignalPacket(core, p.data()); });
-    const bool dataLeft =
-        TakeBatch(state.dataQueue, [&](const PacketRecord &p) { TakeDataPacket(core, p); });
+    QueuesTaken taken;
+    for (const std::size_t count :
+         {TakeBatch(state.statusQueue, [&](const StatusProfile &p) { ShowHostState(core, p); }),
+          TakeBatch(state.signalQueue, [&](const PacketRecord &p) { OnSignalPacket(core, p.data()); }),
+          TakeBatch(state.dataQueue, [&](const PacketRecord &p) { TakeDataPacket(core, p); })}) {
+        taken.took = taken.took || count > 0;
+        taken.left = taken.left || count == kPumpBatch;
+    }
     // Written per batch rather than per packet: a flood would otherwise cost a write to
     // the disk for each packet.
     if (state.recvFile) std::fflush(state.recvFile.get());
-    return statusLeft || signalsLeft || dataLeft;
+    return taken;
 }
 
 int64_t MsUntilDue(Core &core) {

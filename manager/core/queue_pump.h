@@ -15,9 +15,14 @@ constexpr int64_t kAutoSaveMs = 3'600'000;
 // keeps the operator's clicks and commands waiting for long.
 constexpr std::size_t kPumpBatch = 64;
 
-// The time-outs that are due, then at most one batch of each queue; true when entries
-// were left in a queue. A file being received is flushed to disk at the end of the batch.
-bool PumpQueues(Core &core);
+struct QueuesTaken {
+    bool took = false;  // at least one entry
+    bool left = false;  // a queue gave a full batch: entries may be left
+};
+
+// The time-outs that are due, then at most one batch of each queue. A file being received
+// is flushed to disk at the end of the batch.
+QueuesTaken PumpQueues(Core &core);
 // Milliseconds until one of PumpQueues's time-outs is next due (0 when one is due now).
 // Packets that arrive meanwhile can only put them off.
 int64_t MsUntilDue(Core &core);

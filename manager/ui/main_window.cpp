@@ -926,12 +926,13 @@ void MainWindow::ApplyRedraw() {
         SetControlText(control, QString::fromStdString(text));
 }
 
-void MainWindow::StepCore() {
-    if (exiting_) return;
+WindowStep MainWindow::StepCore() {
+    if (exiting_) return {};
     const WindowStep step = manager_->PumpQueues();
     // Posted behind whatever else waits, so a flood is taken in batches between clicks.
     if (step.queuedLeft) view_.QueuesFilled();
     stepTimer_->start(static_cast<int>(step.dueInMs));
+    return step;
 }
 
 void MainWindow::Post(int command) {

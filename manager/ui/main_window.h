@@ -82,7 +82,7 @@ public:
     // are redrawn together, a fraction of a second after the first change.
     void ArmRedraw();
     // A step of the core (Manager::PumpQueues), then the next one is arranged.
-    void StepCore();
+    WindowStep StepCore();
 
     // ---- the window's operations ------------------------------------------------------
     void OpenLink();

@@ -1,6 +1,7 @@
 #include "manager/ui/window_view.h"
 
 #include <QThread>
+#include <QTimer>
 
 #include "manager/ui/main_window.h"
 
@@ -75,12 +76,22 @@ void WindowView::PostCommand(int command) {
 
 void WindowView::QueuesFilled() {
     if (stepPosted_.exchange(true)) return;
+    Queue([this] { TakeQueues(); });
+}
+
+void WindowView::TakeQueues() {
     // Cleared as the step begins, so that what the worker queues during the step is
     // either taken by it or posts the next one.
-    Queue([this, w = window_] {
-        stepPosted_.exchange(false);  // reads the worker's mark: its packets are visible
-        w->StepCore();
-    });
+    stepPosted_.exchange(false);  // reads the worker's mark: its packets are visible
+    const WindowStep step = window_->StepCore();
+    if (step.queuedLeft || !step.queuedTook) return;  // with entries left, StepCore posted the next
+    const auto now = std::chrono::steady_clock::now();
+    const bool flood = now - lastTook_ < kFloodSpacing;
+    lastTook_ = now;
+    if (!flood) return;
+    // Marked as posted, the worker's next packets post nothing: the timer takes them.
+    if (stepPosted_.exchange(true)) return;  // the worker posted meanwhile
+    QTimer::singleShot(kQueueStepGap, Qt::PreciseTimer, window_, [this] { TakeQueues(); });
 }
 
 void WindowView::RequestCommand(int command) {

@@ -7,10 +7,13 @@
 // Station cells, the selected row, progress bars and control texts are recorded, latest
 // value only, and the window redraws them on a short timer (see PendingRedraw). The
 // worker's QueuesFilled posts one step of the core to the window, however many calls come
-// before the window takes it.
+// before the window takes it. In a flood (steps that take entries less than kFloodSpacing
+// apart) the next step waits kQueueStepGap, so that the window wakes a few hundred times a
+// second rather than once per packet; a packet after a quiet spell is taken at once.
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <map>
 #include <mutex>
 #include <string>
@@ -58,6 +61,11 @@ private:
     void Queue(Action action);
     // After the first change since the window's last redraw.
     void AskRedraw();
+    // Window thread: the step that QueuesFilled posted, or that the gap after the last ends.
+    void TakeQueues();
+
+    static constexpr std::chrono::milliseconds kQueueStepGap{5};
+    static constexpr std::chrono::milliseconds kFloodSpacing{20};
 
     MainWindow *const window_;  // outlives the worker: the window stops it first
     std::mutex mutex_;
@@ -65,6 +73,7 @@ private:
     std::string selector_;
     PendingRedraw redraw_;
     std::atomic<bool> stepPosted_{false};  // a step is queued to the window, not yet begun
+    std::chrono::steady_clock::time_point lastTook_{};  // window thread: the last step with entries
 };
 
 }  // namespace meradon::ui
