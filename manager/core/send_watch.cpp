@@ -63,8 +63,8 @@ void WatchLinkDuringSend(Core &core, uint8_t linkState) {
         state.retryCount.store(0);
         core.sendings.EndEarly(StationOutcome::ReceiverFault, core.Now());
         if (state.loopSend.load()) {
+            if (!MoveSending(state, step, ACTIVATE)) return;
             RecordSendingStart(core, 0);
-            state.sendState.store(ACTIVATE);
             core.Line("接收节点故障,正在重试...");
             return;
         }

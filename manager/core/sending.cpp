@@ -93,10 +93,14 @@ void HandSendingBack(Core &core, char step) {
     // The window closes the file on this post; made after the state is idle, it could
     // close the file of a sending the operator starts in between.
     core.view.PostCommand(CMD_TRANSFER_END);
-    core.state.sendState.compare_exchange_strong(step, IDLE);
+    MoveSending(core.state, step, IDLE);
 }
 
 }  // namespace
+
+bool MoveSending(AppState &state, char from, char to) {
+    return state.sendState.compare_exchange_strong(from, to);
+}
 
 void RecordSendingStart(Core &core, int repeats) {
     AppState &state = core.state;
@@ -165,12 +169,14 @@ void ActivateReceivers(Core &core) {
         return;
     }
     if (core.Since(state.stepTime) <= kActivationRetryMs) return;
-    if (state.txCredit.load() != 0 && state.sendFile.IsOpen()) state.sendState.store(SEND_INFO);
-    if (!(state.hostFlags.load() & HOST_NEEDS_ACTIVATION)) return;
+    if (!(state.hostFlags.load() & HOST_NEEDS_ACTIVATION)) {
+        if (state.txCredit.load() != 0 && state.sendFile.IsOpen()) MoveSending(state, ACTIVATE, SEND_INFO);
+        return;
+    }
+    if (state.sendState.load() != ACTIVATE) return;  // ended meanwhile
 
     state.retryCount.fetch_add(1);
     state.stepTime.store(core.Now());
-    state.sendState.store(ACTIVATE);
     const uint8_t peer = state.peerNode.load();
     if (peer == 0) {
         ActivateBroadcastStations(core);
@@ -199,15 +205,14 @@ void SendFileInfo(Core &core) {
         PutLittleEndian32(info + 4, QuickFileCRC32(path.c_str()));
         WriteStreamToShell(info, sizeof info, state.peerNode.load(), kFileData, kAttrInfo);
         state.txCredit.store(0);
-        state.sendState.store(START);
+        MoveSending(state, SEND_INFO, START);
     });
 }
 
 void AnnounceTransfer(Core &core) {
     const uint8_t peer = core.state.peerNode.load();
     core.Line(peer ? Format("开始传输,接收点为 %u", peer) : std::string("开始传输,广播模式"));
-    core.state.sendState.store(STREAM);
-    SendChunk(core, kAttrHead);
+    if (MoveSending(core.state, START, STREAM)) SendChunk(core, kAttrHead);
 }
 
 void SendChunk(Core &core, int attribute) {
@@ -236,7 +241,7 @@ void SendChunk(Core &core, int attribute) {
         const uint32_t done = state.sendDone.fetch_add(static_cast<uint32_t>(count)) +
                               static_cast<uint32_t>(count);
         if (done >= size) {
-            state.sendState.store(FILE_END);
+            MoveSending(state, STREAM, FILE_END);
             attribute |= kAttrTail;
         }
         if (count) WriteStreamToShell(chunk.data(), static_cast<uint32_t>(count),
@@ -261,7 +266,7 @@ void SendChunk(Core &core, int attribute) {
 
 void AnnounceFileEnd(Core &core) {
     core.Line("文件结束,等待传输完成");
-    core.state.sendState.store(FINISH);
+    MoveSending(core.state, FILE_END, FINISH);
 }
 
 void FinishTransfer(Core &core) {
@@ -269,7 +274,7 @@ void FinishTransfer(Core &core) {
     if (ProfileWord(profile, 12) != 0) return;  // bytes still in the host's send buffer
     if (HostState(profile) == kHostConnected) DisconnectReceiver(core);
     core.Line("传输完成,正在断开连接...");
-    core.state.sendState.store(REPORT);
+    MoveSending(core.state, FINISH, REPORT);
 }
 
 void WriteReport(Core &core) {
@@ -280,7 +285,7 @@ void WriteReport(Core &core) {
     if (hostState == kHostConnected && core.Since(state.stopHostTime) > kDisconnectRetryMs)
         DisconnectReceiver(core);
     if (hostState > kHostIdleMax) return;
-    state.sendState.store(END_PASS);
+    if (!MoveSending(state, REPORT, END_PASS)) return;  // the link was closed: no report
     core.Line("连接断开,正在生成报告...");
     RefreshStationsThroughWindow(core);
 
@@ -296,7 +301,7 @@ void WriteReport(Core &core) {
 void EndPass(Core &core) {
     AppState &state = core.state;
     if (state.loopSend.load()) {
-        state.sendState.store(ACTIVATE);
+        if (!MoveSending(state, END_PASS, ACTIVATE)) return;
         // A cancelled loop has no file left to send: no pass follows to be listed.
         if (state.sendFile.IsOpen()) RecordSendingStart(core, 0);
     } else {

@@ -16,6 +16,11 @@ constexpr int64_t kDisconnectRetryMs = 500;
 constexpr int64_t kActivationLimitMs = 10000;
 inline constexpr const char *kActivationFailedLine = "激活超时,接收节点没有响应,传输失败";
 
+// Moves the sending from the step being taken to the next, unless the window ended it (or
+// armed another) meanwhile: a step that was under way when the link was closed does not
+// bring back the sending that the close ended. False when it did not move.
+bool MoveSending(AppState &state, char from, char to);
+
 // Runs the step of the current state; nothing while no link is open. A sending whose file
 // was closed before it was handed over (cancel) is over: nothing more of it is sent.
 void SendStep(Core &core);
