@@ -478,21 +478,30 @@ std::vector<double> TurnRounds(const StreamRecord &stream, double byteSeconds) {
     return turns;
 }
 
-// The library's writer loop on a link of its own to a fresh hostsim; 0 when it cannot open.
-double WriterLoopRate(bool udp, std::size_t size) {
+struct WriterLoop {
+    double bytesPerSecond = 0;
+    std::vector<double> turns;  // on the paced pty: its turn-rounds, as the manager's below
+};
+
+// The library's writer loop on a link of its own to a fresh hostsim; a rate of 0 when it
+// cannot open.
+WriterLoop RunWriterLoop(bool udp, std::size_t size) {
     auto sim = bench::OpenShellToHostSim(udp);
-    if (!sim) return 0;
-    const double rate = bench::RunStreamWriterLoop(*sim, size, kStation).bytesPerSecond;
+    if (!sim) return {};
+    WriterLoop loop;
+    loop.bytesPerSecond = bench::RunStreamWriterLoop(*sim, size, kStation).bytesPerSecond;
     CloseShell();
-    return rate;
+    if (!udp) loop.turns = TurnRounds(StreamFromRecord(*sim), 10.0 / kLineRate);
+    return loop;
 }
 
 void SendFileOverPty(std::size_t size, std::size_t referenceBytes) {
     const double limit = bench::StopAndWaitLimit();
-    const double reference = WriterLoopRate(false, referenceBytes);
+    const WriterLoop loop = RunWriterLoop(false, referenceBytes);
+    const double reference = loop.bytesPerSecond;
     std::printf("pty-115200 library's stream writer loop, %zu bytes: %.0f bytes/s, %.1f%% of the stop-and-wait "
-                "limit of %.0f bytes/s\n",
-                referenceBytes, reference, 100.0 * reference / limit, limit);
+                "limit of %.0f bytes/s; turn-round median %.2f ms\n",
+                referenceBytes, reference, 100.0 * reference / limit, limit, Median(loop.turns));
 
     hostsim::PtyOptions pty;
     pty.baud = kLineRate;
@@ -554,7 +563,7 @@ int SendingProcess(uint16_t port, std::size_t size) {
 }
 
 void SendBigOverUdp(std::size_t size) {
-    const double reference = WriterLoopRate(true, size);
+    const double reference = RunWriterLoop(true, size).bytesPerSecond;
     std::printf("udp        library's stream writer loop, %zu bytes: %.0f bytes/s\n", size, reference);
 
     auto sim = hostsim::HostSim::StartUdp("127.0.0.1", 0);
