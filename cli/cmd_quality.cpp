@@ -1,5 +1,8 @@
 // quality: the per-station summary of a daily link-quality file that the manager writes.
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <string>
@@ -21,7 +24,8 @@ const char kQualityHelp[] =
     "packets, the first and last time, and the last, minimum, mean and maximum of each of\n"
     "the four values (peer_lqi, host_lqi, peer_rssi, host_rssi), printed as\n"
     "last min/mean/max. --station N (1-254) shows that station only. Lines that are not\n"
-    "quality lines are skipped and counted on standard error. Needs no link.\n";
+    "quality lines are skipped and counted on standard error; a file that has other lines\n"
+    "but no quality line is refused (status 1). Needs no link.\n";
 
 struct StationSummary {
     std::string from, to;
@@ -38,11 +42,15 @@ int RunQuality(const Arguments &args) {
     if (args.positional.size() != 1) throw UsageError("quality wants exactly one file");
     const std::optional<std::string> stationText = args.Value("--station");
     const uint8_t only = stationText ? ParseStation(*stationText) : 0;
-    std::ifstream in(args.positional[0]);
-    if (!in) throw Failure("cannot open " + args.positional[0]);
+    const std::string &path = args.positional[0];
+    std::error_code error;
+    if (std::filesystem::is_directory(path, error))
+        throw Failure("cannot read " + path + ": it is a directory, not a quality file");
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw Failure("cannot open " + path + ": " + std::strerror(errno));
 
     std::map<uint8_t, StationSummary> stations;
-    std::size_t skipped = 0;
+    std::size_t samples = 0, skipped = 0;
     std::string line;
     for (bool first = true; std::getline(in, line); first = false) {
         const auto row = meradon::ParseQualityLine(line);
@@ -50,17 +58,23 @@ int RunQuality(const Arguments &args) {
             if (!(first && line.rfind(meradon::kQualityHeader, 0) == 0) && !line.empty()) ++skipped;
             continue;
         }
+        ++samples;
         if (only && row->station != only) continue;
         StationSummary &s = stations[row->station];
         if (s.stats.Count() == 0) s.from = row->time;
         s.to = row->time;
         s.stats.Add(row->values);
     }
-    if (skipped) std::fprintf(stderr, "tevrolink: %zu lines that are no quality lines skipped\n", skipped);
+    if (in.bad()) throw Failure("cannot read " + path + ": " + std::strerror(errno));
+    if (samples == 0 && skipped > 0)
+        throw Failure(path + " is no link-quality file: none of its " + std::to_string(skipped) +
+                      " lines is a quality line");
+    if (skipped == 1) std::fprintf(stderr, "tevrolink: 1 line that is no quality line skipped\n");
+    if (skipped > 1) std::fprintf(stderr, "tevrolink: %zu lines that are no quality lines skipped\n", skipped);
 
     if (args.Json()) {
         JsonWriter json;
-        json.BeginObject().Field("file", args.positional[0]).Key("stations").BeginArray();
+        json.BeginObject().Field("file", DisplayPath(path)).Key("stations").BeginArray();
         for (const auto &[number, s] : stations) {
             json.BeginObject().Field("station", unsigned{number})
                 .Field("packets", static_cast<int64_t>(s.stats.Count()))

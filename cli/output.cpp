@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "setup/text_encoding.h"
+
 namespace cli {
 
 namespace {
@@ -38,10 +40,50 @@ std::size_t DisplayWidth(const std::string &utf8) {
     return width;
 }
 
+namespace {
+
+// Length of the well-formed UTF-8 sequence at `i`, 0 when there is none.
+std::size_t Utf8SequenceLength(const std::string &s, std::size_t i) {
+    const unsigned char c = static_cast<unsigned char>(s[i]);
+    if (c < 0x80) return 1;
+    const std::size_t length = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
+    if (length == 0 || i + length > s.size()) return 0;
+    for (std::size_t k = 1; k < length; ++k)
+        if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return 0;
+    const unsigned char second = static_cast<unsigned char>(s[i + 1]);
+    // No overlong forms, no surrogates, nothing beyond U+10FFFF.
+    if ((c == 0xE0 && second < 0xA0) || (c == 0xED && second > 0x9F) || (c == 0xF0 && second < 0x90) ||
+        (c == 0xF4 && second > 0x8F))
+        return 0;
+    return length;
+}
+
+}  // namespace
+
+bool ValidUtf8(const std::string &text) {
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t n = Utf8SequenceLength(text, i);
+        if (n == 0) return false;
+        i += n;
+    }
+    return true;
+}
+
+std::string DisplayPath(const std::string &path) {
+    return ValidUtf8(path) ? path : tevrolink::GbkToUtf8(path);
+}
+
 std::string JsonEscape(const std::string &utf8) {
     std::string out = "\"";
-    for (const char ch : utf8) {
+    for (std::size_t i = 0; i < utf8.size(); ++i) {
+        const char ch = utf8[i];
         const unsigned char c = static_cast<unsigned char>(ch);
+        if (c >= 0x80) {
+            const std::size_t n = Utf8SequenceLength(utf8, i);
+            out += n ? utf8.substr(i, n) : "\xEF\xBF\xBD";  // U+FFFD for a byte that is no UTF-8
+            if (n) i += n - 1;
+            continue;
+        }
         switch (c) {
         case '"': out += "\\\""; break;
         case '\\': out += "\\\\"; break;

@@ -42,7 +42,13 @@ private:
     bool afterKey_ = false;
 };
 
+// A JSON string; bytes that are not UTF-8 become U+FFFD, so the document stays valid.
 std::string JsonEscape(const std::string &utf8);
+
+bool ValidUtf8(const std::string &text);
+// A path as text: as it is when it is UTF-8, else read as GBK (the encoding of names
+// that come from Windows machines of this network).
+std::string DisplayPath(const std::string &path);
 
 // Columns as wide as their widest cell (East Asian characters count twice), two spaces
 // apart, a header line first.

@@ -1,7 +1,7 @@
 // The daily quality file in the output directory: one line per signal packet, so the
 // night's link quality can be read the next morning. A file of the same day is appended
-// to (a restarted manager continues it); the header row starts each new file. Window
-// thread only.
+// to (a restarted manager continues it, on a new line when the last run was cut off in
+// the middle of one); the header row starts each new file. Window thread only.
 #pragma once
 
 #include <string>

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <string_view>
 
 #include "manager/core/text_format.h"
 
@@ -19,21 +20,63 @@ std::string QualityLine(const LocalTime &t, uint8_t station, const QualityValues
                   t.minute, t.second, station, v[0], v[1], v[2], v[3]);
 }
 
+namespace {
+
+// A number as QualityLine writes it: decimal digits only, no leading zero, within `high`.
+// No sign, blank or wrap-around of a long number gets through.
+std::optional<unsigned> Canonical(std::string_view text, unsigned high) {
+    if (text.empty() || text.size() > 3 || (text.size() > 1 && text[0] == '0')) return std::nullopt;
+    unsigned v = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        v = v * 10 + static_cast<unsigned>(c - '0');
+    }
+    if (v > high) return std::nullopt;
+    return v;
+}
+
+// "YYYY-MM-DD hh:mm:ss", a date that exists and a time of day.
+bool ValidTime(std::string_view t) {
+    static const char kShape[] = "dddd-dd-dd dd:dd:dd";
+    if (t.size() != sizeof kShape - 1) return false;
+    for (std::size_t i = 0; i < t.size(); ++i) {
+        const bool digit = t[i] >= '0' && t[i] <= '9';
+        if (kShape[i] == 'd' ? !digit : t[i] != kShape[i]) return false;
+    }
+    auto number = [&](std::size_t at, std::size_t width) {
+        int v = 0;
+        for (std::size_t i = at; i < at + width; ++i) v = v * 10 + (t[i] - '0');
+        return v;
+    };
+    const int year = number(0, 4), month = number(5, 2), day = number(8, 2);
+    if (month < 1 || month > 12 || day < 1) return false;
+    static const int kDays[12] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    if (day > kDays[month - 1] || (month == 2 && day == 29 && !leap)) return false;
+    // A second of 60 is the leap second that local time may show.
+    return number(11, 2) <= 23 && number(14, 2) <= 59 && number(17, 2) <= 60;
+}
+
+}  // namespace
+
 std::optional<QualityRow> ParseQualityLine(const std::string &line) {
-    char time[20] = {};
-    unsigned station = 0, v[4] = {};
-    int end = 0;
-    // The time is the 19 characters before the first comma; each number is checked.
-    if (std::sscanf(line.c_str(), "%19[^,],%u,%u,%u,%u,%u%n", time, &station, &v[0], &v[1], &v[2],
-                    &v[3], &end) != 6)
-        return std::nullopt;
-    const std::string rest = line.substr(static_cast<std::size_t>(end));
-    if (rest.find_first_not_of("\r") != std::string::npos) return std::nullopt;
-    if (station == 0 || station > kLastQualityStation) return std::nullopt;
-    QualityRow row{time, static_cast<uint8_t>(station), {}};
+    std::string_view rest(line);
+    if (!rest.empty() && rest.back() == '\r') rest.remove_suffix(1);  // written on Windows
+    std::string_view fields[6];
+    for (int i = 0; i < 6; ++i) {
+        const std::size_t comma = rest.find(',');
+        if ((comma == std::string_view::npos) != (i == 5)) return std::nullopt;
+        fields[i] = rest.substr(0, comma);
+        if (i < 5) rest.remove_prefix(comma + 1);
+    }
+    if (!ValidTime(fields[0])) return std::nullopt;
+    const std::optional<unsigned> station = Canonical(fields[1], kLastQualityStation);
+    if (!station || *station == 0) return std::nullopt;
+    QualityRow row{std::string(fields[0]), static_cast<uint8_t>(*station), {}};
     for (int i = 0; i < 4; ++i) {
-        if (v[i] > 0xFF) return std::nullopt;
-        row.values[i] = static_cast<uint8_t>(v[i]);
+        const std::optional<unsigned> v = Canonical(fields[2 + i], 0xFF);
+        if (!v) return std::nullopt;
+        row.values[i] = static_cast<uint8_t>(*v);
     }
     return row;
 }

@@ -33,7 +33,9 @@ struct QualityRow {
     uint8_t station = 0;
     QualityValues values{};
 };
-// A data line of the file; nothing for the header, an empty line or a malformed one.
+// A data line of the file: a time that exists, a station 1-254 and four values 0-255,
+// each number written as QualityLine writes it (no sign, blank or leading zero), and an
+// optional carriage return. Nothing for the header or any other line.
 std::optional<QualityRow> ParseQualityLine(const std::string &line);
 
 // Last, minimum, mean and maximum of each of the four values over a series of samples.

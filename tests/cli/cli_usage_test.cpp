@@ -6,11 +6,13 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <filesystem>
 #include <fstream>
 
 #include "cli/commands.h"
 #include "cli/link_open.h"
 #include "manager/core/quality_values.h"
+#include "setup/text_encoding.h"
 #include "tests/cli/cli_fixture.h"
 
 namespace clitest {
@@ -156,7 +158,7 @@ TEST(CliQuality, SummaryPerStationOfTheManagersFile) {
     }
     const Result all = RunProgram({"quality", path, "--json"});
     ASSERT_EQ(all.status, 0) << all.err;
-    EXPECT_NE(all.err.find("1 lines"), std::string::npos) << all.err;
+    EXPECT_EQ(all.err, "tevrolink: 1 line that is no quality line skipped\n");
     const std::optional<Json> doc = ParseJson(all.out);
     ASSERT_TRUE(doc) << all.out;
     const Json &stations = (*doc)["stations"];
@@ -180,6 +182,63 @@ TEST(CliQuality, SummaryPerStationOfTheManagersFile) {
     EXPECT_NE(lines[1].find("144 144/144.0/144"), std::string::npos) << lines[1];
 
     EXPECT_EQ(RunProgram({"quality", TempPath("missing.csv")}).status, 1);
+}
+
+TEST(CliQuality, OnlyLinesAsTheManagerWritesThemCount) {
+    const std::vector<std::string> notQuality = {
+        "hello,5,9,9,9,9",                    // no time
+        "2024-05-06 13:45:10,5,-4294967295,9,9,9",
+        "2024-05-06 13:45:10,4294967301,9,9,9,9",  // would wrap round to station 5
+        "2024-05-06 13:45:10, 5,9,9,9,9",
+        "2024-05-06 13:45:10,+6,9,9,9,9",
+        "2024-05-06 13:45:10,05,9,9,9,9",
+        "2024-05-06 13:45:10,0,9,9,9,9",
+        "2024-05-06 13:45:10,255,9,9,9,9",
+        "2024-05-06 13:45:10,5,9,9,9,256",
+        "2024-05-06 13:45:10,5,9,9,9",
+        "2024-05-06 13:45:10,5,9,9,9,9,9",
+        "2024-05-06 13:45:10,5,9,9,9,9 ",
+        "2024-02-30 13:45:10,5,9,9,9,9",
+        "2023-02-29 13:45:10,5,9,9,9,9",
+        "2024-05-06 24:00:00,5,9,9,9,9",
+        "2024-05-06T13:45:10,5,9,9,9,9",
+    };
+    const std::string path = TempPath("link-quality 24-05-07.csv");
+    {
+        std::ofstream file(path);
+        file << meradon::kQualityHeader << "\n";
+        for (const std::string &line : notQuality) file << line << "\n";
+        file << "2024-02-29 23:59:59,254,0,255,7,80\r\n";  // a leap day, written on Windows
+    }
+    const Result r = RunProgram({"quality", path, "--json"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "tevrolink: " + std::to_string(notQuality.size()) +
+                         " lines that are no quality lines skipped\n");
+    const Json doc = ParseJson(r.out).value_or(Json{});
+    ASSERT_EQ(doc["stations"].Size(), 1u) << r.out;
+    EXPECT_EQ(doc["stations"][0]["station"].Int(), 254);
+    EXPECT_EQ(doc["stations"][0]["host_lqi"]["max"].Int(), 255);
+    EXPECT_EQ(doc["skipped_lines"].Int(), static_cast<int>(notQuality.size()));
+
+    // What is no quality file at all fails, with a sentence saying so.
+    const std::string garbage = TempPath("notes.csv");
+    std::ofstream(garbage) << "hello,5,9,9,9,9\nsomething else\n";
+    for (const std::string &file : {garbage, std::filesystem::path(path).parent_path().string()}) {
+        const Result refused = RunProgram({"quality", file});
+        EXPECT_EQ(refused.status, 1) << file;
+        EXPECT_EQ(Lines(refused.err).size(), 1u) << refused.err;
+        EXPECT_EQ(refused.out, "") << file;
+    }
+
+    // A directory named in GBK, as a Windows machine wrote it: the document stays UTF-8.
+    const std::string gbkDir = std::filesystem::path(path).parent_path() / tevrolink::Utf8ToGbk("质量记录");
+    std::filesystem::create_directory(gbkDir);
+    std::filesystem::copy_file(path, gbkDir + "/day.csv");
+    const Result gbk = RunProgram({"quality", gbkDir + "/day.csv", "--json"});
+    ASSERT_EQ(gbk.status, 0) << gbk.err;
+    const std::optional<Json> named = ParseJson(gbk.out);
+    ASSERT_TRUE(named) << gbk.out;
+    EXPECT_NE((*named)["file"].Str().find("/质量记录/day.csv"), std::string::npos) << (*named)["file"].Str();
 }
 
 TEST(CliPorts, ListingIsValidJson) {

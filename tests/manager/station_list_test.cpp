@@ -175,6 +175,10 @@ TEST(StationList, ASearchEndsHalfASecondAfterItsLastAnswer) {
 
 TEST(StationList, QualityHistoryKeepsADayAndTheDailyFilesKeepEveryPacket) {
     CoreFixture f("quality");
+    // A run that ended in the middle of a line this morning.
+    const std::string cutLine = "2024-05-06 09:12:40,5,1";
+    std::filesystem::create_directories(f.dir);
+    std::ofstream(f.dir / "link-quality 24-05-06.csv") << kQualityHeader << "\n" << cutLine;
     std::size_t sent = 0;
     auto report = [&](uint8_t station, int count, int64_t everyMs) {
         for (int i = 0; i < count; ++i, ++sent) {
@@ -212,6 +216,10 @@ TEST(StationList, QualityHistoryKeepsADayAndTheDailyFilesKeepEveryPacket) {
         std::string line;
         ASSERT_TRUE(std::getline(in, line));
         EXPECT_EQ(line, kQualityHeader);
+        if (day == days.front()) {
+            ASSERT_TRUE(std::getline(in, line));
+            EXPECT_EQ(line, cutLine) << "continued on a line of its own";
+        }
         while (std::getline(in, line)) {
             auto row = ParseQualityLine(line);
             ASSERT_TRUE(row) << line;
