@@ -1,6 +1,10 @@
 // settings save|load: the host node's settings as a JSON profile, so that the next nodes
 // can be made to look exactly like this one.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -19,7 +23,7 @@ namespace {
 
 const char kSettingsHelp[] =
     "usage: tevrolink settings save [LINK OPTIONS] FILE [--json]\n"
-    "       tevrolink settings load [LINK OPTIONS] FILE [--dry-run] [--json]\n"
+    "       tevrolink settings load [LINK OPTIONS] FILE [--dry-run] [--force] [--json]\n"
     "\n"
     "save writes the host node's settings to FILE as JSON: station, role, peer, both\n"
     "frequency points, power, retransmission, and the firmware version for reference.\n"
@@ -27,12 +31,17 @@ const char kSettingsHelp[] =
     "load reads the host node, prints what would change, and applies only the\n"
     "differences, with the checks of \"set\"; it then reads the node back and fails\n"
     "(status 1) naming any value that did not take. Settings missing from FILE are left\n"
-    "alone; role and firmware are never applied.\n"
+    "alone. Role and firmware are never applied but compared: a profile of a master node\n"
+    "is refused for a slave node and the other way round (status 1), a different firmware\n"
+    "is a warning. Powers are texts in dBm (\"-5 dBm\") or levels (\"level 4\").\n"
     "\n"
-    "  --dry-run            print what would change and change nothing\n";
+    "  --dry-run            print what would change and change nothing\n"
+    "  --force              load a profile of the other role all the same\n";
 
 // The settings a profile applies, in the order they are applied.
 const char *const kProfileSettings[] = {"station", "peer", "freq1", "freq2", "power", "retransmission"};
+
+const char kUtf8Bom[] = "\xEF\xBB\xBF";
 
 std::string ProfileText(const HostSettings &s) {
     JsonWriter json;
@@ -64,26 +73,73 @@ std::string ValueText(const std::string &setting, const Json &value) {
     throw UsageError("the profile's " + setting + " is neither a number, a text nor true or false");
 }
 
-// The changes a profile asks for, all checked before the link is opened.
-std::vector<SettingChange> ReadProfile(const std::string &path) {
+std::string RoleText(bool master) { return master ? "master" : "slave"; }
+
+// What a profile holds, all checked before the link is opened.
+struct Profile {
+    std::vector<SettingChange> changes;
+    std::optional<bool> master;
+    std::optional<std::string> firmware;
+};
+
+Profile ReadProfile(const std::string &path) {
     std::ifstream in(path, std::ios::binary);
-    if (!in) throw UsageError("cannot read the profile " + path);
-    std::ostringstream text;
-    text << in.rdbuf();
-    const std::optional<Json> doc = ParseJson(text.str());
-    if (!doc || !doc->IsObject()) throw UsageError(path + " is not a JSON object");
+    if (!in) throw Failure("cannot read the profile " + path + ": " + std::strerror(errno));
+    std::ostringstream read;
+    read << in.rdbuf();
+    std::string text = read.str();
+    if (text.rfind(kUtf8Bom, 0) == 0) text.erase(0, sizeof kUtf8Bom - 1);  // as Notepad saves it
+    std::string error;
+    const std::optional<Json> doc = ParseJson(text, &error);
+    if (!doc) throw UsageError(path + " is no profile: " + error);
+    if (!doc->IsObject()) throw UsageError(path + " is no profile: not a JSON object");
     const JsonObject &object = std::get<JsonObject>(doc->value);
     for (const auto &[key, value] : object) {
         bool known = key == "role" || key == "firmware";
         for (const char *setting : kProfileSettings) known = known || key == setting;
         if (!known) throw UsageError("the profile has a setting \"" + key + "\" that a host node does not have");
     }
-    std::vector<SettingChange> wanted;
+    Profile profile;
+    if (const auto role = object.find("role"); role != object.end()) {
+        const auto *text = std::get_if<std::string>(&role->second.value);
+        if (!text || (*text != "master" && *text != "slave"))
+            throw UsageError("the profile's role must be \"master\" or \"slave\"");
+        profile.master = *text == "master";
+    }
+    if (const auto firmware = object.find("firmware"); firmware != object.end()) {
+        const auto *text = std::get_if<std::string>(&firmware->second.value);
+        if (!text) throw UsageError("the profile's firmware must be a text");
+        profile.firmware = *text;
+    }
     for (const char *setting : kProfileSettings) {
         const auto it = object.find(setting);
-        if (it != object.end()) wanted.push_back(CheckSetting(setting, ValueText(setting, it->second)));
+        if (it != object.end()) profile.changes.push_back(CheckSetting(setting, ValueText(setting, it->second)));
     }
-    return wanted;
+    return profile;
+}
+
+// A profile is made for one kind of node: another role is refused unless forced, another
+// firmware is worth a word.
+void CompareNode(const Profile &profile, const HostSettings &node, bool force) {
+    if (profile.master && *profile.master != node.master) {
+        const std::string which = "the profile is of a " + RoleText(*profile.master) +
+                                  " node and this host node is a " + RoleText(node.master);
+        if (!force) throw Failure(which + "; --force loads it all the same");
+        std::fprintf(stderr, "tevrolink: warning: %s\n", which.c_str());
+    }
+    if (profile.firmware && *profile.firmware != node.firmware)
+        std::fprintf(stderr, "tevrolink: warning: the profile was saved from firmware \"%s\", this host node runs \"%s\"\n",
+                     profile.firmware->c_str(), node.firmware.c_str());
+}
+
+void WriteProfile(const std::string &path, const std::string &text) {
+    std::FILE *out = std::fopen(path.c_str(), "wb");
+    if (!out) throw Failure("cannot write the profile " + path + ": " + std::strerror(errno));
+    int error = std::fwrite(text.data(), 1, text.size(), out) == text.size() ? 0 : errno;
+    // A full disk may show only when the buffer goes out, at the close.
+    if (std::fclose(out) != 0 && error == 0) error = errno;
+    if (error == 0) return;
+    throw Failure("cannot write the profile " + path + ": " + std::strerror(error));
 }
 
 std::string FileArgument(const Arguments &args, const char *verb) {
@@ -93,15 +149,13 @@ std::string FileArgument(const Arguments &args, const char *verb) {
 
 int RunSave(const Arguments &args) {
     const std::string path = FileArgument(args, "save");
-    if (args.Has("--dry-run")) throw UsageError("--dry-run belongs to settings load");
+    for (const char *option : {"--dry-run", "--force"})
+        if (args.Has(option)) throw UsageError(std::string(option) + " belongs to settings load");
     LinkSession link(ParseLinkOptions(args));
     const HostSettings settings = ReadHostSettings();
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << ProfileText(settings);
-    out.close();
-    if (!out) throw Failure("cannot write the profile " + path);
+    WriteProfile(path, ProfileText(settings));
     if (args.Json()) {
-        JsonWriter().BeginObject().Field("saved", path).Field("station", settings.station).EndObject().Print();
+        JsonWriter().BeginObject().Field("saved", DisplayPath(path)).Field("station", settings.station).EndObject().Print();
     } else {
         std::printf("saved the settings of station %u to %s\n", settings.station, path.c_str());
     }
@@ -110,17 +164,18 @@ int RunSave(const Arguments &args) {
 
 int RunLoad(const Arguments &args) {
     const std::string path = FileArgument(args, "load");
-    const std::vector<SettingChange> wanted = ReadProfile(path);
+    const Profile profile = ReadProfile(path);
     const bool dryRun = args.Has("--dry-run");
     LinkSession link(ParseLinkOptions(args));
     const HostSettings before = ReadHostSettings();
+    CompareNode(profile, before, args.Has("--force"));
 
     struct Difference {
         SettingChange change;
         uint32_t from;
     };
     std::vector<Difference> differences;
-    for (const SettingChange &c : wanted) {
+    for (const SettingChange &c : profile.changes) {
         const uint32_t now = SettingValue(before, c.setting);
         if (now != c.value) differences.push_back({c, now});
     }
@@ -156,9 +211,12 @@ int RunLoad(const Arguments &args) {
     if (args.Json()) {
         JsonWriter json;
         json.BeginObject().Field("dryRun", dryRun).Key("changes").BeginArray();
-        for (const Difference &d : differences)
-            json.BeginObject().Field("setting", d.change.setting).Field("from", d.from)
-                .Field("to", d.change.value).EndObject();
+        for (const Difference &d : differences) {
+            json.BeginObject().Field("setting", d.change.setting);
+            SettingJson(json.Key("from"), d.change.setting, d.from);
+            SettingJson(json.Key("to"), d.change.setting, d.change.value);
+            json.EndObject();
+        }
         json.EndArray().EndObject().Print();
     } else if (!dryRun && !differences.empty()) {
         std::printf("applied %zu change%s\n", differences.size(), differences.size() == 1 ? "" : "s");
@@ -178,7 +236,7 @@ int RunSettings(const Arguments &args) {
 std::vector<Command> ProfileCommands() {
     return {
         {"settings", "save the host node's settings to a file, or load them into a node", kSettingsHelp,
-         true, {{"--dry-run", false}}, RunSettings},
+         true, {{"--dry-run", false}, {"--force", false}}, RunSettings},
     };
 }
 

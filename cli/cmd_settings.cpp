@@ -37,20 +37,15 @@ const char kSetHelp[] =
     "  peer N|broadcast     station to send to, 1-254, or broadcast (master nodes only)\n"
     "  freq1 N              first working frequency point, 0-16\n"
     "  freq2 N              second working frequency point, 0-16\n"
-    "  power P              transmit power: a level 0-7 (0 = +10 dBm ... 7 = -20 dBm) or\n"
-    "                       the power with its sign: +10, +7, +5, 0, -5, -10, -15, -20 [dBm]\n"
+    "  power P              transmit power in dBm, with its sign or unit: +10, +7, +5,\n"
+    "                       \"0 dBm\", -5, -10, -15, -20; or a level: \"level 0\" (+10 dBm)\n"
+    "                       to \"level 7\" (-20 dBm). A bare number such as 3 is refused.\n"
     "  retransmission on|off  the host node's retransmission of data packets\n"
     "  clock [now]          set the host node's clock to this machine's local time\n"
     "  baud N               serial rate the host node uses after its next restart:\n"
     "                       9600, 14400, 19200, 38400, 57600 or 115200\n"
     "\n"
     "Values are checked before anything is sent; a bad one ends with status 2.\n";
-
-void PowerJson(JsonWriter &json, uint8_t level) {
-    level &= 7;
-    json.Key("power").BeginObject().Field("level", level).Field("dbm", kPowerDbm[level])
-        .Field("text", kPowerTexts[level]).EndObject();
-}
 
 int RunInfo(const Arguments &args) {
     if (!args.positional.empty()) throw UsageError("info takes no arguments");
@@ -75,7 +70,7 @@ int RunInfo(const Arguments &args) {
             .Field("broadcast", settings.peer == 0)
             .Field("freq1", settings.freq1)
             .Field("freq2", settings.freq2);
-        PowerJson(json, settings.power);
+        SettingJson(json.Key("power"), "power", settings.power);
         json.Field("retransmission", settings.retransmission).Field("firmware", settings.firmware);
         json.Key("active").BeginArray();
         for (uint8_t s : active) json.Number(s);
@@ -156,10 +151,8 @@ int RunSet(const Arguments &args) {
                             std::to_string(out), number);
     } else if (r.setting == "power") {
         CheckInForce("power level", r.value, out);
-        Report(args, r, "power: " + DescribeSetting("power", out), [&](JsonWriter &j) {
-            j.BeginObject().Field("level", out).Field("dbm", kPowerDbm[out & 7])
-                .Field("text", kPowerTexts[out & 7]).EndObject();
-        });
+        Report(args, r, "power: " + DescribeSetting("power", out),
+               [&](JsonWriter &j) { SettingJson(j, "power", out); });
     } else if (r.setting == "retransmission") {
         Report(args, r, "retransmission: " + DescribeSetting("retransmission", out),
                [&](JsonWriter &j) { j.Bool(out != 0); });

@@ -2,6 +2,7 @@
 
 #include "cli/errors.h"
 #include "cli/link_open.h"
+#include "cli/output.h"
 #include "cli/values.h"
 #include "setup/text_encoding.h"
 #include "tevrolink/tevrolink.h"
@@ -98,6 +99,20 @@ std::string DescribeSetting(const std::string &setting, uint32_t value) {
     if (setting == "power") return std::string(kPowerTexts[value & 7]) + " (level " + std::to_string(value & 7) + ")";
     if (setting == "retransmission") return value ? "on" : "off";
     return std::to_string(value);
+}
+
+void SettingJson(JsonWriter &json, const std::string &setting, uint32_t value) {
+    if (setting == "power") {
+        const uint32_t level = value & 7;
+        json.BeginObject().Field("level", level).Field("dbm", kPowerDbm[level]).Field("text", kPowerTexts[level])
+            .EndObject();
+    } else if (setting == "retransmission") {
+        json.Bool(value != 0);
+    } else if (setting == "peer" && value == 0) {
+        json.String("broadcast");
+    } else {
+        json.Number(value);
+    }
 }
 
 }  // namespace cli

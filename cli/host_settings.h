@@ -7,6 +7,8 @@
 
 namespace cli {
 
+class JsonWriter;
+
 struct HostSettings {
     uint8_t station = 0;
     bool master = false;
@@ -39,5 +41,8 @@ uint32_t ApplySetting(const SettingChange &change);
 // The value of `setting` in `settings` (as SettingChange holds it), and as people read it.
 uint32_t SettingValue(const HostSettings &settings, const std::string &setting);
 std::string DescribeSetting(const std::string &setting, uint32_t value);
+// The value as a JSON value in the units people read: a power as its level, dBm and text,
+// retransmission true or false, peer 0 as "broadcast".
+void SettingJson(JsonWriter &json, const std::string &setting, uint32_t value);
 
 }  // namespace cli

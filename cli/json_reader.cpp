@@ -54,6 +54,7 @@ public:
         if (!v || i_ != t_.size()) return std::nullopt;
         return v;
     }
+    const std::string &Error() const { return error_; }
 
 private:
     // A character of the Basic Multilingual Plane; halves of a surrogate pair stand as '?'.
@@ -182,6 +183,9 @@ private:
             const double d = std::stod(t_.substr(start, i_ - start), &used);
             if (used != i_ - start) return std::nullopt;
             return Json{d};
+        } catch (const std::out_of_range &) {
+            error_ = "number out of range";
+            return std::nullopt;
         } catch (const std::exception &) {
             return std::nullopt;
         }
@@ -191,10 +195,16 @@ private:
     const std::string &t_;
     std::size_t i_ = 0;
     int depth_ = 0;
+    std::string error_;  // why the text is no document, where more can be said than that
 };
 
 }  // namespace
 
-std::optional<Json> ParseJson(const std::string &text) { return Parser(text).Document(); }
+std::optional<Json> ParseJson(const std::string &text, std::string *error) {
+    Parser parser(text);
+    std::optional<Json> doc = parser.Document();
+    if (!doc && error) *error = parser.Error().empty() ? "not valid JSON" : parser.Error();
+    return doc;
+}
 
 }  // namespace cli

@@ -31,7 +31,7 @@ struct Json {
 };
 
 // Parses exactly one JSON document (with surrounding white space); nullopt when the text
-// is not valid JSON.
-std::optional<Json> ParseJson(const std::string &text);
+// is not valid JSON, and then `error` says why ("number out of range", "not valid JSON").
+std::optional<Json> ParseJson(const std::string &text, std::string *error = nullptr);
 
 }  // namespace cli

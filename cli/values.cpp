@@ -60,22 +60,28 @@ uint8_t ParsePoint(const std::string &text) {
 }
 
 uint8_t ParsePower(const std::string &text) {
-    uint32_t level = 0;
-    if (ToNumber(text, 0, kPowerLevels - 1, level)) return static_cast<uint8_t>(level);
-    // A power in dBm: a sign, optional blanks, digits, an optional "dBm".
     std::string t = Lower(text);
     t.erase(std::remove(t.begin(), t.end(), ' '), t.end());
-    if (t.size() > 3 && t.compare(t.size() - 3, 3, "dbm") == 0) t.resize(t.size() - 3);
-    uint32_t magnitude = 0;
-    if (t.size() >= 2 && (t[0] == '+' || t[0] == '-') && ToNumber(t.substr(1), 0, 99, magnitude)) {
-        const int dbm = t[0] == '-' ? -static_cast<int>(magnitude) : static_cast<int>(magnitude);
-        for (int i = 0; i < kPowerLevels; ++i)
-            if (kPowerDbm[i] == dbm) return static_cast<uint8_t>(i);
-    } else if (ToNumber(t, 0, 0, magnitude) && t != text) {
-        return 3;  // "0 dBm"
+    uint32_t value = 0;
+    if (t.rfind("level", 0) == 0) {
+        if (ToNumber(t.substr(5), 0, kPowerLevels - 1, value)) return static_cast<uint8_t>(value);
+    } else {
+        // A power in dBm: a sign, or the unit, or both ("-5", "0 dBm", "+07 dBm").
+        const bool unit = t.size() > 3 && t.compare(t.size() - 3, 3, "dbm") == 0;
+        if (unit) t.resize(t.size() - 3);
+        const bool sign = !t.empty() && (t[0] == '+' || t[0] == '-');
+        if ((sign || unit) && ToNumber(t.substr(sign ? 1 : 0), 0, 99, value)) {
+            const int dbm = t[0] == '-' ? -static_cast<int>(value) : static_cast<int>(value);
+            for (int i = 0; i < kPowerLevels; ++i)
+                if (kPowerDbm[i] == dbm) return static_cast<uint8_t>(i);
+        } else if (ToNumber(t, 0, 0xFFFFFFFFu, value)) {
+            // "0" was level 0 (+10 dBm) to some and 0 dBm (level 3) to others.
+            throw UsageError("power \"" + text + "\" is a bare number: give it in dBm (\"-5 dBm\", \"+10\") "
+                             "or as a level (\"level 4\"; level 0 is +10 dBm, level 7 is -20 dBm)");
+        }
     }
-    throw UsageError("power must be a level from 0 to 7 or one of +10, +7, +5, 0, -5, -10, -15 "
-                     "and -20 dBm, not \"" + text + "\"");
+    throw UsageError("power must be in dBm (+10, +7, +5, 0, -5, -10, -15 or -20 dBm) or a level "
+                     "(\"level 0\" to \"level 7\"), not \"" + text + "\"");
 }
 
 bool ParseOnOff(const std::string &text, const std::string &what) {

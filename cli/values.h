@@ -24,7 +24,9 @@ uint32_t ParseNumber(const std::string &text, uint32_t low, uint32_t high, const
 
 uint8_t ParseStation(const std::string &text);
 uint8_t ParsePoint(const std::string &text);
-// A level 0-7 ("3"), or a power in dBm with its sign ("+10", "-5", "-05 dBm", "+0dBm").
+// A power in dBm with its sign or unit or both ("+10", "-5", "-05 dBm", "0 dBm"), or a
+// level "level 0" (+10 dBm) to "level 7" (-20 dBm). A bare number is refused: people
+// read "0" as either.
 uint8_t ParsePower(const std::string &text);
 bool ParseOnOff(const std::string &text, const std::string &what);
 // One of the rates the host node can be set to and found at again.

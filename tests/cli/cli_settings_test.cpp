@@ -69,7 +69,8 @@ TEST_F(CliAgainstSim, SetChangesEverySettingAndPrintsTheValueInForce) {
         {{"freq2", "0"}, [](const HostSettings &s) { return s.pointX2 == 0; }},
         {{"power", "-20"}, [](const HostSettings &s) { return s.power == 7; }},
         {{"power", "+07 dBm"}, [](const HostSettings &s) { return s.power == 1; }},
-        {{"power", "3"}, [](const HostSettings &s) { return s.power == 3; }},
+        {{"power", "level 2"}, [](const HostSettings &s) { return s.power == 2; }},
+        {{"power", "0 dBm"}, [](const HostSettings &s) { return s.power == 3; }},
         {{"retransmission", "on"}, [](const HostSettings &s) { return s.handShake; }},
         {{"baud", "57600"}, [](const HostSettings &s) { return s.baudCode == 0x28; }},
     };
@@ -101,6 +102,12 @@ TEST_F(CliAgainstSim, BadValuesAreRefusedBeforeAnythingIsSent) {
     std::ofstream(oddProfile) << R"({"station": 7, "volume": 3})";
     const std::string deepProfile = TempPath("deep-profile.json");
     std::ofstream(deepProfile) << std::string(1000000, '[');
+    const std::string hugeProfile = TempPath("huge-profile.json");
+    std::ofstream(hugeProfile) << R"({"station": 1e999})";
+    const std::string roleProfile = TempPath("role-profile.json");
+    std::ofstream(roleProfile) << R"({"station": 7, "role": 42})";
+    const std::string levelProfile = TempPath("level-profile.json");
+    std::ofstream(levelProfile) << R"({"power": 0})";
     struct Case {
         std::vector<std::string> args;
         std::string message;
@@ -114,6 +121,8 @@ TEST_F(CliAgainstSim, BadValuesAreRefusedBeforeAnythingIsSent) {
         {{"set", "freq2", "-1"}, "输入越界,有效的工作频点在0-16"},
         {{"set", "power", "8"}, "power"},
         {{"set", "power", "+11"}, "power"},
+        {{"set", "power", "0"}, "give it in dBm (\"-5 dBm\", \"+10\") or as a level (\"level 4\""},
+        {{"set", "power", "level 8"}, "\"level 0\" to \"level 7\""},
         {{"set", "retransmission", "maybe"}, "on or off"},
         {{"set", "baud", "4800"}, "9600, 14400, 19200, 38400, 57600, 115200"},
         {{"set", "clock", "noon"}, "clock"},
@@ -127,8 +136,11 @@ TEST_F(CliAgainstSim, BadValuesAreRefusedBeforeAnythingIsSent) {
         {{"info", "--frobnicate"}, "--frobnicate"},
         {{"settings", "load", badProfile}, "输入越界,有效的工作频点在0-16"},
         {{"settings", "load", oddProfile}, "volume"},
-        {{"settings", "load", TempPath("missing.json")}, "cannot read"},
-        {{"settings", "load", deepProfile}, "not a JSON object"},
+        {{"settings", "load", deepProfile}, "is no profile: not valid JSON"},
+        {{"settings", "load", hugeProfile}, "number out of range"},
+        {{"settings", "load", roleProfile}, "role must be \"master\" or \"slave\""},
+        {{"settings", "load", levelProfile}, "bare number"},
+        {{"settings", "save", "x.json", "--force"}, "--force belongs to settings load"},
     };
     for (const Case &c : cases) {
         const Result r = RunCli(c.args);
@@ -137,6 +149,9 @@ TEST_F(CliAgainstSim, BadValuesAreRefusedBeforeAnythingIsSent) {
         EXPECT_EQ(Lines(r.err).size(), 1u) << "one sentence: " << r.err;
         EXPECT_EQ(r.out, "");
     }
+    const Result missing = RunCli({"settings", "load", TempPath("missing.json")});
+    EXPECT_EQ(missing.status, 1) << "a file that cannot be read is a failure, as for flash-write";
+    EXPECT_NE(missing.err.find(": No such file or directory"), std::string::npos) << missing.err;
     // Everything the sim received came after the refusals: the first frame is this one.
     ASSERT_EQ(RunCli({"set", "freq1", "3"}).status, 0);
     const auto received = sim_->Received();
@@ -202,6 +217,8 @@ TEST_F(CliAgainstSim, ProfileSavedFromOneNodeMakesAnotherEqual) {
     };
     const Result dry = load({"settings", "load", profile, "--dry-run"});
     ASSERT_EQ(dry.status, 0) << dry.err;
+    EXPECT_NE(dry.err.find("tevrolink: warning: the profile was saved from firmware \"主机 V2"), std::string::npos)
+        << dry.err;
     EXPECT_NE(dry.out.find("station: 3 -> 7"), std::string::npos) << dry.out;
     EXPECT_NE(dry.out.find("peer: 9 -> broadcast"), std::string::npos) << dry.out;
     EXPECT_EQ(Lines(dry.out).size(), 7u) << "six differences and the dry-run note:\n" << dry.out;
@@ -230,18 +247,52 @@ TEST_F(CliAgainstSim, ProfileSavedFromOneNodeMakesAnotherEqual) {
     for (std::size_t i = before; i < received.size(); ++i)
         EXPECT_NE(received[i].Code(), hostsim::kCmdSetNodeId);
 
-    // A value the node does not take is named, and the load fails: a slave node has no
-    // peer to set, the other differences still go in.
+    // A master's profile is not for a slave node: refused before anything is changed.
     other->UpdateSettings([](HostSettings &s) {
         s.master = false;
         s.peer = 4;
         s.pointX1 = 2;
     });
-    const Result refused = load({"settings", "load", profile});
+    const Result otherRole = load({"settings", "load", profile});
+    EXPECT_EQ(otherRole.status, 1);
+    EXPECT_NE(otherRole.err.find("the profile is of a master node and this host node is a slave"), std::string::npos)
+        << otherRole.err;
+    EXPECT_EQ(other->Settings().pointX1, 2);
+
+    // Forced, a value the node does not take is named, and the load fails: a slave node
+    // has no peer to set, the other differences still go in.
+    const Result refused = load({"settings", "load", profile, "--force"});
     EXPECT_EQ(refused.status, 1);
     EXPECT_NE(refused.err.find("did not take peer broadcast (it keeps 4); 从节点不支持广播功能"), std::string::npos)
         << refused.err;
     EXPECT_EQ(other->Settings().pointX1, 5);
+}
+
+TEST_F(CliAgainstSim, ProfileAsPeopleEditAndStoreIt) {
+    // Saved by Notepad: a byte-order mark, a level and dBm as texts; --json shows the
+    // units of the text.
+    const std::string profile = TempPath("notepad.json");
+    std::ofstream(profile) << "\xEF\xBB\xBF" << R"({"power": "level 6", "peer": "broadcast", "retransmission": "on"})";
+    sim_->UpdateSettings([](HostSettings &s) { s.peer = 9; });
+    const Result r = RunCli({"settings", "load", profile, "--json"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(sim_->Settings().power, 6);
+    const Json doc = Document(r);
+    ASSERT_EQ(doc["changes"].Size(), 3u) << r.out;
+    EXPECT_EQ(doc["changes"][0]["setting"].Str(), "peer");
+    EXPECT_EQ(doc["changes"][0]["from"].Int(), 9);
+    EXPECT_EQ(doc["changes"][0]["to"].Str(), "broadcast");
+    EXPECT_EQ(doc["changes"][1]["to"]["dbm"].Int(), -15);
+    EXPECT_EQ(doc["changes"][1]["to"]["text"].Str(), "- 15 dBm");
+    EXPECT_TRUE(doc["changes"][2]["to"].Bool());
+
+    // A profile that cannot be written says why.
+    for (const auto &[path, reason] : {std::pair<std::string, std::string>{"/dev/full", "No space left on device"},
+                                       {TempPath("no-such-dir/p.json"), "No such file or directory"}}) {
+        const Result failed = RunCli({"settings", "save", path});
+        EXPECT_EQ(failed.status, 1) << path;
+        EXPECT_EQ(failed.err, "tevrolink: cannot write the profile " + path + ": " + reason + "\n");
+    }
 }
 
 }  // namespace
