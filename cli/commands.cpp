@@ -58,7 +58,8 @@ std::string OverviewHelp() {
     text += kCommonHelp;
     text +=
         "\n"
-        "Exit status: 0 success, 1 the operation failed, 2 bad usage (nothing was sent).\n"
+        "Exit status: 0 success, 1 the operation failed, 2 bad usage or bad input (nothing\n"
+        "was sent).\n"
         "\"tevrolink COMMAND --help\" describes a command and its options.\n";
     return text;
 }

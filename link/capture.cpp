@@ -76,6 +76,12 @@ timespec WallClockNow() {
     return now;
 }
 
+// What a path is that is no regular file, for the message that refuses it.
+const char *NotRegularKind(mode_t mode) {
+    return S_ISFIFO(mode) ? "a FIFO" : S_ISCHR(mode) ? "a character device" : S_ISSOCK(mode) ? "a socket"
+           : S_ISDIR(mode) ? "a directory" : "a device";
+}
+
 // The library's one capture file, opened when the first frame passes.
 class LibraryCapture {
 public:
@@ -106,7 +112,7 @@ private:
     // Told once; the link itself never notices.
     void Stop() {
         std::fprintf(stderr, "tevrolink: cannot write the capture %s: %s; frames are not captured\n",
-                     path_.c_str(), std::strerror(writer_->Error()));
+                     path_.c_str(), writer_->ErrorText().c_str());
         writer_.reset();
         stopped_ = true;
     }
@@ -123,21 +129,37 @@ sockaddr_in SerialPcEnd() { return End("127.0.0.1", kPcPort); }
 sockaddr_in SerialNodeEnd() { return End("127.0.0.2", kNodePort); }
 
 PcapWriter::PcapWriter(const std::string &path) {
-    // O_NONBLOCK keeps the open of a FIFO without a reader from hanging; such a path is
-    // then refused below.
-    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0644);
+    // A FIFO without a reader fails the open below with ENXIO, which would say nothing
+    // of the cause; one with a reader would end the program by SIGPIPE when it leaves.
     struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        error_ = EINVAL;
+        notRegular_ = NotRegularKind(st.st_mode);
+        return;
+    }
+    // O_NONBLOCK keeps the open of a FIFO made since from hanging; it is refused below.
+    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0644);
     if (fd_ < 0) {
         error_ = errno;
         return;
     }
-    if (fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (fstat(fd_, &st) != 0) {
+        error_ = errno;
+        return;
+    }
+    if (!S_ISREG(st.st_mode)) {
         error_ = EINVAL;
+        notRegular_ = NotRegularKind(st.st_mode);
         return;
     }
     const uint32_t header[6] = {kPcapMagic, 2u | (4u << 16), 0, 0, kSnapLength, kLinkTypeRawIpv4};
     if (::write(fd_, header, sizeof header) != static_cast<ssize_t>(sizeof header))
         error_ = errno ? errno : EIO;
+}
+
+std::string PcapWriter::ErrorText() const {
+    if (notRegular_) return std::string("it is ") + notRegular_ + ", not a regular file";
+    return std::strerror(error_);
 }
 
 PcapWriter::~PcapWriter() {

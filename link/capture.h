@@ -30,6 +30,9 @@ public:
 
     // 0 while the file can be written, else the errno that stopped it.
     int Error() const { return error_; }
+    // Why it stopped, as people read it: the errno's text, or what the path is instead of
+    // a regular file ("it is a FIFO, not a regular file").
+    std::string ErrorText() const;
     // Appends one datagram from `from` to `to` carrying `size` bytes; false (and Error()
     // set) when the file could not take it.
     bool Write(const sockaddr_in &from, const sockaddr_in &to, const uint8_t *bytes,
@@ -38,6 +41,7 @@ public:
 private:
     int fd_ = -1;
     int error_ = 0;
+    const char *notRegular_ = nullptr;  // what the path is when it is no regular file
 };
 
 // The library's capture, into the file named by TEVROLINK_CAPTURE (looked at once, when the

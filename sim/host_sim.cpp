@@ -225,9 +225,10 @@ std::string HostSim::Describe() const { return endpoint_->Describe(); }
 
 void HostSim::CaptureTo(const std::string &path) {
     auto writer = std::make_unique<tevrolink::PcapWriter>(path);
-    if (writer->Error()) throw std::system_error(writer->Error(), std::generic_category(), path);
+    if (writer->Error()) throw std::runtime_error("cannot write the capture " + path + ": " + writer->ErrorText());
     std::lock_guard lock(mutex_);
     capture_ = std::move(writer);
+    capturePath_ = path;
 }
 
 void HostSim::Capture(const Bytes &bytes, bool toPc) {
@@ -241,7 +242,8 @@ void HostSim::Capture(const Bytes &bytes, bool toPc) {
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
     if (capture_->Write(toPc ? node : pc, toPc ? pc : node, bytes.data(), bytes.size(), now)) return;
-    std::fprintf(stderr, "hostsim: the capture stopped: %s\n", std::strerror(capture_->Error()));
+    std::fprintf(stderr, "hostsim: cannot write the capture %s: %s; frames are no longer captured\n",
+                 capturePath_.c_str(), capture_->ErrorText().c_str());
     capture_.reset();
 }
 

@@ -75,7 +75,8 @@ public:
     void SetBaud(uint32_t baud);
     // From now on every frame that crosses the link (everything that arrives, and what is
     // put on the link) goes into a pcap file at `path`, drawn as the library draws its
-    // own captures. Throws std::system_error when the file cannot be made.
+    // own captures. Throws std::runtime_error naming the capture when the file cannot be
+    // made.
     void CaptureTo(const std::string &path);
 
     // ---- sending ------------------------------------------------------------------------
@@ -204,6 +205,7 @@ private:
     FaultInjector faults_;
     std::vector<HeldFrame> held_;  // in the order they were held
     std::unique_ptr<tevrolink::PcapWriter> capture_;
+    std::string capturePath_;
 
     int wakeFd_ = -1;
     std::atomic<bool> stopping_{false};

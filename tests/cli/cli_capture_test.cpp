@@ -2,6 +2,8 @@
 // hostsim writes, read by tshark with our dissector: the fields it decodes are the ones
 // that crossed the link, damaged and malformed frames are marked, and the dissector raises
 // no Lua error. Skipped where tshark is not installed.
+#include <sys/stat.h>
+
 #include <map>
 #include <random>
 
@@ -185,6 +187,19 @@ TEST_F(CliAgainstSim, CaptureThatCannotBeWrittenIsToldOnceAndChangesNothing) {
     const std::size_t first = r.err.find(message);
     ASSERT_NE(first, std::string::npos) << r.err;
     EXPECT_EQ(r.err.find(message, first + 1), std::string::npos) << "told once: " << r.err;
+
+    // What the path is instead of a file is named, by the library and by hostsim.
+    const std::string fifo = TempPath("capture.fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    for (const auto &[path, what] : {std::pair<std::string, std::string>{fifo, "a FIFO"}, {"/dev/full", "a character device"}}) {
+        const std::string reason = "cannot write the capture " + path + ": it is " + what + ", not a regular file";
+        const Result library = Child(TEVROLINK_CLI_PATH, Args({"info"}), {"TEVROLINK_CAPTURE=" + path}).Finish();
+        EXPECT_EQ(library.status, 0) << library.err;
+        EXPECT_EQ(library.err, "tevrolink: " + reason + "; frames are not captured\n");
+        const Result sim = Child(HOSTSIM_PATH, {"--udp", "127.0.0.1:0", "--capture", path}, {}).Finish();
+        EXPECT_EQ(sim.status, 1);
+        EXPECT_EQ(sim.err, "hostsim: " + reason + "\n");
+    }
 }
 
 // Damaged, cut, lengthened and random datagrams of every code, in both directions: each is

@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
+#include <regex>
+#include <set>
 
 #include "cli/commands.h"
 #include "cli/link_open.h"
@@ -35,6 +37,46 @@ TEST(CliUsage, HelpOnEveryLevelDocumentsEveryOption) {
         EXPECT_NE(help.out.find("--json"), std::string::npos) << c.name;
     }
     EXPECT_EQ(RunProgram({"help", "set"}).out, RunProgram({"set", "-h"}).out);
+}
+
+// The `--name` words of a text.
+std::set<std::string> OptionsIn(const std::string &text) {
+    static const std::regex option("--[a-z][a-z0-9-]*");
+    return {std::sregex_token_iterator(text.begin(), text.end(), option), std::sregex_token_iterator()};
+}
+
+// A manual page as it reads: roff's font changes gone, its "\-" a hyphen.
+std::string ManualText(const std::string &path) {
+    std::string text = std::regex_replace(ReadWholeFile(path), std::regex(R"(\\f[BIRP])"), "");
+    return std::regex_replace(text, std::regex(R"(\\-)"), "-");
+}
+
+// The next command or option cannot be left out of the manual page, nor an old one stay.
+TEST(CliUsage, ManualPagesListWhatTheHelpLists) {
+    const std::string overview = RunProgram({"--help"}).out;
+    std::set<std::string> helpOptions = OptionsIn(overview);
+    std::set<std::string> commands;
+    bool inCommands = false;
+    for (const std::string &line : Lines(overview)) {
+        if (line == "Commands:") inCommands = true;
+        else if (line.empty()) inCommands = false;
+        else if (inCommands) commands.insert(line.substr(2, line.find(' ', 2) - 2));
+    }
+    ASSERT_GE(commands.size(), 10u) << overview;
+    const std::string page = ManualText(TEVROLINK_MANUAL_PATH);
+    for (const std::string &command : commands) {
+        // An entry of its own under COMMANDS: ".B name", ".BI name ..." or ".BI "name verb" ...".
+        const std::regex entry("\n\\.TP\n\\.BI? \"?" + command + "[ \"\n]");
+        EXPECT_TRUE(std::regex_search(page, entry)) << "tevrolink.1 has no entry for " << command;
+        const std::set<std::string> own = OptionsIn(RunProgram({command, "--help"}).out);
+        helpOptions.insert(own.begin(), own.end());
+    }
+    EXPECT_EQ(OptionsIn(page), helpOptions) << "tevrolink.1 and the help name other options";
+
+    const Result simHelp = Child(HOSTSIM_PATH, {"--help"}, {}).Finish();
+    ASSERT_EQ(simHelp.status, 0) << simHelp.err;
+    EXPECT_EQ(OptionsIn(ManualText(HOSTSIM_MANUAL_PATH)), OptionsIn(simHelp.out))
+        << "hostsim.1 and hostsim --help name other options";
 }
 
 TEST(CliUsage, BadUsageEndsWithStatusTwoAndOneSentence) {
