@@ -84,6 +84,10 @@ expect "completion after a link option" "^flash-write flash-read\$" "$(completio
 expect "completion of a command's options" "--station" "$(completions --udp 127.0.0.1 flash-write image.bin --)"
 expect "completion of a setting" "^peer power\$" "$(completions set p)"
 expect "completion of a rate" "^115200\$" "$(completions --baud 11)"
+expect "completion of settings' verbs" "^save load\$" "$(completions settings '')"
+expect "completion of load's options" "--dry-run --force" "$(completions --udp 127.0.0.1 settings load p.json --)"
+expect "completion of save's options" "^[^!]*--udp\$" "$(completions --udp 127.0.0.1 settings save -- | sed 's/--dry-run\|--force/!/g')"
+expect "completion of a file to summarise" "/tevrolink\.1\.gz\$" "$(completions quality "$root/usr/share/man/man1/tevrol")"
 
 # Every file that cmake --install puts down is in one of the packages.
 DESTDIR=$work/installed "$(dirname "$cpack")/cmake" --install "$build" --prefix /usr >/dev/null
