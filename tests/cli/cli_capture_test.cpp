@@ -26,6 +26,8 @@ const std::vector<std::string> kFields = {
     "tevrolink.status.credit", "tevrolink.status.buffer_size", "tevrolink.debug.event",
     "tevrolink.debug.station_a", "tevrolink.debug.station_b", "tevrolink.debug.cmd",
     "tevrolink.debug.h_lqi", "tevrolink.signal.state", "tevrolink.signal.station",
+    "tevrolink.signal.peer_lqi", "tevrolink.signal.host_lqi", "tevrolink.signal.peer_rssi",
+    "tevrolink.signal.host_rssi", "_ws.col.Info",
     "tevrolink.device.ip", "tevrolink.device.mac", "tevrolink.device.description",
     "tevrolink.firmware", "_ws.expert.message"};
 
@@ -131,6 +133,11 @@ TEST_F(CliAgainstSim, CaptureOfAUdpSessionDecodesEveryKindOfFrame) {
     ASSERT_EQ(signal.size(), 1u);
     EXPECT_EQ(signal[0].at("tevrolink.signal.state"), "0x40");
     EXPECT_EQ(signal[0].at("tevrolink.signal.station"), "5");
+    // In decimal and in the order of the quality file: 9C A0 4E 50 on the wire.
+    EXPECT_EQ(signal[0].at("tevrolink.signal.peer_lqi"), "156");
+    EXPECT_EQ(signal[0].at("tevrolink.signal.host_lqi"), "160");
+    EXPECT_EQ(signal[0].at("tevrolink.signal.peer_rssi"), "78");
+    EXPECT_EQ(signal[0].at("tevrolink.signal.host_rssi"), "80");
 
     const auto status = Named(frames, "Status report (kind 2, answers the status query)");
     ASSERT_EQ(status.size(), 3u) << "the damaged, the cut and the real one";
@@ -168,6 +175,8 @@ TEST(CaptureOfASerialSession, LibraryAndHostsimCaptureTheSameFrames) {
     EXPECT_EQ(id[0].at("tevrolink.role"), "1");
     ASSERT_EQ(Named(library, "GetFirmwareVersion reply").size(), 1u);
     EXPECT_EQ(Named(library, "GetFirmwareVersion reply")[0].at("tevrolink.firmware"), "主机 V2");
+    EXPECT_EQ(Named(library, "GetFirmwareVersion reply")[0].at("_ws.col.Info"),
+              "node->PC GetFirmwareVersion reply: 主机 V2");
 
     const std::vector<Decoded> node = Decode(simCapture);
     ASSERT_EQ(node.size(), library.size());

@@ -191,8 +191,11 @@ f.sig_active = ProtoField.bool("tevrolink.signal.flags.active", "Active", 8, nil
 f.sig_online = ProtoField.bool("tevrolink.signal.flags.online", "Online", 8, nil, 0x40)
 f.sig_link = ProtoField.bool("tevrolink.signal.flags.link", "Link", 8, nil, 0x10)
 f.sig_suspended = ProtoField.bool("tevrolink.signal.flags.suspended", "Suspended", 8, nil, 0x04)
-f.sig_pair1 = ProtoField.string("tevrolink.signal.pair1", "Bytes 6-5")
-f.sig_pair2 = ProtoField.string("tevrolink.signal.pair2", "Bytes 4-3")
+-- Payload bytes 3-6, named and in decimal as the manager's quality file and plot have them.
+f.sig_peer_lqi = ProtoField.uint8("tevrolink.signal.peer_lqi", "peer_lqi (link quality seen by the station)")
+f.sig_host_lqi = ProtoField.uint8("tevrolink.signal.host_lqi", "host_lqi (link quality seen by the host node)")
+f.sig_peer_rssi = ProtoField.uint8("tevrolink.signal.peer_rssi", "peer_rssi (signal strength seen by the station)")
+f.sig_host_rssi = ProtoField.uint8("tevrolink.signal.host_rssi", "host_rssi (signal strength seen by the host node)")
 f.sig_end = ProtoField.bool("tevrolink.signal.search_end", "End of network search")
 
 f.dev_ip = ProtoField.ipv4("tevrolink.device.ip", "IP address")
@@ -350,10 +353,10 @@ local function signal(p)
     p:add(f.sig_state, 0, 1)
     p:add(f.sig_station, 1, 1)
     p:flags(f.sig_flags, { f.sig_active, f.sig_online, f.sig_link, f.sig_suspended }, 2)
-    if p:has(3, 4) then
-        p.tree:add(f.sig_pair1, p:range(5, 2), string.format("%02X-%02X", p:byte(6), p:byte(5)))
-        p.tree:add(f.sig_pair2, p:range(3, 2), string.format("%02X-%02X", p:byte(4), p:byte(3)))
-    end
+    p:add(f.sig_peer_lqi, 3, 1)
+    p:add(f.sig_host_lqi, 4, 1)
+    p:add(f.sig_peer_rssi, 5, 1)
+    p:add(f.sig_host_rssi, 6, 1)
     local state, station = p:byte(0), p:byte(1)
     if state and station then
         local ends = rshift(state, 4) == 0x9 and station == 255
@@ -461,7 +464,11 @@ REPLIES[0xB9] = function(p) p:add(f.search, 0, 1); local v = p:byte(0); return v
 REPLIES[0xF0] = function(p)
     if p.size == 0 then return nil end
     -- The text is GBK; the analyser's own decoder handles its multi-byte characters.
-    p.tree:add_packet_field(f.firmware, p:range(0, p.size), ENC_GB18030 or ENC_ASCII)
+    local item = p.tree:add_packet_field(f.firmware, p:range(0, p.size), ENC_GB18030 or ENC_ASCII)
+    -- The decoded text for the Info column, taken from the item: TvbRange:string() cuts a
+    -- converted text to the number of bytes it had in GBK. Newer versions quote it.
+    local shown = item.text and item.text:match("^Firmware version: (.*)$")
+    return shown and (shown:match('^"(.*)"$') or shown)
 end
 REQUESTS[0x07] = function(p) p:add(f.media_device, 0, 1) end
 REPLIES[0x87] = function(p) p:add(f.media_first, 0, 2); p:add(f.media_second, 2, 2) end
