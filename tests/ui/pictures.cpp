@@ -1,7 +1,8 @@
 // Renders the results view and a station's link-quality plot into PNG files for the
 // README: a window against an in-process hostsim with three active stations, one of them
-// suspended, sends a file by broadcast, resends it to the failed station, and station 2
-// reports its link a few hundred times with a drifting quality.
+// suspended, sends a file by broadcast, resends it to the failed station; then the demo's
+// network reports its link quality, and station 2's last ten minutes at the demo's pace
+// are plotted.
 //
 //   meradon_pictures OUTDIR     (writes OUTDIR/sendings.png and OUTDIR/quality.png)
 #include <QAbstractButton>
@@ -12,6 +13,8 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <limits>
+#include <vector>
 
 #include "manager/ui/main_window.h"
 #include "manager/ui/network_views.h"
@@ -73,19 +76,23 @@ int main(int argc, char **argv) {
         QTest::qWait(200);
         if (!results->grab().save(QString::fromStdString((out / "sendings.png").string()))) code = 1;
 
-        for (int i = 0; i < 300; ++i) {
-            const double t = i / 20.0;
-            sim->UpdateStation(2, [&](hostsim::Station &s) {
-                s.peerLqi = static_cast<uint8_t>(150 + 30 * std::sin(t) + (i * 7 % 11));
-                s.hostLqi = static_cast<uint8_t>(170 + 20 * std::cos(t / 2) + (i * 5 % 9));
-                s.peerRssi = static_cast<uint8_t>(80 + 12 * std::sin(t / 3) + (i * 3 % 7));
-                s.hostRssi = static_cast<uint8_t>(90 + 10 * std::cos(t) + (i % 5));
-            });
-            sim->SendSignal(0x40, 2);
-            QTest::qWait(20);
-        }
-        if (!Wait([&] { return window.Core().Context().quality.Count(2) >= 300; }))
-            return Fail("the signal packets did not arrive");
+        // The demo's four stations report in turn, one every 2 s, so station 2 every 8 s:
+        // 75 reports in the ten minutes the plot shows. They come over the link as the
+        // demo draws them, only faster; their stamps are then laid out at the demo's pace.
+        constexpr int kReports = 10 * 60 / 8;
+        constexpr int64_t kStationEveryMs = 4 * 2000;
+        sim->AddDemoNetwork(4);
+        sim->SetDemo(hostsim::Millis(5));
+        meradon::Core &core = window.Core().Context();
+        if (!Wait([&] { return core.quality.Count(2) >= kReports; })) return Fail("the signal packets did not arrive");
+        sim->SetDemo(hostsim::Millis(0));
+        QTest::qWait(100);  // the last reports in flight
+        std::vector<meradon::QualitySample> reports = core.quality.Since(2, std::numeric_limits<int64_t>::min());
+        reports.erase(reports.begin(), reports.end() - kReports);
+        core.quality = meradon::QualityHistory{};
+        const int64_t now = core.Now();
+        for (int i = 0; i < kReports; ++i)
+            core.quality.Add(2, now - (kReports - 1 - i) * kStationEveryMs, reports[i].values);
         meradon::ui::QualityPlot *plot = window.Views().ShowQuality(2);
         plot->resize(820, 560);
         plot->Redraw();
