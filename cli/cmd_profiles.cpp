@@ -43,9 +43,11 @@ const char *const kProfileSettings[] = {"station", "peer", "freq1", "freq2", "po
 
 const char kUtf8Bom[] = "\xEF\xBB\xBF";
 
+std::string RoleText(bool master) { return master ? "master" : "slave"; }
+
 std::string ProfileText(const HostSettings &s) {
     JsonWriter json;
-    json.BeginObject().Field("station", s.station).Field("role", s.master ? "master" : "slave");
+    json.BeginObject().Field("station", s.station).Field("role", RoleText(s.master));
     if (s.peer == 0) {
         json.Field("peer", "broadcast");
     } else {
@@ -72,8 +74,6 @@ std::string ValueText(const std::string &setting, const Json &value) {
     }
     throw UsageError("the profile's " + setting + " is neither a number, a text nor true or false");
 }
-
-std::string RoleText(bool master) { return master ? "master" : "slave"; }
 
 // What a profile holds, all checked before the link is opened.
 struct Profile {

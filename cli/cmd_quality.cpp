@@ -67,8 +67,7 @@ int RunQuality(const Arguments &args) {
     }
     if (in.bad()) throw Failure("cannot read " + path + ": " + std::strerror(errno));
     if (samples == 0 && skipped > 0)
-        throw Failure(path + " is no link-quality file: none of its " + std::to_string(skipped) +
-                      " lines is a quality line");
+        throw Failure(path + " is no link-quality file: it has lines, but not one quality line");
     if (skipped == 1) std::fprintf(stderr, "tevrolink: 1 line that is no quality line skipped\n");
     if (skipped > 1) std::fprintf(stderr, "tevrolink: %zu lines that are no quality lines skipped\n", skipped);
 
