@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <optional>
 #include <sstream>
@@ -83,15 +84,18 @@ struct Profile {
 };
 
 Profile ReadProfile(const std::string &path) {
+    std::error_code error;
+    if (std::filesystem::is_directory(path, error))
+        throw Failure("cannot read the profile " + path + ": it is a directory");
     std::ifstream in(path, std::ios::binary);
     if (!in) throw Failure("cannot read the profile " + path + ": " + std::strerror(errno));
     std::ostringstream read;
     read << in.rdbuf();
     std::string text = read.str();
     if (text.rfind(kUtf8Bom, 0) == 0) text.erase(0, sizeof kUtf8Bom - 1);  // as Notepad saves it
-    std::string error;
-    const std::optional<Json> doc = ParseJson(text, &error);
-    if (!doc) throw UsageError(path + " is no profile: " + error);
+    std::string why;
+    const std::optional<Json> doc = ParseJson(text, &why);
+    if (!doc) throw UsageError(path + " is no profile: " + why);
     if (!doc->IsObject()) throw UsageError(path + " is no profile: not a JSON object");
     const JsonObject &object = std::get<JsonObject>(doc->value);
     for (const auto &[key, value] : object) {

@@ -1,6 +1,7 @@
 // info and set against hostsim: what the host node holds is what the program shows, and
 // bad values never leave the PC.
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <set>
 
@@ -152,6 +153,9 @@ TEST_F(CliAgainstSim, BadValuesAreRefusedBeforeAnythingIsSent) {
     const Result missing = RunCli({"settings", "load", TempPath("missing.json")});
     EXPECT_EQ(missing.status, 1) << "a file that cannot be read is a failure, as for flash-write";
     EXPECT_NE(missing.err.find(": No such file or directory"), std::string::npos) << missing.err;
+    const Result directory = RunCli({"settings", "load", std::filesystem::path(badProfile).parent_path()});
+    EXPECT_EQ(directory.status, 1);
+    EXPECT_NE(directory.err.find(": it is a directory"), std::string::npos) << directory.err;
     // Everything the sim received came after the refusals: the first frame is this one.
     ASSERT_EQ(RunCli({"set", "freq1", "3"}).status, 0);
     const auto received = sim_->Received();
