@@ -13,7 +13,7 @@
 namespace meradon::daemon {
 
 const char kUsage[] =
-    "usage: meradond [--config FILE] [--connect ADDRESS:PORT | --serial PORT [--baud N]]\n"
+    "usage: meradond [--config FILE] [--connect ADDRESS:PORT [--local-port N] | --serial PORT [--baud N]]\n"
     "                [--output-dir DIR] [--send-dir DIR] [--retransmission on|off] [--check]\n"
     "\n"
     "Runs a Zelkora radio network through its host node without a window: receives the\n"
@@ -23,6 +23,7 @@ const char kUsage[] =
     "  --connect ADDRESS:PORT  the host node on UDP\n"
     "  --serial PORT      the host node on a serial port (a /dev/serial/by-id/ path is best)\n"
     "  --baud N           the serial port's rate (default 19200)\n"
+    "  --local-port N     our UDP port (default 10086)\n"
     "  --output-dir DIR   received files, trace logs, records (default /var/lib/meradon)\n"
     "  --send-dir DIR     the directory files are sent from on request\n"
     "  --retransmission on|off  data retransmission on the link (default off)\n"
@@ -42,15 +43,22 @@ std::string DaemonSettings::LinkText() const {
 
 namespace {
 
+// A whole number written in digits alone, from `low` to `high`.
+std::optional<uint32_t> WholeNumber(const std::string &text, uint32_t low, uint32_t high) {
+    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos)
+        return std::nullopt;
+    const unsigned long value = std::stoul(text);
+    if (value < low || value > high) return std::nullopt;
+    return static_cast<uint32_t>(value);
+}
+
 std::optional<SettingsError> ParseAddress(const std::string &value, const std::string &where,
                                           DaemonSettings &s) {
     const size_t colon = value.rfind(':');
     SettingsError bad{where, "wants ADDRESS:PORT, not \"" + value + "\""};
     if (colon == std::string::npos || colon == 0 || colon + 1 == value.size()) return bad;
-    const std::string portText = value.substr(colon + 1);
-    if (portText.find_first_not_of("0123456789") != std::string::npos || portText.size() > 5) return bad;
-    const unsigned long port = std::stoul(portText);
-    if (port == 0 || port > 65535) return bad;
+    const std::optional<uint32_t> port = WholeNumber(value.substr(colon + 1), 1, 65535);
+    if (!port) return bad;
     // The library takes an address that does not convert for the broadcast address: only
     // one host node's own address is taken here.
     const std::string address = value.substr(0, colon);
@@ -60,7 +68,7 @@ std::optional<SettingsError> ParseAddress(const std::string &value, const std::s
         return SettingsError{where, "wants the host node's IPv4 address (as 192.168.1.10), not \"" + address + "\""};
     s.link = LinkKind::Udp;
     s.hostAddress = address;
-    s.hostPort = static_cast<uint16_t>(port);
+    s.hostPort = static_cast<uint16_t>(*port);
     return std::nullopt;
 }
 
@@ -225,15 +233,19 @@ CommandLine ReadCommandLine(const std::vector<std::string> &args) {
                 s.link = LinkKind::Serial;
             }
             serialFlag = true;
+        } else if (arg == "--local-port") {
+            if (auto v = value()) {
+                if (const auto port = WholeNumber(*v, 1, 65535))
+                    s.localPort = static_cast<uint16_t>(*port);
+                else
+                    line.error = SettingsError{arg, "wants a port from 1 to 65535, not \"" + *v + "\""};
+            }
         } else if (arg == "--baud") {
             if (auto v = value()) {
-                const bool digits = !v->empty() && v->size() <= 7 &&
-                                    v->find_first_not_of("0123456789") == std::string::npos;
-                const unsigned long baud = digits ? std::stoul(*v) : 0;
-                if (baud < 50 || baud > 4'000'000)
-                    line.error = SettingsError{arg, "wants a rate from 50 to 4000000, not \"" + *v + "\""};
+                if (const auto baud = WholeNumber(*v, 50, 4'000'000))
+                    s.baud = *baud;
                 else
-                    s.baud = static_cast<uint32_t>(baud);
+                    line.error = SettingsError{arg, "wants a rate from 50 to 4000000, not \"" + *v + "\""};
             }
         } else if (arg == "--output-dir" || arg == "--send-dir") {
             if (auto v = value()) {
