@@ -16,20 +16,10 @@ const char kSlaveBroadcastMessage[] = "从节点不支持广播功能";
 }  // namespace
 
 HostSettings ReadHostSettings() {
-    HostSettings s;
-    uint8_t role = 0, retransmission = 0;
-    Require(GetHostNodeID(&s.station, &role), "the request for its station number");
-    s.master = role != 0;
-    Require(GetPeerNodeID(&s.peer), "the request for its peer station");
-    Require(GetFrequencyPointX1(&s.freq1), "the request for its first frequency point");
-    Require(GetFrequencyPointX2(&s.freq2), "the request for its second frequency point");
-    Require(GetWirelessPower(&s.power), "the request for its transmit power");
-    Require(GetShellHandShake(&retransmission), "the request for its retransmission setting");
-    s.retransmission = retransmission != 0;
-    uint8_t version[TEVROLINK_FRAME_PAYLOAD + 1] = {};
-    Require(GetFirmwareVersion(version, TEVROLINK_FRAME_PAYLOAD), "the request for its firmware version");
-    s.firmware = tevrolink::GbkToUtf8(reinterpret_cast<const char *>(version));
-    return s;
+    HostSettings settings;
+    std::string failed;
+    if (!meradon::ReadHostSettings(settings, failed)) Require(0, failed);
+    return settings;
 }
 
 bool KnownSetting(const std::string &setting) {

@@ -5,19 +5,13 @@
 #include <cstdint>
 #include <string>
 
+#include "manager/core/host_settings.h"
+
 namespace cli {
 
 class JsonWriter;
 
-struct HostSettings {
-    uint8_t station = 0;
-    bool master = false;
-    uint8_t peer = 0;  // 0 = broadcast
-    uint8_t freq1 = 0, freq2 = 0;
-    uint8_t power = 0;  // level 0-7
-    bool retransmission = false;
-    std::string firmware;  // UTF-8
-};
+using meradon::HostSettings;
 
 // Reads them all; throws Failure naming the request that got no answer.
 HostSettings ReadHostSettings();

@@ -83,7 +83,35 @@ void Manager::LinkOpened() {
     state.outOfStepShown.store(false);
     state.hostSilent.store(false);
     state.lastHeardTime.store(core_.Now());
+    state.linkMode.store(LINK_NO_MODE);
+    state.stepTime.store(core_.Now());
     state.linkOpen.store(true);
+}
+
+bool Manager::EnterCommandMode() {
+    AppState &state = core_.state;
+    state.linkMode.store(LINK_WINDOW);
+    SetHostHandShake(0);
+    if (StartNetCenter(0) != 1 || StartMonitorService(0) != 1) {
+        state.linkMode.store(LINK_NO_MODE);
+        return false;
+    }
+    return true;
+}
+
+bool Manager::EnterDataMode(bool traceOutput, bool retransmission) {
+    AppState &state = core_.state;
+    state.linkMode.store(LINK_WINDOW);
+    SetHostHandShake(0);
+    if (StartNetCenter(1) != 1 || StartMonitorService(traceOutput ? 1 : 0) != 1) {
+        state.linkMode.store(LINK_NO_MODE);
+        return false;
+    }
+    state.handShake.store(retransmission ? 1 : 0);
+    if (retransmission) SetHostHandShake(1);
+    state.linkMode.store(LINK_DATA);
+    worker_.Wake();
+    return true;
 }
 
 void Manager::CloseLink() {

@@ -79,6 +79,11 @@ public:
     // The core's part of opening the link, after the shell opened: the worker watches the
     // link from now on and reports its end (CMD_LINK_LOST).
     void LinkOpened();
+    // The link's two modes, as "命令设置模式" and "数据传输模式" choose them: the host node is
+    // told, and in data transfer mode the worker takes the link. False when the host node
+    // did not answer; the link is then left without a mode.
+    bool EnterCommandMode();
+    bool EnterDataMode(bool traceOutput, bool retransmission);
     // The core's part of closing the link (also on CMD_LINK_LOST): ends a sending (posts
     // CMD_TRANSFER_END), gives the link to the window, ends a file being received with its
     // verdict, closes the trace file and the shell, and empties the queues.

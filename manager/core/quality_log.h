@@ -19,6 +19,11 @@ public:
     // Writes one line into the file of `time`'s day. False when that file cannot be
     // created; it is not tried again that day, so the failure is reported once.
     bool Append(const LocalTime &time, uint8_t station, const QualityValues &values);
+    // Closes the file; the next line opens it again (a log rotation may have moved it).
+    void Close() {
+        file_.reset();
+        fileName_.clear();
+    }
 
 private:
     const OutputDirectory &output_;

@@ -21,7 +21,8 @@
 #include <cerrno>
 
 #include "manager/core/output_directory.h"
-#include "manager/ui/link_failure.h"
+#include "manager/core/link_failure.h"
+#include "manager/core/operation_record.h"
 #include "manager/ui/link_picture.h"
 #include "manager/ui/network_views.h"
 #include "manager/ui/record_list.h"
@@ -446,12 +447,7 @@ QWidget *MainWindow::Control(ControlId control) const {
 // ---- what the core asks -----------------------------------------------------------------
 
 void MainWindow::AddRecordLine(const QString &text, LineStyle style) {
-    if (style == LineStyle::Stamped) {
-        const LocalTime t = clock_.Local();
-        records_->AddLine(QString::asprintf("[%02d:%02d:%02d] ", t.hour, t.minute, t.second) + text);
-    } else {
-        records_->AddLine("      " + text);
-    }
+    records_->AddLine(QString::fromStdString(RecordLine(text.toStdString(), style, clock_.Local())));
 }
 
 void MainWindow::SetControlText(ControlId control, const QString &text) {
@@ -510,16 +506,12 @@ void MainWindow::ShowLinkPicture(uint8_t code) { picture_->ShowCode(code); }
 void MainWindow::SaveRecords(bool quiet) {
     const QStringList lines = records_->Lines();
     if (lines.isEmpty()) return;
-    const std::string name = ReportFileName(view_.LinkSelectorText(), clock_.Local());
-    const OutputDirectory &output = manager_->Context().output;
-    FileHandle file = output.Open(name, "wb");
-    if (!file) return;
-    const QByteArray bytes = ReportBytes(lines);
-    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), file.get());
-    file.reset();
-    if (!quiet)
-        ShowMessage(kShortCaption,
-                    QString("文件保存在 %1").arg(QString::fromStdString((output.Path() / name).string())));
+    std::vector<std::string> utf8;
+    for (const QString &line : lines) utf8.push_back(line.toStdString());
+    const std::filesystem::path saved =
+        SaveReport(manager_->Context().output, view_.LinkSelectorText(), clock_.Local(), utf8);
+    if (saved.empty() || quiet) return;
+    ShowMessage(kShortCaption, QString("文件保存在 %1").arg(QString::fromStdString(saved.string())));
 }
 
 // ---- link -------------------------------------------------------------------------------
@@ -536,12 +528,12 @@ void MainWindow::OpenLink() {
             reason = "主节点的网络地址不完整: 应为四个 0-255 的数字, 如 192.168.1.10";
         else
             opened = OpenNETShell(net.localAddress.c_str(), remote.constData(), net.localPort, remotePort_);
-        if (!opened && reason.isEmpty()) reason = NetworkOpenFailure(errno, net.localPort);
+        if (!opened && reason.isEmpty()) reason = QString::fromStdString(NetworkOpenFailure(errno, net.localPort));
     } else {
         const QString port = portCombo_->currentText().trimmed();
         errno = 0;
         opened = OpenCOMShell(port.toLocal8Bit().constData(), state.comSettings.baudRate);
-        if (!opened) reason = SerialOpenFailure(errno, port);
+        if (!opened) reason = QString::fromStdString(SerialOpenFailure(errno, port.toStdString()));
     }
     if (!opened) {
         QString text = "打开通讯端口失败, 请重试!";
@@ -557,8 +549,6 @@ void MainWindow::OpenLink() {
     EnableTransferGroup(false);
     EnableRecordGroup(false);
     SetEnabled({checkAllButton_, zeroButton_}, true);
-    state.linkMode.store(LINK_NO_MODE);
-    state.stepTime.store(clock_.NowMs());
     manager_->LinkOpened();
     ResetLinkPicture();
 }
@@ -678,13 +668,7 @@ void MainWindow::EnableAllGroups(bool on) {
 // ---- modes ------------------------------------------------------------------------------
 
 void MainWindow::EnterCommandMode() {
-    AppState &state = manager_->State();
-    state.linkMode.store(LINK_WINDOW);
-    SetHostHandShake(0);
-    if (StartNetCenter(0) != 1 || StartMonitorService(0) != 1) {
-        state.linkMode.store(LINK_NO_MODE);
-        return;
-    }
+    if (!manager_->EnterCommandMode()) return;
     EnableCommandGroup(true);
     EnableTransferGroup(false);
     SetEnabled({remoteButton_, clearButton_, saveButton_, records_}, false);
@@ -695,20 +679,11 @@ void MainWindow::EnterCommandMode() {
 }
 
 void MainWindow::EnterDataMode() {
-    AppState &state = manager_->State();
-    state.linkMode.store(LINK_WINDOW);
-    state.peerNode.store(static_cast<uint8_t>(DecimalValue(peerEdit_) & 0xFF));
-    SetHostHandShake(0);
-    if (StartNetCenter(1) != 1 || StartMonitorService(traceOutputCheck_->isChecked() ? 1 : 0) != 1) {
-        state.linkMode.store(LINK_NO_MODE);
-        return;
-    }
-    state.handShake.store(retransmissionCheck_->isChecked() ? 1 : 0);
-    if (state.handShake.load()) SetHostHandShake(1);
+    manager_->State().peerNode.store(static_cast<uint8_t>(DecimalValue(peerEdit_) & 0xFF));
+    if (!manager_->EnterDataMode(traceOutputCheck_->isChecked(), retransmissionCheck_->isChecked())) return;
     EnableCommandGroup(false);
     EnableTransferGroup(true);
     SetEnabled({remoteButton_, clearButton_, saveButton_, records_}, true);
-    state.linkMode.store(LINK_DATA);
 }
 
 // ---- host-node settings -----------------------------------------------------------------

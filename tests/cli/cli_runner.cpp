@@ -84,6 +84,16 @@ bool Child::WaitForOutput(const std::string &text, std::chrono::milliseconds tim
            out_.find(text) != std::string::npos;
 }
 
+bool Child::WaitForError(const std::string &text, std::chrono::milliseconds timeout, std::size_t times) {
+    auto seen = [&] {
+        std::size_t count = 0;
+        for (size_t at = err_.find(text); at != std::string::npos; at = err_.find(text, at + text.size())) ++count;
+        return count >= times;
+    };
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, timeout, [&] { return seen() || closed_; }) && seen();
+}
+
 Result Child::Finish(std::chrono::milliseconds timeout) {
     {
         std::unique_lock lock(mutex_);

@@ -40,6 +40,8 @@ public:
     pid_t Pid() const { return pid_; }
     // Waits until standard output contains `text`; false on time-out or exit.
     bool WaitForOutput(const std::string &text, std::chrono::milliseconds timeout);
+    // Waits until standard error contains `text` `times` times; false on time-out or exit.
+    bool WaitForError(const std::string &text, std::chrono::milliseconds timeout, std::size_t times = 1);
     // Waits for the end; a child still running after `timeout` is killed (status -1).
     Result Finish(std::chrono::milliseconds timeout = std::chrono::seconds(30));
 

@@ -26,7 +26,7 @@ expect() {
     exit 1
 }
 root=$work/root
-for package in libtevrolink1 libtevrolink-dialogs1 libtevrolink-dev meradon tevrolink; do
+for package in libtevrolink1 libtevrolink-dialogs1 libtevrolink-dev meradon meradond tevrolink; do
     deb=$(compgen -G "$work/packages/${package}_${version}_*.deb" || true)
     if [ -z "$deb" ]; then
         fail "no package $package"
@@ -42,6 +42,9 @@ export LD_LIBRARY_PATH=$lib
 expect "meradon --version" "^meradon $version\$" "$("$bin/meradon" --version 2>&1)"
 expect "tevrolink --help" "^usage: tevrolink " "$("$bin/tevrolink" --help 2>&1)"
 expect "hostsim --help" "^usage: hostsim " "$("$bin/hostsim" --help 2>&1)"
+expect "meradond --version" "^meradond $version\$" "$("$root/usr/sbin/meradond" --version 2>&1)"
+expect "meradond's settings" "^#connect = " "$(grep connect "$root/etc/meradon/meradond.toml" 2>&1)"
+expect "meradond's unit" "^Type=notify\$" "$(grep ^Type= "$root/lib/systemd/system/meradond.service" 2>&1)"
 for program in meradon tevrolink; do
     expect "$program's link library" "libtevrolink\.so\.1 => $lib/" "$(ldd "$bin/$program")"
 done
@@ -69,8 +72,8 @@ else
     fail "C client does not build: $(cat "$work/cc.log")"
 fi
 
-for page in meradon tevrolink hostsim; do
-    expect "manual page $page(1)" "^\.TH " "$(zcat "$root/usr/share/man/man1/$page.1.gz" 2>&1 | head -1)"
+for page in man1/meradon.1 man1/tevrolink.1 man1/hostsim.1 man8/meradond.8; do
+    expect "manual page $page" "^\.TH " "$(zcat "$root/usr/share/man/$page.gz" 2>&1 | head -1)"
 done
 
 # The completion, fed the command lines a user types, against the packaged program.

@@ -10,7 +10,7 @@
 #include <QComboBox>
 #include <fstream>
 
-#include "manager/ui/link_failure.h"
+#include "manager/core/link_failure.h"
 #include "tests/ui/window_session.h"
 
 using namespace meradon;
@@ -50,7 +50,7 @@ TEST(SerialLinkFailure, PermissionDeniedNamesTheGroupToJoin) {
     ASSERT_EQ(::stat(device.c_str(), &info), 0);
     const group *g = ::getgrgid(info.st_gid);
     ASSERT_NE(g, nullptr);
-    const QString text = ui::SerialOpenFailure(EACCES, QString::fromStdString(device.string()));
+    const QString text = QString::fromStdString(SerialOpenFailure(EACCES, device.string()));
     std::filesystem::remove(device);
     EXPECT_TRUE(text.startsWith(QString::fromStdString("没有打开端口 " + device.string() + " 的权限")))
         << text.toStdString();

@@ -1,0 +1,213 @@
+#include "manager/daemon/daemon.h"
+
+#include <poll.h>
+#include <sys/signalfd.h>
+#include <systemd/sd-daemon.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+
+#include "manager/core/host_settings.h"
+#include "manager/core/link_failure.h"
+#include "manager/core/text_format.h"
+#include "manager/daemon/journal_log.h"
+#include "tevrolink/tevrolink.h"
+
+namespace meradon::daemon {
+
+namespace {
+
+// systemd's watchdog interval in ms (half of what the unit allows), or 0 without one.
+int64_t WatchdogPingMs() {
+    uint64_t usec = 0;
+    if (sd_watchdog_enabled(0, &usec) <= 0) return 0;
+    return std::max<int64_t>(static_cast<int64_t>(usec / 2000), 1);
+}
+
+}  // namespace
+
+Daemon::Daemon(const DaemonSettings &settings)
+    : settings_(settings), view_(settings, clock_), manager_(view_, clock_, settings.outputDir) {
+    view_.Attach(manager_);
+    manager_.State().netSettings.localAddress = settings.localAddress;
+    manager_.State().netSettings.localPort = settings.localPort;
+    manager_.State().comSettings.portName = settings.serialPort;
+    manager_.State().comSettings.baudRate = settings.baud;
+}
+
+Daemon::~Daemon() { manager_.Stop(); }
+
+bool Daemon::OpenLink(std::string &why) {
+    errno = 0;
+    int opened = 0;
+    if (settings_.link == LinkKind::Serial) {
+        opened = OpenCOMShell(settings_.serialPort.c_str(), settings_.baud);
+        if (!opened) why = SerialOpenFailure(errno, settings_.serialPort);
+    } else {
+        opened = OpenNETShell(settings_.localAddress.c_str(), settings_.hostAddress.c_str(),
+                              settings_.localPort, settings_.hostPort);
+        if (!opened) why = NetworkOpenFailure(errno, settings_.localPort);
+    }
+    if (!opened) {
+        why = "打开通讯端口失败: " + why;
+        return false;
+    }
+    manager_.LinkOpened();
+    return true;
+}
+
+// As the window does from "打开" to "数据传输模式": command set mode, the host node's peer
+// and station list, then data transfer mode.
+bool Daemon::TakeDataMode() {
+    uint8_t peer = 0;
+    if (!manager_.EnterCommandMode() || GetPeerNodeID(&peer) != 1 || !manager_.RefreshFromHost()) {
+        manager_.CloseLink();
+        LinkFailed(Format("主节点没有应答: %s", settings_.LinkText().c_str()));
+        return false;
+    }
+    manager_.State().peerNode.store(peer);
+    if (!manager_.EnterDataMode(settings_.traceOutput, settings_.retransmission)) {
+        manager_.CloseLink();
+        LinkFailed(Format("主节点没有应答: %s", settings_.LinkText().c_str()));
+        return false;
+    }
+    inDataMode_ = true;
+    reopenWaitMs_ = 1000;
+    if (!lastFailure_.empty()) Log(LogLevel::Notice, "the link is back");
+    lastFailure_.clear();
+    manager_.Context().Line(Format("数据传输模式: %s", settings_.LinkText().c_str()));
+    sd_notifyf(0, "STATUS=data transfer mode on %s", settings_.LinkText().c_str());
+    return true;
+}
+
+// Said once for as long as the same failure lasts; the next attempt waits longer, up to
+// kMostReopenWaitMs.
+void Daemon::LinkFailed(const std::string &why) {
+    if (why != lastFailure_) {
+        Log(LogLevel::Warning, why + Format(" (trying again every %lld s at most)",
+                                            static_cast<long long>(kMostReopenWaitMs / 1000)));
+        sd_notifyf(0, "STATUS=%s", why.c_str());
+        lastFailure_ = why;
+    }
+    nextOpenMs_ = clock_.NowMs() + reopenWaitMs_;
+    reopenWaitMs_ = std::min(reopenWaitMs_ * 2, kMostReopenWaitMs);
+}
+
+void Daemon::HandleCommand(const LoopCommand &command) {
+    switch (command.command) {
+    case CMD_REFRESH: manager_.RefreshFromHost(); break;
+    case CMD_TRANSFER_END:
+    case CMD_FILE_SENT: manager_.FinishSending(); break;
+    case CMD_LINK_LOST:
+        if (manager_.State().linkOpen.load()) break;  // opened again meanwhile
+        manager_.CloseLink();
+        inDataMode_ = false;
+        LinkFailed(Format("与主节点的连接已断开: %s", settings_.LinkText().c_str()));
+        break;
+    default: break;
+    }
+    if (command.answer) manager_.CommandFinished();
+}
+
+void Daemon::ReopenLogFiles() {
+    AppState &state = manager_.State();
+    std::lock_guard<std::mutex> gate(state.dispatchGate);
+    state.traceFile.Close();  // the next record opens a new one
+    manager_.Context().qualityLog.Close();
+    Log(LogLevel::Info, "log files closed; the next records open them again");
+}
+
+// One pass: the link, the worker's commands, the core's step. Returns how long the loop
+// may sleep.
+int64_t Daemon::Step() {
+    if (!inDataMode_ && clock_.NowMs() >= nextOpenMs_) {
+        std::string why;
+        if (OpenLink(why))
+            TakeDataMode();
+        else
+            LinkFailed(why);
+    }
+    for (const LoopCommand &command : view_.TakeCommands()) HandleCommand(command);
+    const WindowStep step = manager_.PumpQueues();
+    int64_t wait = step.queuedLeft ? 0 : step.dueInMs;
+    if (!inDataMode_) wait = std::min(wait, std::max<int64_t>(nextOpenMs_ - clock_.NowMs(), 0));
+    return wait;
+}
+
+int Daemon::Run(int signalFd) {
+    std::error_code error;
+    std::filesystem::create_directories(settings_.outputDir, error);
+    if (error) {
+        Log(LogLevel::Error, "cannot create the output directory " + settings_.outputDir.string() + ": " +
+                                 error.message());
+        return 1;
+    }
+    manager_.Start();
+    Log(LogLevel::Info, "meradond " MERADON_VERSION " on " + settings_.LinkText() + ", output in " +
+                            settings_.outputDir.string());
+    sd_notify(0, "READY=1");
+    const int64_t watchdogMs = WatchdogPingMs();
+    int64_t nextPing = 0;
+    for (;;) {
+        int64_t wait = Step();
+        if (watchdogMs) {
+            const int64_t now = clock_.NowMs();
+            if (now >= nextPing) {
+                sd_notify(0, "WATCHDOG=1");
+                nextPing = now + watchdogMs;
+            }
+            wait = std::min(wait, nextPing - now);
+        }
+        pollfd fds[2] = {{view_.WakeDescriptor(), POLLIN, 0}, {signalFd, POLLIN, 0}};
+        if (::poll(fds, 2, static_cast<int>(std::clamp<int64_t>(wait, 0, 60'000))) < 0 && errno != EINTR) break;
+        if (!(fds[1].revents & POLLIN)) continue;
+        signalfd_siginfo info {};
+        if (::read(signalFd, &info, sizeof info) != sizeof info) continue;
+        if (info.ssi_signo == SIGHUP) {
+            ReopenLogFiles();
+            continue;
+        }
+        Log(LogLevel::Info, info.ssi_signo == SIGTERM ? "SIGTERM: stopping" : "SIGINT: stopping");
+        break;
+    }
+    Shutdown();
+    return 0;
+}
+
+void Daemon::Shutdown() {
+    sd_notify(0, "STOPPING=1");
+    manager_.CloseLink();  // a file being received ends with its verdict line
+    for (const LoopCommand &command : view_.TakeCommands()) HandleCommand(command);
+    manager_.Stop();
+    view_.SaveRecords(true);
+    CloseShell();
+}
+
+int Daemon::Check() {
+    std::string why;
+    if (!OpenLink(why)) {
+        Log(LogLevel::Error, why);
+        return 1;
+    }
+    HostSettings node;
+    std::string failed = "the request for command set mode";
+    const bool answered = manager_.EnterCommandMode() && ReadHostSettings(node, failed);
+    CloseShell();
+    if (!answered) {
+        Log(LogLevel::Error, Format("主节点没有应答: %s (%s)", settings_.LinkText().c_str(), failed.c_str()));
+        return 1;
+    }
+    std::printf("link            %s\n", settings_.LinkText().c_str());
+    std::printf("station         %u (%s)\n", unsigned{node.station}, node.master ? "master" : "slave");
+    std::printf("peer            %s\n", node.peer ? std::to_string(node.peer).c_str() : "broadcast");
+    std::printf("frequency 1, 2  %u, %u\n", unsigned{node.freq1}, unsigned{node.freq2});
+    std::printf("power           level %u\n", unsigned{node.power});
+    std::printf("retransmission  %s\n", node.retransmission ? "on" : "off");
+    std::printf("firmware        %s\n", node.firmware.c_str());
+    return 0;
+}
+
+}  // namespace meradon::daemon

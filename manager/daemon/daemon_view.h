@@ -1,0 +1,72 @@
+// The manager core's view without a window: record lines go to the operation record and
+// the log, a message box's text too (nobody is there to close it, so it is answered at
+// once and the worker goes on), and commands are handed to the daemon's main loop.
+#pragma once
+
+#include <sys/eventfd.h>
+
+#include <deque>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "manager/core/clock.h"
+#include "manager/core/manager.h"
+#include "manager/core/view.h"
+#include "manager/daemon/daemon_settings.h"
+
+namespace meradon::daemon {
+
+// A command for the main loop, and whether the worker waits for its answer.
+struct LoopCommand {
+    int command = 0;
+    bool answer = false;
+};
+
+class DaemonView final : public MeradonView {
+public:
+    DaemonView(const DaemonSettings &settings, Clock &clock);
+    ~DaemonView() override;
+
+    // The manager answers the worker's requests; set before the manager starts.
+    void Attach(Manager &manager) { manager_ = &manager; }
+    // The main loop sleeps on this descriptor; it is readable when something was posted.
+    int WakeDescriptor() const { return wake_; }
+    // Main loop: what was posted since the last call.
+    std::vector<LoopCommand> TakeCommands();
+    // The lines since the last save; the record file is written from them.
+    std::vector<std::string> TakeRecordLines();
+    void Wake();
+
+    void AddRecordLine(const std::string &text, LineStyle style) override;
+    void SetControlText(ControlId, const std::string &) override {}
+    void SetProgress(ControlId, int) override {}
+    void EnableControl(ControlId, bool) override {}
+    void FocusControl(ControlId) override {}
+    void EnableSendSetup(bool) override {}
+    void SetStationCell(int, int, const std::string &) override {}
+    void SelectStationRow(int) override {}
+    void PostCommand(int command) override;
+    void QueuesFilled() override { Wake(); }
+    void RequestCommand(int command) override;
+    void RequestMessageBox(const std::string &text) override;
+    void ShowTrayBalloon(const std::string &text) override;
+    void ShowLinkPicture(uint8_t) override {}
+    bool IsChecked(ControlId box) override;
+    std::string LinkSelectorText() override { return settings_.LinkText(); }
+    void SaveRecords(bool quiet) override;
+
+private:
+    static constexpr size_t kMostRecordLines = 200'000;
+    void KeepRecordLine(std::string line);
+
+    const DaemonSettings &settings_;
+    Clock &clock_;
+    Manager *manager_ = nullptr;
+    int wake_ = -1;
+    std::mutex mutex_;
+    std::deque<LoopCommand> commands_;
+    std::vector<std::string> record_;
+};
+
+}  // namespace meradon::daemon
