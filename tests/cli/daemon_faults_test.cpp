@@ -35,6 +35,8 @@ struct FaultCase {
     Fault fault;
 };
 
+void PrintTo(const FaultCase &c, std::ostream *os) { *os << c.name; }
+
 class DaemonUnderFaults : public ::testing::TestWithParam<FaultCase> {
 protected:
     void SetUp() override {
