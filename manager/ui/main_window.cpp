@@ -106,7 +106,7 @@ QWidget *MainWindow::BuildLeftColumn() {
     auto *layout = new QVBoxLayout(column);
     layout->setContentsMargins(0, 0, 0, 0);
     link_ = new LinkPanel(*manager_, view_, column);
-    records_ = new RecordPanel(*manager_, view_, clock_, column);
+    records_ = new RecordPanel(*manager_, column);
     sending_ = new SendingPanel(*manager_, view_, column);
     layout->addWidget(link_);
     layout->addWidget(records_, 1);

@@ -1,8 +1,7 @@
-// The operation record: time-stamped lines, a horizontal scroll range that follows the
-// widest line (the view measures its items), and the bytes of a saved report.
+// The operation record as the window shows it: its lines, and a horizontal scroll range
+// that follows the widest line (the view measures its items).
 #pragma once
 
-#include <QByteArray>
 #include <QListWidget>
 #include <QStringList>
 
@@ -19,8 +18,5 @@ public:
     void ClearLines();
     QStringList Lines() const;
 };
-
-// The report file's contents: the lines in GBK joined by "\r\n", nothing after the last.
-QByteArray ReportBytes(const QStringList &lines);
 
 }  // namespace meradon::ui

@@ -1,13 +1,11 @@
-// The operation record in the window: its list, "保存" into a report in the output
-// directory and "清除".
+// The operation record in the window: the lines the core keeps, shown in a list, "保存"
+// into a report in the output directory and "清除".
 #pragma once
 
 #include <QString>
 #include <QWidget>
 
-#include "manager/core/clock.h"
 #include "manager/core/manager.h"
-#include "manager/ui/window_view.h"
 
 class QPushButton;
 
@@ -18,17 +16,18 @@ class RecordList;
 class RecordPanel : public QWidget {
     Q_OBJECT
 public:
-    RecordPanel(Manager &manager, WindowView &view, Clock &clock, QWidget *parent);
+    RecordPanel(Manager &manager, QWidget *parent);
 
+    // Keeps the line in the core's record and shows it as kept.
     void AddLine(const QString &text, LineStyle style);
     // Saves the record as a report; quiet = no message box afterwards.
     void Save(bool quiet);
     void Enable(bool on);
 
 private:
+    void Clear();
+
     Manager &manager_;
-    WindowView &view_;
-    Clock &clock_;
     QPushButton *saveButton_, *clearButton_;
     RecordList *records_;
 };

@@ -8,7 +8,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
-#include <string>
 
 #include "manager/ui/controls.h"
 #include "tevrolink/tevrolink.h"
@@ -100,22 +99,12 @@ void SendingPanel::ChooseFile() {
     if (!path.isEmpty()) fileEdit_->setText(path);
 }
 
-bool SendingPanel::InDataMode() {
-    return IsShellActive() && manager_.State().linkMode.load() == LINK_DATA;
-}
-
 void SendingPanel::Start() {
-    if (!InDataMode()) return;  // only a link in data transfer mode carries a sending
-    const std::string path = fileEdit_->text().toStdString().substr(0, 254);
-    switch (manager_.PrepareSending(path)) {
-    case PrepareResult::NoPath: Tell(this, "信息", "请输入文件名！", QMessageBox::NoIcon); return;
-    case PrepareResult::CannotOpen:
-        Tell(this, "信息", "打开文件失败，请确认文件位置！", QMessageBox::NoIcon);
+    const PrepareResult result = manager_.StartSending(fileEdit_->text().toStdString());
+    if (result == PrepareResult::NotReady) return;
+    if (result != PrepareResult::Armed) {
+        Tell(this, "信息", PrepareResultText(result), QMessageBox::NoIcon);
         return;
-    case PrepareResult::EmptyFile:
-        Tell(this, "信息", "文件长度为零,请重新选择文件", QMessageBox::NoIcon);
-        return;
-    case PrepareResult::Armed: break;
     }
     emit started();
     sendButton_->setEnabled(false);
@@ -132,7 +121,7 @@ void SendingPanel::End() {
     manager_.FinishSending();
     if (manager_.Resending()) return;  // the next station follows; its end comes later
     cancelButton_->setEnabled(false);
-    if (!InDataMode()) return;  // closed meanwhile: the controls stay as the close left them
+    if (!manager_.InDataMode()) return;  // closed meanwhile: the controls stay as the close left them
     sendButton_->setEnabled(true);
     emit ended();
 }

@@ -39,8 +39,6 @@ signals:
 
 private:
     void ChooseFile();
-    // A link open in data transfer mode: the only one that carries a sending.
-    bool InDataMode();
     void Start();
     void Cancel();
 

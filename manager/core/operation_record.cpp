@@ -1,0 +1,49 @@
+#include "manager/core/operation_record.h"
+
+#include <cstdio>
+
+#include "manager/core/text_format.h"
+#include "setup/text_encoding.h"
+
+namespace meradon {
+
+std::string OperationRecord::Add(const std::string &text, LineStyle style, const LocalTime &now) {
+    std::string line = style == LineStyle::Stamped
+                           ? Format("[%02d:%02d:%02d] ", now.hour, now.minute, now.second) + text
+                           : "      " + text;
+    std::lock_guard<std::mutex> lock(mutex_);
+    lines_.push_back(line);
+    return line;
+}
+
+void OperationRecord::Clear() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    lines_.clear();
+}
+
+std::filesystem::path OperationRecord::Save(const OutputDirectory &output, const std::string &selector,
+                                            const LocalTime &now) const {
+    std::string bytes;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (lines_.empty()) return {};
+        bytes = ReportBytes(lines_);
+    }
+    const std::string name = ReportFileName(selector, now);
+    FileHandle file = output.Open(name, "wb");
+    if (!file) return {};
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file.get()) == bytes.size();
+    if (std::fclose(file.release()) != 0 || !written) return {};
+    return output.Path() / name;
+}
+
+std::string ReportBytes(const std::vector<std::string> &lines) {
+    std::string bytes;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (i) bytes += "\r\n";
+        bytes += tevrolink::Utf8ToGbk(lines[i]);
+    }
+    return bytes;
+}
+
+}  // namespace meradon
