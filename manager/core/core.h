@@ -1,5 +1,6 @@
 // Everything the steps of the manager core work on: the shared state, the window, the
-// clock, the output directory, and the two requests the worker waits for. The steps are
+// clock, the output directory, the operation record, and the two requests the worker
+// waits for. The steps are
 // free functions that take it, as the state record is handed around.
 #pragma once
 
@@ -8,6 +9,7 @@
 
 #include "manager/core/app_state.h"
 #include "manager/core/clock.h"
+#include "manager/core/operation_record.h"
 #include "manager/core/output_directory.h"
 #include "manager/core/quality_history.h"
 #include "manager/core/quality_log.h"
@@ -41,6 +43,7 @@ struct Core {
     QualityLog qualityLog{output};
     // Every sending of the run with its outcome per station.
     SendingLog sendings;
+    OperationRecord record;
     WindowRequest messageBox;
     WindowRequest command;
 };

@@ -11,6 +11,13 @@
 
 namespace meradon {
 
+namespace {
+
+// Bytes of a file's path that a sending keeps, as the window's field always passed it.
+constexpr std::size_t kSendPathMax = 254;
+
+}  // namespace
+
 Manager::Manager(MeradonView &view, Clock &clock, std::filesystem::path outputDir)
     : core_(view, clock, std::move(outputDir)), worker_(core_) {}
 
@@ -64,6 +71,24 @@ PrepareResult Manager::PrepareSending(const std::string &path, int repeats) {
     worker_.Wake();
     return PrepareResult::Armed;
 }
+
+const char *PrepareResultText(PrepareResult result) {
+    switch (result) {
+    case PrepareResult::NoPath: return "请输入文件名！";
+    case PrepareResult::CannotOpen: return "打开文件失败，请确认文件位置！";
+    case PrepareResult::EmptyFile: return "文件长度为零,请重新选择文件";
+    case PrepareResult::Armed:
+    case PrepareResult::NotReady: break;
+    }
+    return "";
+}
+
+PrepareResult Manager::StartSending(const std::string &path) {
+    if (!InDataMode()) return PrepareResult::NotReady;
+    return PrepareSending(path.substr(0, kSendPathMax));
+}
+
+bool Manager::InDataMode() const { return IsShellActive() && core_.state.linkMode.load() == LINK_DATA; }
 
 void Manager::SendingCancelled() {
     core_.sendings.EndEarly(StationOutcome::Cancelled, core_.Now());
@@ -160,6 +185,16 @@ bool Manager::StartNetworkSearch() {
     state.lastRxTime.store(core_.Now());
     state.linkMode.store(LINK_SEARCH);
     return true;
+}
+
+std::string Manager::KeepRecordLine(const std::string &text, LineStyle style) {
+    return core_.record.Add(text, style, core_.clock.Local());
+}
+
+std::filesystem::path Manager::SaveRecord(bool forgetSaved) {
+    const std::string selector = core_.view.LinkSelectorText();
+    if (forgetSaved) return core_.record.SaveAndForget(core_.output, selector, core_.clock.Local());
+    return core_.record.Save(core_.output, selector, core_.clock.Local());
 }
 
 }  // namespace meradon

@@ -2,7 +2,7 @@
 // thread, the window thread's step, and the operations of the window that own core resources.
 //
 // Texts that the core produces (record lines, control texts, balloons, message boxes) are
-// UTF-8; the window converts where a file must hold GBK.
+// UTF-8; the files that must hold GBK (the saved operation record) are converted here.
 //
 // Lifetime: the view and the clock must outlive the Manager. Destroying the Manager (or
 // Stop) releases a worker that waits on a message box or a command, then joins it, so the
@@ -23,7 +23,12 @@ enum class PrepareResult {
     NoPath,       // "请输入文件名！"
     CannotOpen,   // "打开文件失败，请确认文件位置！"
     EmptyFile,    // "文件长度为零,请重新选择文件"
+    NotReady,     // the link is not open in data transfer mode: nothing is said
 };
+
+// What the operator is told when a sending does not start (the texts above); empty for
+// Armed and NotReady.
+const char *PrepareResultText(PrepareResult result);
 
 // What one step of the window thread left to do.
 struct WindowStep {
@@ -64,6 +69,11 @@ public:
     // Send button: opens `path` and arms the sending. `repeats` names the sending whose
     // failed stations this one repeats (0 for none); the sending is listed either way.
     PrepareResult PrepareSending(const std::string &path, int repeats = 0);
+    // "传送" of a front end: arms the sending of the file at `path`, cut to the 254 bytes
+    // a sending keeps of it, when the link is open in data transfer mode.
+    PrepareResult StartSending(const std::string &path);
+    // A link open in data transfer mode: the only one that carries a sending.
+    bool InDataMode() const;
     // Cancel button: the sending is listed as cancelled; a resend stops.
     void SendingCancelled();
     // Resend to the failed: sending `id`'s file goes again to each station that did not get
@@ -96,6 +106,15 @@ public:
     // Search command: resets the station states and starts a network search; true when the
     // host node accepted it (the worker then dispatches only, until the search ends).
     bool StartNetworkSearch();
+
+    // The operation record. A front end keeps each line it is given to show
+    // (MeradonView::AddRecordLine) and shows it as kept: stamped now, or indented.
+    std::string KeepRecordLine(const std::string &text, LineStyle style);
+    void ClearRecord() { core_.record.Clear(); }
+    // Saves the record as a report named after the link (MeradonView::SaveRecords): its
+    // path, or empty when there was nothing to save or the file could not be written.
+    // `forgetSaved`: the saved lines are dropped from the record (see SaveAndForget).
+    std::filesystem::path SaveRecord(bool forgetSaved = false);
 
     // Answers to the worker's requests.
     void MessageBoxClosed() { core_.messageBox.Answer(); }

@@ -1,9 +1,13 @@
-// The operation record's lines as both front ends keep them: how a line is stamped, and
-// the saved report, "Report-<link> yy-mm-dd hh-mm-ss.txt" in GBK with CR LF between lines
-// (as the original program wrote it, and as the tools that read these files expect).
+// The operation record: the lines that the core and the operator's actions write, kept as
+// a front end shows them ("[hh:mm:ss] " in front, or six spaces), and saved into the output
+// directory as a report, "Report-<link> YY-MM-DD hh-mm-ss.txt": the lines in GBK joined by
+// CR LF, nothing after the last. Every hour while AutoSave is checked the core asks its
+// view to save, and the view saves here as "保存" does (Manager::SaveRecord). Any thread
+// may add, clear and save.
 #pragma once
 
 #include <filesystem>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -13,12 +17,26 @@
 
 namespace meradon {
 
-// "[hh:mm:ss] text", or the text behind six spaces.
-std::string RecordLine(const std::string &text, LineStyle style, const LocalTime &t);
+class OperationRecord {
+public:
+    // Keeps the line stamped at `now` or indented; returns it as kept.
+    std::string Add(const std::string &text, LineStyle style, const LocalTime &now);
+    void Clear();
+    // Writes the lines into a report named after `selector`, the link's name, at `now`:
+    // the report's path, or empty when the record is empty or the file cannot be written.
+    std::filesystem::path Save(const OutputDirectory &output, const std::string &selector,
+                               const LocalTime &now) const;
+    // As Save, and the saved lines are forgotten, so that a record kept for months holds one
+    // save's worth; lines that could not be saved wait for the next save.
+    std::filesystem::path SaveAndForget(const OutputDirectory &output, const std::string &selector,
+                                        const LocalTime &now);
 
-// Writes `lines` (UTF-8) into a new report file of the output directory. Returns its path,
-// or an empty path when it could not be written.
-std::filesystem::path SaveReport(const OutputDirectory &output, const std::string &selector,
-                                 const LocalTime &t, const std::vector<std::string> &lines);
+private:
+    mutable std::mutex mutex_;
+    std::vector<std::string> lines_;
+};
+
+// The report file's contents: the lines in GBK joined by "\r\n", nothing after the last.
+std::string ReportBytes(const std::vector<std::string> &lines);
 
 }  // namespace meradon

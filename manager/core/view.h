@@ -2,8 +2,8 @@
 // it later; tests implement it as a recorder.
 //
 // All texts handed to the view are UTF-8. The window shows them as Unicode; files that
-// are kept in GBK (the saved operation record) are converted by the window when it writes
-// them, not here.
+// are kept in GBK (the saved operation record) are converted by the core when it writes
+// them.
 //
 // Threads: the core calls every method from the worker thread as well as from the window
 // thread. An implementation forwards to the window thread (queued, never blocking the
@@ -62,7 +62,8 @@ class MeradonView {
 public:
     virtual ~MeradonView() = default;
 
-    // Appends a line to the operation record and scrolls to it.
+    // Appends a line to the operation record and scrolls to it; the line is kept by the
+    // core's record (Manager::KeepRecordLine) and shown as kept.
     virtual void AddRecordLine(const std::string &text, LineStyle style) = 0;
     // Text of a plain control (TransferText, ElapsedClock).
     virtual void SetControlText(ControlId control, const std::string &text) = 0;
@@ -101,7 +102,8 @@ public:
     virtual bool IsChecked(ControlId box) = 0;
     // The serial port name when the serial interface is chosen, else the address text.
     virtual std::string LinkSelectorText() = 0;
-    // Saves the operation record; quiet = no message box afterwards.
+    // Saves the operation record (Manager::SaveRecord); quiet = no message box
+    // afterwards. The core asks for it every hour while AutoSave is checked.
     virtual void SaveRecords(bool quiet) = 0;
 };
 

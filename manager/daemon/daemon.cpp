@@ -30,7 +30,7 @@ int64_t WatchdogPingMs() {
 }  // namespace
 
 Daemon::Daemon(const DaemonSettings &settings)
-    : settings_(settings), view_(settings, clock_), manager_(view_, clock_, settings.outputDir) {
+    : settings_(settings), view_(settings), manager_(view_, clock_, settings.outputDir) {
     view_.Attach(manager_);
     manager_.State().netSettings.localAddress = settings.localAddress;
     manager_.State().netSettings.localPort = settings.localPort;

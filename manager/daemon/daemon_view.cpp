@@ -2,15 +2,13 @@
 
 #include <unistd.h>
 
-#include <utility>
 
-#include "manager/core/operation_record.h"
 #include "manager/daemon/journal_log.h"
 
 namespace meradon::daemon {
 
-DaemonView::DaemonView(const DaemonSettings &settings, Clock &clock)
-    : settings_(settings), clock_(clock), wake_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+DaemonView::DaemonView(const DaemonSettings &settings)
+    : settings_(settings), wake_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
 
 DaemonView::~DaemonView() {
     if (wake_ >= 0) ::close(wake_);
@@ -30,20 +28,8 @@ std::vector<LoopCommand> DaemonView::TakeCommands() {
     return taken;
 }
 
-std::vector<std::string> DaemonView::TakeRecordLines() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return std::exchange(record_, {});
-}
-
-void DaemonView::KeepRecordLine(std::string line) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    // A record that cannot be saved (a full disk for days) keeps its newest lines only.
-    if (record_.size() >= kMostRecordLines) record_.erase(record_.begin(), record_.begin() + kMostRecordLines / 10);
-    record_.push_back(std::move(line));
-}
-
 void DaemonView::AddRecordLine(const std::string &text, LineStyle style) {
-    KeepRecordLine(RecordLine(text, style, clock_.Local()));
+    if (manager_) manager_->KeepRecordLine(text, style);
     Log(LogLevel::Info, style == LineStyle::Indented ? "  " + text : text);
 }
 
@@ -67,7 +53,7 @@ void DaemonView::RequestCommand(int command) {
 // answered at once.
 void DaemonView::RequestMessageBox(const std::string &text) {
     Log(LogLevel::Warning, text);
-    KeepRecordLine(RecordLine(text, LineStyle::Stamped, clock_.Local()));
+    if (manager_) manager_->KeepRecordLine(text, LineStyle::Stamped);
     if (manager_) manager_->MessageBoxClosed();
 }
 
@@ -85,20 +71,11 @@ bool DaemonView::IsChecked(ControlId box) {
 }
 
 // Each save writes the lines since the last one, so that a run of months keeps no more
-// than an hour of record in memory. Lines that could not be saved wait for the next save.
+// than an hour of record in memory.
 void DaemonView::SaveRecords(bool) {
     if (!manager_) return;
-    std::vector<std::string> lines = TakeRecordLines();
-    if (lines.empty()) return;
-    const std::filesystem::path saved =
-        SaveReport(manager_->Context().output, settings_.LinkText(), clock_.Local(), lines);
-    if (!saved.empty()) {
-        Log(LogLevel::Info, "operation record saved: " + saved.string());
-        return;
-    }
-    Log(LogLevel::Error, "the operation record could not be saved in " + manager_->Context().output.Path().string());
-    std::lock_guard<std::mutex> lock(mutex_);
-    record_.insert(record_.begin(), std::make_move_iterator(lines.begin()), std::make_move_iterator(lines.end()));
+    const std::filesystem::path saved = manager_->SaveRecord(true);
+    if (!saved.empty()) Log(LogLevel::Info, "operation record saved: " + saved.string());
 }
 
 }  // namespace meradon::daemon

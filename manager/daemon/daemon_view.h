@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "manager/core/clock.h"
 #include "manager/core/manager.h"
 #include "manager/core/view.h"
 #include "manager/daemon/daemon_settings.h"
@@ -25,7 +24,7 @@ struct LoopCommand {
 
 class DaemonView final : public MeradonView {
 public:
-    DaemonView(const DaemonSettings &settings, Clock &clock);
+    explicit DaemonView(const DaemonSettings &settings);
     ~DaemonView() override;
 
     // The manager answers the worker's requests; set before the manager starts.
@@ -34,8 +33,6 @@ public:
     int WakeDescriptor() const { return wake_; }
     // Main loop: what was posted since the last call.
     std::vector<LoopCommand> TakeCommands();
-    // The lines since the last save; the record file is written from them.
-    std::vector<std::string> TakeRecordLines();
     void Wake();
 
     void AddRecordLine(const std::string &text, LineStyle style) override;
@@ -57,16 +54,11 @@ public:
     void SaveRecords(bool quiet) override;
 
 private:
-    static constexpr size_t kMostRecordLines = 200'000;
-    void KeepRecordLine(std::string line);
-
     const DaemonSettings &settings_;
-    Clock &clock_;
     Manager *manager_ = nullptr;
     int wake_ = -1;
     std::mutex mutex_;
     std::deque<LoopCommand> commands_;
-    std::vector<std::string> record_;
 };
 
 }  // namespace meradon::daemon

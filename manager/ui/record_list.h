@@ -1,5 +1,5 @@
-// The operation record: time-stamped lines, a horizontal scroll range that follows the
-// widest line (the view measures its items).
+// The operation record as the window shows it: its lines, and a horizontal scroll range
+// that follows the widest line (the view measures its items).
 #pragma once
 
 #include <QListWidget>

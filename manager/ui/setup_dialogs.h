@@ -2,7 +2,7 @@
 // when the program is built without libtevrolink-dialogs.
 #pragma once
 
-#include "manager/ui/main_window.h"
+#include "manager/ui/link_panel.h"
 
 namespace meradon::ui {
 

@@ -14,15 +14,6 @@
 
 using namespace tevrolink;
 
-namespace tevrolink {
-
-std::mutex &ExportMutex() {
-    static std::mutex mutex;
-    return mutex;
-}
-
-}  // namespace tevrolink
-
 extern "C" {
 
 int QuickCRC16(const uint8_t *data, uint32_t length) {
