@@ -14,17 +14,12 @@ namespace {
 constexpr int64_t kListeningGapMs = 100;
 
 // A sending whose report has not been written: still being handed over, not yet known to
-// have arrived, or ended early (out of step, cancelled) without a verdict.
-bool SendingUnfinished(AppState &state) {
-    if (state.sendFile.IsOpen()) return true;
-    const char step = state.sendState.load();
-    return step != IDLE && step != END_PASS;
-}
-
+// have arrived, or cancelled without a verdict; or a loop between its passes. A file open
+// while idle is a sending being armed now, which closing the link ends.
 void FailUnfinishedSending(Core &core) {
-    if (!SendingUnfinished(core.state)) return;
-    EndSendingEarly(core, StationOutcome::LinkLost);
-    core.Line(kSendingFailedLine);
+    const char step = core.state.sendState.load();
+    if (step == IDLE || (step == END_PASS && !core.state.sendFile.IsOpen())) return;
+    if (EndSendingEarly(core, step, StationOutcome::LinkLost)) core.Line(kSendingFailedLine);
 }
 
 void EndHungUpLink(Core &core) {

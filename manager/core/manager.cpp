@@ -66,6 +66,7 @@ PrepareResult Manager::PrepareSending(const std::string &path, int repeats) {
 }
 
 void Manager::SendingCancelled() {
+    core_.Line("传输已取消");
     core_.sendings.EndEarly(StationOutcome::Cancelled, core_.Now());
     if (Resending()) EndResend();
 }

@@ -111,6 +111,14 @@ public:
         return true;
     }
 
+    // "撤消", as the window does it: the sending listed as cancelled, its end posted, the
+    // host node told to disconnect.
+    void Cancel() {
+        manager.SendingCancelled();
+        view.PostCommand(meradon::CMD_TRANSFER_END);
+        ::StopHost();
+    }
+
     // No sending under way and its file closed, and over for the window too: the end it is told of has been handled.
     bool SendingOver() {
         return State().sendState.load() == meradon::IDLE && !State().sendFile.IsOpen() && !view.AnyPosted();

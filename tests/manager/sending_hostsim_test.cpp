@@ -88,27 +88,40 @@ TEST(SendingWithHostSim, BroadcastToTheActiveStations) {
     EXPECT_TRUE(s.sim->ReceivedFiles(9).empty());
 }
 
-TEST(SendingWithHostSim, LoopSendingUntilCancelled) {
+// Loop sending to every active station, or to one named station, which the host node
+// leaves after each pass and is activated again for the next: pass after pass, each with
+// its report, until cancelled.
+class LoopSending : public testing::TestWithParam<uint8_t> {};
+
+TEST_P(LoopSending, PassAfterPassUntilCancelled) {
+    const uint8_t peer = GetParam();
     HostSimSession s("send-loop");
     s.sim->AddStations({4}, true);
+    s.sim->UpdateSettings([&](hostsim::HostSettings &h) { h.peer = peer; });
     ASSERT_TRUE(s.Open());
-    ASSERT_TRUE(s.EnterDataMode(0));
+    ASSERT_TRUE(s.EnterDataMode(peer));
     ASSERT_TRUE(s.RunWindowUntil([&] { return s.State().hostFlags.load() != 0; }, 3s));
     s.State().loopSend = 1;
 
     const auto content = Pattern(700, 0x42);
+    const auto reports = [&] {
+        const std::vector<std::string> texts = s.view.LineTexts();
+        return std::count(texts.begin(), texts.end(), std::string("成功: 4"));
+    };
     ASSERT_EQ(s.manager.PrepareSending(s.WriteFile("loop.bin", content)), PrepareResult::Armed);
-    ASSERT_TRUE(s.RunWindowUntil([&] { return s.State().loopCount.load() >= 2; }, 30s))
-        << "state " << s.State().sendState.load() << " flags " << int(s.State().hostFlags.load())
-        << " credit " << s.State().txCredit.load() << ::testing::PrintToString(s.view.LineTexts());
+    ASSERT_TRUE(s.RunWindowUntil([&] { return reports() >= 3 || !s.State().sendFile.IsOpen(); }, 45s));
+    ASSERT_GE(reports(), 3) << "state " << s.State().sendState.load() << " flags "
+                            << int(s.State().hostFlags.load()) << ::testing::PrintToString(s.view.LineTexts());
+    EXPECT_TRUE(s.view.Boxes().empty()) << ::testing::PrintToString(s.view.Boxes());
     ASSERT_TRUE(s.RunWindowUntil(
-        [&] { return s.view.Text(ControlId::TransferText).find(" X2 bytes") != std::string::npos; }, 10s))
+        [&] { return s.view.Text(ControlId::TransferText).find(" X3 bytes") != std::string::npos; }, 10s))
         << s.view.Text(ControlId::TransferText);
 
     // Cancel: the window posts the end and disconnects; nothing of the file follows.
-    s.view.PostCommand(CMD_TRANSFER_END);
-    ::StopHost();
+    s.Cancel();
     ASSERT_TRUE(s.RunWindowUntil([&] { return !s.State().sendFile.IsOpen(); }, 2s));
+    const std::vector<std::string> texts = s.view.LineTexts();
+    EXPECT_EQ(std::count(texts.begin(), texts.end(), std::string("传输已取消")), 1);
     const std::size_t framesAtCancel = s.sim->ReceivedCount();
     s.RunWindowUntil([] { return false; }, 300ms);
     auto later = s.sim->Received();
@@ -116,11 +129,19 @@ TEST(SendingWithHostSim, LoopSendingUntilCancelled) {
         EXPECT_NE(later[i].Code(), 0x1D) << "a stream frame after cancel";
 
     auto files = s.sim->ReceivedFiles(4);
-    ASSERT_GE(files.size(), 2u);
-    for (std::size_t i = 0; i < 2; ++i) EXPECT_EQ(files[i].data, content) << i;
-    std::vector<std::string> texts = s.view.LineTexts();
-    EXPECT_GE(std::count(texts.begin(), texts.end(), std::string("成功: 4")), 2);
+    ASSERT_GE(files.size(), 3u);
+    for (std::size_t i = 0; i < 3; ++i) EXPECT_EQ(files[i].data, content) << i;
+    const auto records = s.manager.Context().sendings.Records();
+    ASSERT_GE(records.size(), 3u);
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(records[i].mode, SendMode::LoopPass) << i;
+        ASSERT_EQ(records[i].stations.size(), 1u) << i;
+        EXPECT_EQ(records[i].stations[0].outcome, StationOutcome::Succeeded) << i;
+    }
 }
+
+INSTANTIATE_TEST_SUITE_P(Receivers, LoopSending, testing::Values(uint8_t{0}, uint8_t{4}),
+                         [](const auto &info) { return std::string(info.param ? "OneStation" : "Broadcast"); });
 
 TEST(SendingWithHostSim, BroadcastResultsAndResendToTheSuspendedStationOnly) {
     HostSimSession s("send-resend");
@@ -209,8 +230,7 @@ TEST_P(UnansweredActivation, EndsAndTheNextSendingWorks) {
     };
     ASSERT_TRUE(s.RunWindowUntil([&] { return attempts() >= 1; }, 3s));
     if (GetParam() == ActivationEnd::kCancel) {
-        s.view.PostCommand(CMD_TRANSFER_END);
-        ::StopHost();
+        s.Cancel();
     } else {
         s.clock.Skip(kActivationLimitMs);
     }
