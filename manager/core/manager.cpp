@@ -29,7 +29,6 @@ void Manager::Start() {
 }
 
 void Manager::Stop() {
-    core_.messageBox.Release();
     core_.command.Release();
     worker_.Stop();
 }

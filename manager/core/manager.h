@@ -5,7 +5,7 @@
 // UTF-8; the window converts where a file must hold GBK.
 //
 // Lifetime: the view and the clock must outlive the Manager. Destroying the Manager (or
-// Stop) releases a worker that waits on a message box or a command, then joins it, so the
+// Stop) releases a worker that waits on a command of the window, then joins it, so the
 // state is never freed under a running worker.
 #pragma once
 
@@ -92,8 +92,9 @@ public:
     // host node accepted it (the worker then dispatches only, until the search ends).
     bool StartNetworkSearch();
 
-    // Answers to the worker's requests.
-    void MessageBoxClosed() { core_.messageBox.Answer(); }
+    // The operator closed the worker's box of `text`: the next trouble of that text is shown again.
+    void MessageBoxClosed(const std::string &text) { core_.boxes.Closed(text); }
+    // The window has run the command the worker asked for.
     void CommandFinished() { core_.command.Answer(); }
 
 private:

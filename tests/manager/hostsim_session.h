@@ -62,7 +62,7 @@ public:
             if (command == meradon::CMD_REFRESH) manager.RefreshFromHost();
             manager.CommandFinished();
         };
-        view.onMessageBox = [this](const std::string &) { manager.MessageBoxClosed(); };
+        view.onMessageBox = [this](const std::string &text) { manager.MessageBoxClosed(text); };
         std::filesystem::create_directories(dir);
     }
     // Towards a host node that runs in another process, on UDP at 127.0.0.1:`hostPort`;

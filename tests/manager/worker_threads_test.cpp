@@ -3,6 +3,7 @@
 // two poll.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <fstream>
 #include <future>
@@ -59,7 +60,7 @@ TEST(WindowRequest, WaitsForTheAnswerOrForShutdown) {
     EXPECT_FALSE(request.AskAndWait([] {})) << "after shutdown nothing waits";
 }
 
-TEST(Manager, StopsWhileTheWorkerIsInAMessageBox) {
+TEST(Manager, StopsWithTheWorkersBoxStillOpen) {
     RecordingView view;
     ManualClock clock;
     auto dir = FreshDirectory("stop");
@@ -76,10 +77,13 @@ TEST(Manager, StopsWhileTheWorkerIsInAMessageBox) {
         manager.State().linkMode = LINK_DATA;
         ASSERT_EQ(boxShown.get_future().wait_for(std::chrono::seconds(5)), std::future_status::ready);
         EXPECT_EQ(view.TakePosted(), std::vector<int>{CMD_TRANSFER_END});
-        // Destroying the manager must release the box and join the worker.
+        // Destroying the manager joins the worker, whose box is still open.
     }
     EXPECT_EQ(view.Boxes(), std::vector<std::string>{"串口通讯失步，请检查后重试！"});
-    EXPECT_EQ(view.Enabled()[ControlId::Send], true) << "controls restored after the box";
+    EXPECT_EQ(view.Enabled()[ControlId::Send], true) << "controls restored without the box closed";
+    const std::vector<std::string> lines = view.LineTexts();
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "串口通讯失步，请检查后重试！"), lines.end())
+        << "what the box says is in the record";
     std::filesystem::remove_all(dir);
 }
 
