@@ -125,6 +125,7 @@ struct AppState {
     std::atomic<int64_t> stopHostTime{kLongAgo};
 
     std::atomic<uint32_t> sendSize{0};
+    std::atomic<uint32_t> sendCrc{0};  // CRC-32 of the file when it was armed
     std::atomic<uint32_t> sendDone{0};
     uint32_t recvSize = 0;  // window only
 

@@ -53,6 +53,7 @@ PrepareResult Manager::PrepareSending(const std::string &path, int repeats) {
         return PrepareResult::EmptyFile;
     }
     state.sendSize.store(size);
+    state.sendCrc.store(QuickFileCRC32(path.c_str()));
     state.loopCount.store(0);
     state.retryCount.store(0);
     const int64_t now = core_.Now();

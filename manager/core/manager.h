@@ -36,7 +36,7 @@ enum class ResendResult {
     Started,        // the first failed station's sending is armed
     NothingFailed,  // no such ended sending, or every station of it succeeded
     NotReady,       // not in data transfer mode, a sending under way, or loop sending on
-    CannotOpen,     // the file is gone or empty
+    CannotOpen,     // the file is gone or not the one sent (size, CRC-32): nothing reached the host node
 };
 
 class Manager {

@@ -30,6 +30,14 @@ void InCommandSetMode(AppState &state, Commands commands) {
     state.linkMode.store(LINK_DATA);
 }
 
+// The file is still the one the sending sent: it opens, with the size and CRC-32 recorded.
+bool FileAsRecorded(const SendingRecord &record) {
+    SendFile file;
+    if (!file.Open(record.path) || file.Size() != record.size) return false;
+    file.Close();
+    return QuickFileCRC32(record.path.c_str()) == record.crc;
+}
+
 }  // namespace
 
 ResendResult Manager::ResendFailed(int id) {
@@ -41,6 +49,8 @@ ResendResult Manager::ResendFailed(int id) {
     const std::optional<SendingRecord> record = core_.sendings.Find(id);
     const std::vector<uint8_t> failed = core_.sendings.FailedStations(id);
     if (!record || failed.empty()) return ResendResult::NothingFailed;
+    // Checked before anything reaches the host node, which is left as it is when it fails.
+    if (!FileAsRecorded(*record)) return ResendResult::CannotOpen;
     resend_ = ResendPlan{id, record->path, failed, state.peerNode.load(), false, core_.Now()};
     const uint8_t first = resend_.stations.front();
     resend_.stations.erase(resend_.stations.begin());
@@ -67,7 +77,8 @@ void Manager::StepResend() {
     }
     const uint8_t next = resend_.stations.front();
     resend_.stations.erase(resend_.stations.begin());
-    if (!StartResendTo(next)) EndResend();
+    const std::optional<SendingRecord> record = core_.sendings.Find(resend_.of);
+    if (!record || !FileAsRecorded(*record) || !StartResendTo(next)) EndResend();
 }
 
 int64_t Manager::ResendDueInMs() {

@@ -104,7 +104,7 @@ bool MoveSending(AppState &state, char from, char to) {
 
 void RecordSendingStart(Core &core, int repeats) {
     AppState &state = core.state;
-    core.sendings.Begin(state.sendFile.Path(), state.sendSize.load(), state.peerNode.load(),
+    core.sendings.Begin(state.sendFile.Path(), state.sendSize.load(), state.sendCrc.load(), state.peerNode.load(),
                         state.loopSend.load() != 0, repeats, core.clock.Local(), core.Now(),
                         StationStates(state));
 }
@@ -297,11 +297,11 @@ void WriteReport(Core &core) {
     RefreshStationsThroughWindow(core);
 
     const std::array<uint8_t, kStations> stations = StationStates(state);
-    core.sendings.Report(state.peerNode.load(), state.hostFlags.load(), stations, core.Now());
-    const int64_t elapsedMs = core.Since(state.passStartTime);
-    for (const std::string &line :
-         ReportLines(state.peerNode.load(), state.hostFlags.load(), stations,
-                     static_cast<uint64_t>(elapsedMs > 0 ? elapsedMs / 1000 : 0)))
+    // One reading of the clock, so that the results list the duration the report gives.
+    const int64_t now = core.Now();
+    core.sendings.Report(state.peerNode.load(), state.hostFlags.load(), stations, now);
+    for (const std::string &line : ReportLines(state.peerNode.load(), state.hostFlags.load(), stations,
+                                               WholeSeconds(now - state.passStartTime.load())))
         core.Indented(line);
 }
 

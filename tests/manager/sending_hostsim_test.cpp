@@ -6,6 +6,7 @@
 #include <regex>
 
 #include "manager/core/sending.h"
+#include "sim/command_handlers.h"
 #include "tests/manager/hostsim_session.h"
 
 using namespace meradon;
@@ -169,6 +170,17 @@ TEST(SendingWithHostSim, BroadcastResultsAndResendToTheSuspendedStationOnly) {
     EXPECT_EQ(records[0].stations[1].outcome, StationOutcome::Suspended);
     EXPECT_EQ(records[0].stations[2].outcome, StationOutcome::Succeeded);
 
+    // The file moved away: refused before anything reaches the host node.
+    const std::string path = (s.dir / "all.bin").string();
+    std::filesystem::rename(path, path + ".moved");
+    const std::size_t framesBefore = s.sim->ReceivedCount();
+    EXPECT_EQ(s.manager.ResendFailed(1), ResendResult::CannotOpen);
+    const auto frames = s.sim->Received();
+    for (std::size_t i = framesBefore; i < frames.size(); ++i)
+        EXPECT_TRUE(frames[i].Code() != hostsim::kCmdSetActive && frames[i].Code() != hostsim::kCmdSetPeer)
+            << int(frames[i].Code());
+    std::filesystem::rename(path + ".moved", path);
+
     const std::size_t linesBefore = texts.size();
     ASSERT_EQ(s.manager.ResendFailed(1), ResendResult::Started);
     EXPECT_EQ(s.manager.ResendFailed(1), ResendResult::NotReady) << "one resend at a time";
@@ -200,7 +212,7 @@ TEST(SendingWithHostSim, BroadcastResultsAndResendToTheSuspendedStationOnly) {
     for (std::string line; std::getline(in, line);) lines.push_back(line);
     ASSERT_EQ(lines.size(), 5u);
     EXPECT_EQ(lines[0], "sending,repeats,file,size,start,duration_s,mode,station,outcome");
-    EXPECT_TRUE(std::regex_match(lines[2], std::regex("1,,/.*/all\\.bin,900,[-0-9]{10} [:0-9]{8},[0-9]+\\.[0-9],"
+    EXPECT_TRUE(std::regex_match(lines[2], std::regex("1,,/.*/all\\.bin,900,[-0-9]{10} [:0-9]{8},[0-9]+,"
                                                       "广播,5,失败: 挂起")))
         << lines[2];
     EXPECT_TRUE(lines[4].starts_with("2,1,")) << lines[4];
