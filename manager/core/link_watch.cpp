@@ -24,7 +24,7 @@ void FailUnfinishedSending(Core &core) {
 
 void EndHungUpLink(Core &core) {
     AppState &state = core.state;
-    state.linkMode.store(LINK_WINDOW);
+    state.linkMode.store(LINK_WINDOW);  // the worker's own pass: it holds the dispatch gate
     FailUnfinishedSending(core);
     const std::string what = Format("与主节点的连接已断开: %s", core.view.LinkSelectorText().c_str());
     core.Line(what + ",连接已关闭");

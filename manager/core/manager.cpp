@@ -100,11 +100,11 @@ void Manager::CloseLink() {
     // Also a sending whose file is handed over but whose report is still to come.
     core_.sendings.EndEarly(StationOutcome::LinkLost, core_.Now());
     resend_ = ResendPlan{};  // the host node's peer cannot be restored without the link
-    state.linkMode.store(LINK_WINDOW);
     {
         // A packet the worker is dispatching now lands before the queues are emptied; any
         // later one finds the link closed and is dropped.
         std::lock_guard<std::mutex> gate(state.dispatchGate);
+        state.linkMode.store(LINK_WINDOW);
         EndReceptionWithLink(core_);
         state.traceFile.Close();
         state.dataQueue.Clear();

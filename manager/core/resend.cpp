@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "manager/core/dispatch.h"
 #include "manager/core/manager.h"
 #include "manager/core/sending.h"
 #include "tevrolink/tevrolink.h"
@@ -23,7 +24,7 @@ constexpr int64_t kResendWatchMs = 10;
 // commands do, then gives the link back to the worker.
 template <typename Commands>
 void InCommandSetMode(AppState &state, Commands commands) {
-    state.linkMode.store(LINK_WINDOW);
+    HandLinkToWindow(state);
     StartNetCenter(0);
     commands();
     StartNetCenter(1);

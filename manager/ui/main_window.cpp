@@ -20,6 +20,7 @@
 #include <QVBoxLayout>
 #include <cerrno>
 
+#include "manager/core/dispatch.h"
 #include "manager/core/output_directory.h"
 #include "manager/ui/link_failure.h"
 #include "manager/ui/link_picture.h"
@@ -629,7 +630,7 @@ void MainWindow::RunSetupDialog() {
         return;
     }
     state.comSettings.portName = portCombo_->currentText().left(255).toStdString();
-    state.linkMode.store(LINK_WINDOW);
+    HandLinkToWindow(state);
     if (network)
         setupDialogs_.network(this, state.netSettings, addressEdit_);
     else
@@ -679,7 +680,7 @@ void MainWindow::EnableAllGroups(bool on) {
 
 void MainWindow::EnterCommandMode() {
     AppState &state = manager_->State();
-    state.linkMode.store(LINK_WINDOW);
+    HandLinkToWindow(state);
     SetHostHandShake(0);
     if (StartNetCenter(0) != 1 || StartMonitorService(0) != 1) {
         state.linkMode.store(LINK_NO_MODE);
@@ -696,7 +697,7 @@ void MainWindow::EnterCommandMode() {
 
 void MainWindow::EnterDataMode() {
     AppState &state = manager_->State();
-    state.linkMode.store(LINK_WINDOW);
+    HandLinkToWindow(state);
     state.peerNode.store(static_cast<uint8_t>(DecimalValue(peerEdit_) & 0xFF));
     SetHostHandShake(0);
     if (StartNetCenter(1) != 1 || StartMonitorService(traceOutputCheck_->isChecked() ? 1 : 0) != 1) {

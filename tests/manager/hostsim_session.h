@@ -13,6 +13,7 @@
 #include <memory>
 #include <thread>
 
+#include "manager/core/dispatch.h"
 #include "manager/core/manager.h"
 #include "sim/host_sim.h"
 #include "tests/manager/core_fixture.h"
@@ -99,7 +100,7 @@ public:
     // "数据传输模式" with `peer` typed as the receiving station, and retransmission support
     // checked or not.
     bool EnterDataMode(uint8_t peer, bool retransmission = false) {
-        State().linkMode = meradon::LINK_WINDOW;
+        meradon::HandLinkToWindow(State());
         State().peerNode = peer;
         ::SetHostHandShake(0);
         if (::StartNetCenter(1) != 1 || ::StartMonitorService(0) != 1) return false;
