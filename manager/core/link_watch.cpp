@@ -9,8 +9,8 @@ namespace meradon {
 
 namespace {
 
-// A longer gap between two passes means the worker was not listening (a message box or a
-// command of the window held it), so the host node had nothing to answer meanwhile.
+// A longer gap between two passes means the worker was not listening (a command of the
+// window held it), so the host node had nothing to answer meanwhile.
 constexpr int64_t kListeningGapMs = 100;
 
 // A sending whose report has not been written: still being handed over, not yet known to
