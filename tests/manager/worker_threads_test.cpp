@@ -87,6 +87,35 @@ TEST(Manager, StopsWithTheWorkersBoxStillOpen) {
     std::filesystem::remove_all(dir);
 }
 
+// The worker ends a sending from the step it saw: when the operator cancelled it and armed
+// the next one meanwhile, the late end leaves the new sending, its file and its record be.
+TEST(Manager, AnEarlyEndLeavesTheSendingArmedAfterIt) {
+    RecordingView view;
+    ManualClock clock;
+    auto dir = FreshDirectory("early-end");
+    std::filesystem::create_directories(dir);
+    const auto file = dir / "payload.bin";
+    { std::ofstream(file) << "some bytes to send"; }
+    Manager manager(view, clock, dir);
+    ASSERT_EQ(manager.PrepareSending(file.string()), PrepareResult::Armed);
+    manager.State().sendState.store(STREAM);  // what the worker saw
+    manager.SendingCancelled();
+    manager.FinishSending();
+    ASSERT_EQ(manager.PrepareSending(file.string()), PrepareResult::Armed);
+    view.TakePosted();
+
+    for (StationOutcome why : {StationOutcome::Cancelled, StationOutcome::LinkLost})
+        EXPECT_FALSE(EndSendingEarly(manager.Context(), STREAM, why));
+    EXPECT_TRUE(view.TakePosted().empty()) << "no end posted for the new sending";
+    EXPECT_EQ(manager.State().sendState.load(), ACTIVATE);
+    EXPECT_TRUE(manager.State().sendFile.IsOpen());
+    const auto records = manager.Context().sendings.Records();
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_TRUE(records[0].Ended());
+    EXPECT_FALSE(records[1].Ended());
+    std::filesystem::remove_all(dir);
+}
+
 TEST(Manager, PrepareSendingRefusals) {
     RecordingView view;
     ManualClock clock;
