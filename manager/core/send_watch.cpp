@@ -42,12 +42,14 @@ void WatchLinkDuringSend(Core &core, uint8_t linkState) {
         if (!lost || !AwaitingReport(step)) return;
         // Whether the host node got the file's end is unknown: no report, which would
         // name the station as reached.
-        if (EndSendingEarly(core, step, StationOutcome::LinkLost)) core.Line(kSendingFailedLine);
+        if (!EndSendingEarly(core, step, StationOutcome::LinkLost)) return;
+        core.Line(kSendingFailedLine);
         core.MessageBox("串口通讯失步，请检查后重试！");
         return;
     }
     if (lost) {
-        if (EndSendingEarly(core, step, StationOutcome::LinkLost)) core.Line(kSendingFailedLine);
+        if (!EndSendingEarly(core, step, StationOutcome::LinkLost)) return;
+        core.Line(kSendingFailedLine);
         state.outOfStepShown.store(true);
         core.MessageBox("串口通讯失步，请检查后重试！");
         RestoreSendControls(core);
@@ -69,7 +71,7 @@ void WatchLinkDuringSend(Core &core, uint8_t linkState) {
             core.Line("接收节点故障,正在重试...");
             return;
         }
-        EndSendingEarly(core, step, StationOutcome::ReceiverFault);
+        if (!EndSendingEarly(core, step, StationOutcome::ReceiverFault)) return;
         core.MessageBox("接收节点故障      \r\n请检查后重新传输");
         core.SendCommand(CMD_REFRESH);
         ended = true;
@@ -79,7 +81,7 @@ void WatchLinkDuringSend(Core &core, uint8_t linkState) {
     const uint8_t flags = state.hostFlags.load();
     const bool awaitingActivation = step == ACTIVATE && (flags & HOST_NEEDS_ACTIVATION);
     if (!(flags & HOST_RECEIVER_ACTIVE) && !awaitingActivation) {
-        if (!ended) EndSendingEarly(core, step, StationOutcome::NoReceiver);
+        if (!ended && !EndSendingEarly(core, step, StationOutcome::NoReceiver)) return;
         core.MessageBox("接收节点未指定      \r\n请检查后重新传输");
         RestoreSendControls(core);
         return;
