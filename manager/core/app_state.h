@@ -10,6 +10,7 @@
 #include <mutex>
 #include <string>
 
+#include "manager/core/clock.h"
 #include "manager/core/file_handle.h"
 #include "manager/core/send_file.h"
 #include "manager/core/spsc_queue.h"
@@ -54,6 +55,15 @@ constexpr std::size_t kProfileSize = 32;
 using PacketRecord = std::array<uint8_t, kPacketSize>;
 using StatusProfile = std::array<uint8_t, kProfileSize>;
 
+// A signal packet with the time the worker took it from the link: the window may take
+// it from the queue much later (a flood, a busy window), and the quality history and the
+// day's file keep when the station reported.
+struct SignalRecord {
+    PacketRecord packet{};
+    int64_t timeMs = 0;  // the core's clock
+    LocalTime local;
+};
+
 // A time that lies long before any clock reading, so intervals measured from it have
 // passed (the state of a time that was never set).
 constexpr int64_t kLongAgo = std::numeric_limits<int64_t>::min() / 4;
@@ -82,7 +92,7 @@ struct AppState {
 
     SpscQueue<PacketRecord, 16> dataQueue;       // worker -> window
     SpscQueue<StatusProfile, 128> statusQueue;   // worker -> window
-    SpscQueue<PacketRecord, 16> signalQueue;     // worker -> window
+    SpscQueue<SignalRecord, 16> signalQueue;     // worker -> window
 
     std::atomic<uint32_t> loopCount{0};  // passes completed in loop sending
     // Bytes received from each station, indexed by station number (0 unused). Window only.
@@ -125,6 +135,7 @@ struct AppState {
     std::atomic<int64_t> stopHostTime{kLongAgo};
 
     std::atomic<uint32_t> sendSize{0};
+    std::atomic<uint32_t> sendCrc{0};  // CRC-32 of the file when it was armed
     std::atomic<uint32_t> sendDone{0};
     uint32_t recvSize = 0;  // window only
 

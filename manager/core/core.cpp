@@ -2,8 +2,28 @@
 
 namespace meradon {
 
-bool Core::MessageBox(const std::string &text) {
-    return messageBox.AskAndWait([&] { view.RequestMessageBox(text); });
+namespace {
+
+// The box's lines on one record line: "接收节点未指定      \r\n请检查后重新传输" is
+// recorded as "接收节点未指定,请检查后重新传输".
+std::string RecordLineOfBox(const std::string &text) {
+    std::string line;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t end = text.find("\r\n", start);
+        std::string part = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        part.erase(part.find_last_not_of(' ') + 1);
+        if (!part.empty()) line += (line.empty() ? "" : ",") + part;
+        if (end == std::string::npos) return line;
+        start = end + 2;
+    }
+}
+
+}  // namespace
+
+void Core::MessageBox(const std::string &text) {
+    Line(RecordLineOfBox(text));
+    if (boxes.Open(text)) view.RequestMessageBox(text);
 }
 
 bool Core::SendCommand(int command) {

@@ -1,7 +1,7 @@
 // Everything the steps of the manager core work on: the shared state, the window, the
-// clock, the output directory, the operation record, and the two requests the worker
-// waits for. The steps are
-// free functions that take it, as the state record is handed around.
+// clock, the output directory, the operation record, the boxes the operator has not closed
+// yet, and the command the worker has the window run. The steps are free functions that
+// take it, as the state record is handed around.
 #pragma once
 
 #include <filesystem>
@@ -9,6 +9,7 @@
 
 #include "manager/core/app_state.h"
 #include "manager/core/clock.h"
+#include "manager/core/open_boxes.h"
 #include "manager/core/operation_record.h"
 #include "manager/core/output_directory.h"
 #include "manager/core/quality_history.h"
@@ -30,8 +31,12 @@ struct Core {
     void Line(const std::string &text) { view.AddRecordLine(text, LineStyle::Stamped); }
     void Indented(const std::string &text) { view.AddRecordLine(text, LineStyle::Indented); }
 
-    // Blocking requests of the worker; false when shutdown ended the wait.
-    bool MessageBox(const std::string &text);
+    // Tells the operator `text` in a message box and in the record, and goes on: the
+    // worker never waits for a person. A box of the same text still open is not shown
+    // again; the record line is written each time.
+    void MessageBox(const std::string &text);
+    // Has the window run `command` and waits until it has (a refresh: a command of the
+    // host node, never a person); false when shutdown ended the wait.
     bool SendCommand(int command);
 
     AppState state;
@@ -44,7 +49,7 @@ struct Core {
     // Every sending of the run with its outcome per station.
     SendingLog sendings;
     OperationRecord record;
-    WindowRequest messageBox;
+    OpenBoxes boxes;
     WindowRequest command;
 };
 

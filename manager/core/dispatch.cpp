@@ -42,13 +42,15 @@ void OnStatusProfile(Core &core, uint8_t kind) {
 
 }  // namespace
 
+void HandLinkToWindow(AppState &state) {
+    std::lock_guard<std::mutex> gate(state.dispatchGate);
+    state.linkMode.store(LINK_WINDOW);
+}
+
 void DispatchPacket(Core &core) {
     AppState &state = core.state;
-    std::lock_guard<std::mutex> gate(state.dispatchGate);
-    const uint8_t mode = state.linkMode.load();
-    if (mode != LINK_DATA && mode != LINK_SEARCH) return;  // the window took the link
     if (IsValidSignalPacket(nullptr)) {
-        state.signalQueue.Push(CopyPacket());
+        state.signalQueue.Push({CopyPacket(), core.Now(), core.clock.Local()});
         core.view.QueuesFilled();
         if (!state.sendFile.IsOpen()) state.lastRxTime.store(core.Now());
         return;

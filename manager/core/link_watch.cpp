@@ -9,27 +9,22 @@ namespace meradon {
 
 namespace {
 
-// A longer gap between two passes means the worker was not listening (a message box or a
-// command of the window held it), so the host node had nothing to answer meanwhile.
+// A longer gap between two passes means the worker was not listening (a command of the
+// window held it), so the host node had nothing to answer meanwhile.
 constexpr int64_t kListeningGapMs = 100;
 
 // A sending whose report has not been written: still being handed over, not yet known to
-// have arrived, or ended early (out of step, cancelled) without a verdict.
-bool SendingUnfinished(AppState &state) {
-    if (state.sendFile.IsOpen()) return true;
-    const char step = state.sendState.load();
-    return step != IDLE && step != END_PASS;
-}
-
+// have arrived, or cancelled without a verdict; or a loop between its passes. A file open
+// while idle is a sending being armed now, which closing the link ends.
 void FailUnfinishedSending(Core &core) {
-    if (!SendingUnfinished(core.state)) return;
-    EndSendingEarly(core, StationOutcome::LinkLost);
-    core.Line(kSendingFailedLine);
+    const char step = core.state.sendState.load();
+    if (step == IDLE || (step == END_PASS && !core.state.sendFile.IsOpen())) return;
+    if (EndSendingEarly(core, step, StationOutcome::LinkLost)) core.Line(kSendingFailedLine);
 }
 
 void EndHungUpLink(Core &core) {
     AppState &state = core.state;
-    state.linkMode.store(LINK_WINDOW);
+    state.linkMode.store(LINK_WINDOW);  // the worker's own pass: it holds the dispatch gate
     FailUnfinishedSending(core);
     const std::string what = Format("与主节点的连接已断开: %s", core.view.LinkSelectorText().c_str());
     core.Line(what + ",连接已关闭");

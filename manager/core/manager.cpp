@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "manager/core/dispatch.h"
 #include "manager/core/priority.h"
 #include "manager/core/queue_pump.h"
 #include "manager/core/reception.h"
@@ -36,7 +37,6 @@ void Manager::Start() {
 }
 
 void Manager::Stop() {
-    core_.messageBox.Release();
     core_.command.Release();
     worker_.Stop();
 }
@@ -61,6 +61,7 @@ PrepareResult Manager::PrepareSending(const std::string &path, int repeats) {
         return PrepareResult::EmptyFile;
     }
     state.sendSize.store(size);
+    state.sendCrc.store(QuickFileCRC32(path.c_str()));
     state.loopCount.store(0);
     state.retryCount.store(0);
     const int64_t now = core_.Now();
@@ -91,6 +92,7 @@ PrepareResult Manager::StartSending(const std::string &path) {
 bool Manager::InDataMode() const { return IsShellActive() && core_.state.linkMode.load() == LINK_DATA; }
 
 void Manager::SendingCancelled() {
+    core_.Line("传输已取消");
     core_.sendings.EndEarly(StationOutcome::Cancelled, core_.Now());
     if (Resending()) EndResend();
 }
@@ -115,7 +117,7 @@ void Manager::LinkOpened() {
 
 bool Manager::EnterCommandMode() {
     AppState &state = core_.state;
-    state.linkMode.store(LINK_WINDOW);
+    HandLinkToWindow(state);
     SetHostHandShake(0);
     if (StartNetCenter(0) != 1 || StartMonitorService(0) != 1) {
         state.linkMode.store(LINK_NO_MODE);
@@ -126,7 +128,7 @@ bool Manager::EnterCommandMode() {
 
 bool Manager::EnterDataMode(bool traceOutput, bool retransmission) {
     AppState &state = core_.state;
-    state.linkMode.store(LINK_WINDOW);
+    HandLinkToWindow(state);
     SetHostHandShake(0);
     if (StartNetCenter(1) != 1 || StartMonitorService(traceOutput ? 1 : 0) != 1) {
         state.linkMode.store(LINK_NO_MODE);
@@ -152,11 +154,11 @@ void Manager::CloseLink() {
     // Also a sending whose file is handed over but whose report is still to come.
     core_.sendings.EndEarly(StationOutcome::LinkLost, core_.Now());
     resend_ = ResendPlan{};  // the host node's peer cannot be restored without the link
-    state.linkMode.store(LINK_WINDOW);
     {
         // A packet the worker is dispatching now lands before the queues are emptied; any
         // later one finds the link closed and is dropped.
         std::lock_guard<std::mutex> gate(state.dispatchGate);
+        state.linkMode.store(LINK_WINDOW);
         EndReceptionWithLink(core_);
         state.traceFile.Close();
         state.dataQueue.Clear();

@@ -5,7 +5,7 @@
 // UTF-8; the files that must hold GBK (the saved operation record) are converted here.
 //
 // Lifetime: the view and the clock must outlive the Manager. Destroying the Manager (or
-// Stop) releases a worker that waits on a message box or a command, then joins it, so the
+// Stop) releases a worker that waits on a command of the window, then joins it, so the
 // state is never freed under a running worker.
 #pragma once
 
@@ -41,7 +41,7 @@ enum class ResendResult {
     Started,        // the first failed station's sending is armed
     NothingFailed,  // no such ended sending, or every station of it succeeded
     NotReady,       // not in data transfer mode, a sending under way, or loop sending on
-    CannotOpen,     // the file is gone or empty
+    CannotOpen,     // the file is gone or not the one sent (size, CRC-32): nothing reached the host node
 };
 
 class Manager {
@@ -116,8 +116,9 @@ public:
     // `forgetSaved`: the saved lines are dropped from the record (see SaveAndForget).
     std::filesystem::path SaveRecord(bool forgetSaved = false);
 
-    // Answers to the worker's requests.
-    void MessageBoxClosed() { core_.messageBox.Answer(); }
+    // The operator closed the worker's box of `text`: the next trouble of that text is shown again.
+    void MessageBoxClosed(const std::string &text) { core_.boxes.Closed(text); }
+    // The window has run the command the worker asked for.
     void CommandFinished() { core_.command.Answer(); }
 
 private:

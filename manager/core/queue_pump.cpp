@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "manager/core/dispatch.h"
 #include "manager/core/reception.h"
 #include "manager/core/station_list.h"
 #include "manager/core/text_format.h"
@@ -14,7 +15,7 @@ namespace {
 void EndSearchIfQuiet(Core &core, int64_t quietMs) {
     AppState &state = core.state;
     if (state.linkMode.load() != LINK_SEARCH || quietMs < kSearchQuietMs) return;
-    state.linkMode.store(LINK_WINDOW);
+    HandLinkToWindow(state);
     state.linkPicture.store(LINK_PICTURE_IDLE);
     core.view.ShowLinkPicture(LINK_PICTURE_IDLE);
     core.view.EnableControl(ControlId::CommandMode, true);
@@ -59,7 +60,7 @@ QueuesTaken PumpQueues(Core &core) {
     QueuesTaken taken;
     for (const std::size_t count :
          {TakeBatch(state.statusQueue, [&](const StatusProfile &p) { ShowHostState(core, p); }),
-          TakeBatch(state.signalQueue, [&](const PacketRecord &p) { OnSignalPacket(core, p.data()); }),
+          TakeBatch(state.signalQueue, [&](const SignalRecord &r) { OnSignalPacket(core, r); }),
           TakeBatch(state.dataQueue, [&](const PacketRecord &p) { TakeDataPacket(core, p); })}) {
         taken.took = taken.took || count > 0;
         taken.left = taken.left || count == kPumpBatch;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "manager/core/dispatch.h"
 #include "manager/core/manager.h"
 #include "manager/core/sending.h"
 #include "tevrolink/tevrolink.h"
@@ -23,11 +24,19 @@ constexpr int64_t kResendWatchMs = 10;
 // commands do, then gives the link back to the worker.
 template <typename Commands>
 void InCommandSetMode(AppState &state, Commands commands) {
-    state.linkMode.store(LINK_WINDOW);
+    HandLinkToWindow(state);
     StartNetCenter(0);
     commands();
     StartNetCenter(1);
     state.linkMode.store(LINK_DATA);
+}
+
+// The file is still the one the sending sent: it opens, with the size and CRC-32 recorded.
+bool FileAsRecorded(const SendingRecord &record) {
+    SendFile file;
+    if (!file.Open(record.path) || file.Size() != record.size) return false;
+    file.Close();
+    return QuickFileCRC32(record.path.c_str()) == record.crc;
 }
 
 }  // namespace
@@ -41,6 +50,8 @@ ResendResult Manager::ResendFailed(int id) {
     const std::optional<SendingRecord> record = core_.sendings.Find(id);
     const std::vector<uint8_t> failed = core_.sendings.FailedStations(id);
     if (!record || failed.empty()) return ResendResult::NothingFailed;
+    // Checked before anything reaches the host node, which is left as it is when it fails.
+    if (!FileAsRecorded(*record)) return ResendResult::CannotOpen;
     resend_ = ResendPlan{id, record->path, failed, state.peerNode.load(), false, core_.Now()};
     const uint8_t first = resend_.stations.front();
     resend_.stations.erase(resend_.stations.begin());
@@ -67,7 +78,8 @@ void Manager::StepResend() {
     }
     const uint8_t next = resend_.stations.front();
     resend_.stations.erase(resend_.stations.begin());
-    if (!StartResendTo(next)) EndResend();
+    const std::optional<SendingRecord> record = core_.sendings.Find(resend_.of);
+    if (!record || !FileAsRecorded(*record) || !StartResendTo(next)) EndResend();
 }
 
 int64_t Manager::ResendDueInMs() {

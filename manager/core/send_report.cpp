@@ -31,10 +31,15 @@ std::vector<std::string> ReportLines(uint8_t peer, uint8_t hostFlags,
         if (!succeeded.empty()) lines.push_back(StationListLine("成功: ", succeeded));
         if (!failed.empty()) lines.push_back(StationListLine("失败: ", failed));
     }
-    lines.push_back(Format("用时: %02u 时 %02u 分 %02u 秒", static_cast<unsigned>(seconds / 3600),
-                           static_cast<unsigned>(seconds / 60 % 60),
-                           static_cast<unsigned>(seconds % 60)));
+    lines.push_back("用时: " + DurationText(seconds));
     return lines;
+}
+
+uint64_t WholeSeconds(int64_t ms) { return ms > 0 ? static_cast<uint64_t>(ms) / 1000 : 0; }
+
+std::string DurationText(uint64_t seconds) {
+    return Format("%02u 时 %02u 分 %02u 秒", static_cast<unsigned>(seconds / 3600),
+                  static_cast<unsigned>(seconds / 60 % 60), static_cast<unsigned>(seconds % 60));
 }
 
 }  // namespace meradon

@@ -42,20 +42,23 @@ void WatchLinkDuringSend(Core &core, uint8_t linkState) {
         if (!lost || !AwaitingReport(step)) return;
         // Whether the host node got the file's end is unknown: no report, which would
         // name the station as reached.
-        EndSendingEarly(core, StationOutcome::LinkLost);
+        if (!EndSendingEarly(core, step, StationOutcome::LinkLost)) return;
         core.Line(kSendingFailedLine);
         core.MessageBox("串口通讯失步，请检查后重试！");
         return;
     }
     if (lost) {
-        EndSendingEarly(core, StationOutcome::LinkLost);
+        if (!EndSendingEarly(core, step, StationOutcome::LinkLost)) return;
         core.Line(kSendingFailedLine);
         state.outOfStepShown.store(true);
         core.MessageBox("串口通讯失步，请检查后重试！");
         RestoreSendControls(core);
         return;
     }
-    if (linkState > 2) return;
+    // Once the file's end is handed over, the host node leaving the receiver is how the
+    // pass ends (it is told to after every file): the report judges the stations, as it
+    // does after a single sending, whose file is closed by then.
+    if (linkState > 2 || AwaitingReport(step) || step == END_PASS) return;
 
     bool ended = false;
     if ((state.hostFlags.load() & HOST_RECEIVER_SUSPENDED) &&
@@ -68,7 +71,7 @@ void WatchLinkDuringSend(Core &core, uint8_t linkState) {
             core.Line("接收节点故障,正在重试...");
             return;
         }
-        EndSendingEarly(core, StationOutcome::ReceiverFault);
+        if (!EndSendingEarly(core, step, StationOutcome::ReceiverFault)) return;
         core.MessageBox("接收节点故障      \r\n请检查后重新传输");
         core.SendCommand(CMD_REFRESH);
         ended = true;
@@ -78,7 +81,7 @@ void WatchLinkDuringSend(Core &core, uint8_t linkState) {
     const uint8_t flags = state.hostFlags.load();
     const bool awaitingActivation = step == ACTIVATE && (flags & HOST_NEEDS_ACTIVATION);
     if (!(flags & HOST_RECEIVER_ACTIVE) && !awaitingActivation) {
-        if (!ended) EndSendingEarly(core, StationOutcome::NoReceiver);
+        if (!ended && !EndSendingEarly(core, step, StationOutcome::NoReceiver)) return;
         core.MessageBox("接收节点未指定      \r\n请检查后重新传输");
         RestoreSendControls(core);
         return;

@@ -18,7 +18,8 @@ inline constexpr const char *kSendingFailedLine = "传输失败,文件没有全�
 // Ends the sending on link loss, a receiver that stays suspended, or no receiver at all;
 // `linkState` is the state the last poll reported. Link loss (out of step, or a frame that
 // is never acknowledged) is watched until the report is written, also after the file was
-// closed: the host node may not have the file's end.
+// closed: the host node may not have the file's end. A sending the window ended, or armed
+// anew, since the step was read is left alone (no box, no controls), and watched next pass.
 void WatchLinkDuringSend(Core &core, uint8_t linkState);
 // Send on, Cancel off, the sending set-up controls on again.
 void RestoreSendControls(Core &core);

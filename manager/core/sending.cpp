@@ -104,7 +104,7 @@ bool MoveSending(AppState &state, char from, char to) {
 
 void RecordSendingStart(Core &core, int repeats) {
     AppState &state = core.state;
-    core.sendings.Begin(state.sendFile.Path(), state.sendSize.load(), state.peerNode.load(),
+    core.sendings.Begin(state.sendFile.Path(), state.sendSize.load(), state.sendCrc.load(), state.peerNode.load(),
                         state.loopSend.load() != 0, repeats, core.clock.Local(), core.Now(),
                         StationStates(state));
 }
@@ -115,16 +115,23 @@ std::array<uint8_t, kStations> StationStates(const AppState &state) {
     return stations;
 }
 
-void EndSendingEarly(Core &core, StationOutcome why) {
+bool EndSendingEarly(Core &core, char step, StationOutcome why) {
     AppState &state = core.state;
-    core.sendings.EndEarly(why, core.Now());
-    HandSendingBack(core, state.sendState.load());
+    if (!MoveSending(state, step, IDLE)) return false;
+    // Idle before the window is told: "传送" stays off until it is, so no sending can be
+    // armed in between. After a cancel it is on already, and the next sending may be
+    // armed: its record and its file are not this end's.
+    if (why != StationOutcome::Cancelled) {
+        core.sendings.EndEarly(why, core.Now());
+        core.view.PostCommand(CMD_TRANSFER_END);
+    }
     state.disconnectPending.store(true);
-    if (!IsShellActive()) return;  // told once a link is open again
+    if (!IsShellActive()) return true;  // told once a link is open again
     uint8_t linkState = 0;
     IsShellWritable(&linkState, nullptr);
     RecoverLink(core, linkState);
     DisconnectReceiver(core);
+    return true;
 }
 
 void RecoverLink(Core &core, uint8_t linkState) {
@@ -141,7 +148,7 @@ void SendStep(Core &core) {
     ReleaseReceiver(core);
     const char step = core.state.sendState.load();
     if (NeedsFile(step) && !core.state.sendFile.IsOpen()) {
-        EndSendingEarly(core, StationOutcome::Cancelled);
+        EndSendingEarly(core, step, StationOutcome::Cancelled);
         return;
     }
     switch (step) {
@@ -161,7 +168,7 @@ void ActivateReceivers(Core &core) {
     AppState &state = core.state;
     if (core.Since(state.passStartTime) > kActivationLimitMs) {
         core.Line(kActivationFailedLine);
-        EndSendingEarly(core, StationOutcome::NotActivated);
+        EndSendingEarly(core, ACTIVATE, StationOutcome::NotActivated);
         return;
     }
     if (HostState(ReadProfile()) > kHostIdleMax) {
@@ -235,7 +242,7 @@ void SendChunk(Core &core, int attribute) {
         if (count < wanted) {
             // The file shrank or cannot be read: the host node is not to blame.
             core.Line(Format("读取文件失败,传输中止: %s", path.c_str()));
-            EndSendingEarly(core, StationOutcome::FileUnreadable);
+            EndSendingEarly(core, STREAM, StationOutcome::FileUnreadable);
             return;
         }
         const uint32_t done = state.sendDone.fetch_add(static_cast<uint32_t>(count)) +
@@ -290,11 +297,11 @@ void WriteReport(Core &core) {
     RefreshStationsThroughWindow(core);
 
     const std::array<uint8_t, kStations> stations = StationStates(state);
-    core.sendings.Report(state.peerNode.load(), state.hostFlags.load(), stations, core.Now());
-    const int64_t elapsedMs = core.Since(state.passStartTime);
-    for (const std::string &line :
-         ReportLines(state.peerNode.load(), state.hostFlags.load(), stations,
-                     static_cast<uint64_t>(elapsedMs > 0 ? elapsedMs / 1000 : 0)))
+    // One reading of the clock, so that the results list the duration the report gives.
+    const int64_t now = core.Now();
+    core.sendings.Report(state.peerNode.load(), state.hostFlags.load(), stations, now);
+    for (const std::string &line : ReportLines(state.peerNode.load(), state.hostFlags.load(), stations,
+                                               WholeSeconds(now - state.passStartTime.load())))
         core.Indented(line);
 }
 

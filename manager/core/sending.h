@@ -25,11 +25,13 @@ bool MoveSending(AppState &state, char from, char to);
 // was closed before it was handed over (cancel) is over: nothing more of it is sent.
 void SendStep(Core &core);
 
-// Ends a sending before its report, whatever ended it: the file goes back to the window,
-// a link left awaiting a lost acknowledgement is made ready again, and the host node is
-// told to leave the receiver (again every kDisconnectRetryMs until it has), so that the
-// next sending starts from where a finished one would.
-void EndSendingEarly(Core &core, StationOutcome why);
+// Ends a sending before its report, whatever ended it, from the `step` the caller saw:
+// the file goes back to the window, a link left awaiting a lost acknowledgement is made
+// ready again, and the host node is told to leave the receiver (again every
+// kDisconnectRetryMs until it has), so that the next sending starts from where a finished
+// one would. False, and nothing done, when the window ended the sending or armed the next
+// one meanwhile. A cancel is the window's: it has listed the sending and closed its file.
+bool EndSendingEarly(Core &core, char step, StationOutcome why);
 // Brings back a link that nothing else would: one awaiting an acknowledgement that was
 // lost (nothing answers a frame without retransmission), or one knocked out of step
 // without hand-shake (a host node that restarted). With hand-shake on, the library's keeper

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "manager/core/send_report.h"
 #include "manager/core/text_format.h"
 
 namespace meradon {
@@ -48,7 +49,7 @@ const char *OutcomeText(StationOutcome outcome) {
     return "";
 }
 
-int SendingLog::Begin(const std::string &path, uint32_t size, uint8_t peer, bool loopPass,
+int SendingLog::Begin(const std::string &path, uint32_t size, uint32_t crc, uint8_t peer, bool loopPass,
                       int repeats, const LocalTime &start, int64_t nowMs,
                       const std::array<uint8_t, kStations> &stationState) {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -56,6 +57,7 @@ int SendingLog::Begin(const std::string &path, uint32_t size, uint8_t peer, bool
     record.id = nextId_++;
     record.path = path;
     record.size = size;
+    record.crc = crc;
     record.start = start;
     record.startMs = nowMs;
     record.mode = loopPass ? SendMode::LoopPass : peer ? SendMode::OneStation : SendMode::Broadcast;
@@ -125,11 +127,23 @@ std::optional<SendingRecord> SendingLog::Find(int id) const {
 }
 
 std::vector<uint8_t> SendingLog::FailedStations(int id) const {
+    std::lock_guard<std::mutex> lock(mutex_);
     std::vector<uint8_t> failed;
-    const std::optional<SendingRecord> record = Find(id);
+    const SendingRecord *record = Locate(id);
     if (!record || !record->Ended()) return failed;
+    const auto sameFile = [&](const SendingRecord &other) {
+        return other.path == record->path || (other.size == record->size && other.crc == record->crc);
+    };
+    const auto reachedSince = [&](uint8_t station) {
+        for (auto later = records_.begin() + (id - records_.front().id) + 1; later != records_.end(); ++later) {
+            if (!sameFile(*later)) continue;
+            for (const StationResult &r : later->stations)
+                if (r.station == station && r.outcome == StationOutcome::Succeeded) return true;
+        }
+        return false;
+    };
     for (const StationResult &r : record->stations)
-        if (r.outcome != StationOutcome::Succeeded) failed.push_back(r.station);
+        if (r.outcome != StationOutcome::Succeeded && !reachedSince(r.station)) failed.push_back(r.station);
     return failed;
 }
 
@@ -141,7 +155,7 @@ std::string SendingsCsv(const std::vector<SendingRecord> &records) {
             Format("%d,", r.id) + (r.repeats ? Format("%d", r.repeats) : std::string()) + "," +
             CsvField(r.path) + Format(",%u,%04d-%02d-%02d %02d:%02d:%02d,", r.size, t.year, t.month,
                                       t.day, t.hour, t.minute, t.second) +
-            (r.Ended() ? Format("%.1f", static_cast<double>(r.durationMs) / 1000) : std::string()) +
+            (r.Ended() ? Format("%llu", static_cast<unsigned long long>(WholeSeconds(r.durationMs))) : std::string()) +
             "," + ModeText(r.mode) + ",";
         if (r.stations.empty()) csv += common + ",\n";
         for (const StationResult &s : r.stations)

@@ -41,6 +41,7 @@ struct SendingRecord {
     int id = 0;  // 1, 2, ... in the order the sendings started
     std::string path;
     uint32_t size = 0;
+    uint32_t crc = 0;  // CRC-32 of the file when the sending was armed
     LocalTime start;
     int64_t startMs = 0;
     int64_t durationMs = -1;  // -1 while under way
@@ -59,7 +60,7 @@ class SendingLog {
 public:
     // A sending (or a loop pass) starts. `peer` 0 is a broadcast, meant for the stations
     // marked active in `stationState`; their outcomes are settled by the report.
-    int Begin(const std::string &path, uint32_t size, uint8_t peer, bool loopPass, int repeats,
+    int Begin(const std::string &path, uint32_t size, uint32_t crc, uint8_t peer, bool loopPass, int repeats,
               const LocalTime &start, int64_t nowMs, const std::array<uint8_t, kStations> &stationState);
     // The report of the running sending, judged as its lines are.
     void Report(uint8_t peer, uint8_t hostFlags, const std::array<uint8_t, kStations> &stationState,
@@ -69,7 +70,8 @@ public:
 
     std::vector<SendingRecord> Records() const;
     std::optional<SendingRecord> Find(int id) const;
-    // The stations of sending `id` that did not succeed, ascending.
+    // The stations of sending `id` that did not succeed, ascending, without those that a
+    // later sending of the same file (same path, or same size and CRC-32) reached.
     std::vector<uint8_t> FailedStations(int id) const;
 
     // The oldest sendings are dropped beyond this many (loop sending adds one per pass).

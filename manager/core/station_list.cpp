@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "manager/core/dispatch.h"
 #include "manager/core/reception.h"
 #include "manager/core/text_format.h"
 #include "tevrolink/tevrolink.h"
@@ -25,11 +26,11 @@ void SetColumnsFromState(MeradonView &view, int row, uint8_t state) {
 }
 
 // Every signal packet's quality bytes go into the station's history and the day's file.
-void KeepQuality(Core &core, const uint8_t *p) {
+void KeepQuality(Core &core, const uint8_t *p, const SignalRecord &signal) {
     if (p[1] == 0 || p[1] > kLastQualityStation) return;
     const QualityValues values{p[3], p[4], p[5], p[6]};
-    core.quality.Add(p[1], core.Now(), values);
-    if (!core.qualityLog.Append(core.clock.Local(), p[1], values)) ReportFileError(core);
+    core.quality.Add(p[1], signal.timeMs, values);
+    if (!core.qualityLog.Append(signal.local, p[1], values)) ReportFileError(core);
 }
 
 }  // namespace
@@ -58,17 +59,17 @@ void RefreshStationList(Core &core, const uint8_t *bitmaps) {
     state.listPrimed.store(1);
 }
 
-void OnSignalPacket(Core &core, const uint8_t *packet) {
-    const uint8_t *p = GetSignalPacketProfile(packet);
+void OnSignalPacket(Core &core, const SignalRecord &signal) {
+    const uint8_t *p = GetSignalPacketProfile(signal.packet.data());
     if (!p) return;
-    KeepQuality(core, p);
+    KeepQuality(core, p, signal);
     ShowStationFromSignal(core, p);
     if ((p[0] & 0xF0) != kSearchSignal) return;
     AppState &state = core.state;
     state.lastRxTime.store(core.Now());
     if (p[1] != kEndOfSearch) return;
     state.linkPicture.store(LINK_PICTURE_IDLE);
-    state.linkMode.store(LINK_WINDOW);
+    HandLinkToWindow(state);
     core.view.ShowLinkPicture(LINK_PICTURE_IDLE);
     core.view.EnableControl(ControlId::CommandMode, true);
     core.view.EnableControl(ControlId::DataMode, true);

@@ -18,8 +18,9 @@ void SetStationColumns(MeradonView &view, int row, bool active, bool online, boo
 // Redraws the rows whose state changed; after the first filling, changed rows are also
 // scrolled to and selected.
 void RefreshStationList(Core &core, const uint8_t *bitmaps);
-// A signal packet taken from the signal queue (window thread).
-void OnSignalPacket(Core &core, const uint8_t *packet);
+// A signal packet taken from the signal queue (window thread); its quality is kept as of
+// when the worker received it.
+void OnSignalPacket(Core &core, const SignalRecord &signal);
 void ShowStationFromSignal(Core &core, const uint8_t *signal);
 
 }  // namespace meradon

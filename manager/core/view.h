@@ -88,9 +88,9 @@ public:
     // Asks the window to run a command; the window calls Manager::CommandFinished when it
     // has. The core waits for that (or for shutdown) itself.
     virtual void RequestCommand(int command) = 0;
-    // Asks the window to show a message box (caption "Meradon", warning icon); the window
-    // calls Manager::MessageBoxClosed when the operator closes it. The core waits for that
-    // (or for shutdown) itself.
+    // Asks the window to show a message box (caption "Meradon", warning icon) without
+    // waiting for it; the window calls Manager::MessageBoxClosed with the text when the
+    // operator closes it. A view with nobody to close boxes (unattended) need not.
     virtual void RequestMessageBox(const std::string &text) = 0;
 
     // Balloon text of the tray icon; an empty text shows no balloon.

@@ -1,5 +1,5 @@
-// A request the worker hands to the window thread and waits for: a message box until the
-// operator closes it, or a command until the window has run it. The wait ends when the
+// A request the worker hands to the window thread and waits for: a command until the
+// window has run it (never a person's answer). The wait ends when the
 // window answers or when the manager shuts down; after shutdown no request waits at all,
 // so the worker can always be joined.
 #pragma once

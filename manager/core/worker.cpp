@@ -12,6 +12,33 @@
 
 namespace meradon {
 
+namespace {
+
+// Takes a frame from the link, if one came, and hands it on; false when the window holds
+// the link or the link ended. One hold of the gate, so the window never takes the link
+// between the check of the frame and its copy (see HandLinkToWindow).
+bool TakeFrame(Core &core, uint8_t &linkState, bool &ready) {
+    AppState &state = core.state;
+    std::lock_guard<std::mutex> gate(state.dispatchGate);
+    if (state.linkMode.load() == LINK_WINDOW) {
+        state.lastPollTime.store(core.Now());
+        WatchLinkEnd(core);  // a command of the window may have found the line gone
+        return false;
+    }
+    linkState = 0;
+    ready = IsShellReadable(&linkState, nullptr) != 0;
+    if (ready) NoteLinkHeard(core);
+    if (WatchLinkEnd(core)) return false;
+    if (state.linkMode.load() == LINK_NO_MODE) {  // poll to keep the link, drop the packet
+        state.lastPollTime.store(core.Now());
+        return false;
+    }
+    if (ready) DispatchPacket(core);
+    return true;
+}
+
+}  // namespace
+
 bool NeedStatusPoll(Core &core) {
     AppState &state = core.state;
     if (!state.sendFile.IsOpen()) return true;
@@ -24,20 +51,8 @@ bool NeedStatusPoll(Core &core) {
 
 bool WorkerStep(Core &core, uint8_t &linkState) {
     AppState &state = core.state;
-    if (state.linkMode.load() == LINK_WINDOW) {
-        state.lastPollTime.store(core.Now());
-        WatchLinkEnd(core);  // a command of the window may have found the line gone
-        return false;
-    }
-    linkState = 0;
-    const bool ready = IsShellReadable(&linkState, nullptr) != 0;
-    if (ready) NoteLinkHeard(core);
-    if (WatchLinkEnd(core)) return false;
-    if (state.linkMode.load() == LINK_NO_MODE) {  // poll to keep the link, drop the packet
-        state.lastPollTime.store(core.Now());
-        return false;
-    }
-    if (ready) DispatchPacket(core);
+    bool ready = false;
+    if (!TakeFrame(core, linkState, ready)) return false;
     if (state.linkMode.load() != LINK_DATA) return ready;
     WatchLinkDuringSend(core, linkState);
     if (linkState == 0) {

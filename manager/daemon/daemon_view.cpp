@@ -49,12 +49,11 @@ void DaemonView::RequestCommand(int command) {
     Wake();
 }
 
-// What the window shows in a box goes into the record and the log; the worker is
-// answered at once.
+// The core has written the box's text into the record; it goes into the log too, and as
+// nobody is there to close the box, it counts as closed at once.
 void DaemonView::RequestMessageBox(const std::string &text) {
     Log(LogLevel::Warning, text);
-    if (manager_) manager_->KeepRecordLine(text, LineStyle::Stamped);
-    if (manager_) manager_->MessageBoxClosed();
+    if (manager_) manager_->MessageBoxClosed(text);
 }
 
 void DaemonView::ShowTrayBalloon(const std::string &text) {

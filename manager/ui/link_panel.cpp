@@ -10,6 +10,7 @@
 #include <QRegularExpressionValidator>
 #include <cerrno>
 
+#include "manager/core/dispatch.h"
 #include "manager/core/link_failure.h"
 #include "manager/ui/controls.h"
 #include "manager/ui/link_picture.h"
@@ -200,7 +201,7 @@ void LinkPanel::RunSetupDialog() {
         return;
     }
     state.comSettings.portName = portCombo_->currentText().left(255).toStdString();
-    state.linkMode.store(LINK_WINDOW);
+    HandLinkToWindow(state);
     if (network)
         setupDialogs_.network(window(), state.netSettings, addressEdit_);
     else

@@ -218,7 +218,7 @@ void MainWindow::RunCommand(int command) {
 
 void MainWindow::ShowWorkerMessage(const QString &text) {
     Messages().Show(this, {kShortCaption, text, QMessageBox::Warning, false},
-                    [this] { manager_->MessageBoxClosed(); });
+                    [this, text] { manager_->MessageBoxClosed(text.toStdString()); });
 }
 
 void MainWindow::ShowTrayBalloon(const QString &text) { tray_->ShowBalloon(text); }

@@ -46,6 +46,7 @@ NetworkViews::NetworkViews(QMainWindow *window, Manager &manager, StationTable *
 
 SendingsDialog *NetworkViews::ShowSendings() {
     if (!sendings_) sendings_ = new SendingsDialog(manager_, window_);
+    else sendings_->ShowNewest();
     return Raise(sendings_.data());
 }
 

@@ -87,6 +87,11 @@ QualityPlot::QualityPlot(Core &core, uint8_t station, QWidget *parent)
     layout->addLayout(top);
     layout->addWidget(view, 1);
     layout->addLayout(figures);
+    // In command set mode the window's commands take the link, and what they take in
+    // besides their replies is dropped: no signal packet reaches the history then.
+    auto *coverage = new QLabel("只记录数据传输模式和网络搜索中收到的信号包, 命令设置模式下不记录", this);
+    coverage->setObjectName("qualityCoverage");
+    layout->addWidget(coverage);
 
     connect(span_, &QComboBox::currentIndexChanged, this, &QualityPlot::Redraw);
     timer_ = new QTimer(this);

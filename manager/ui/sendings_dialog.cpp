@@ -10,6 +10,8 @@
 #include <filesystem>
 #include <functional>
 
+#include "manager/core/send_report.h"
+
 
 namespace meradon::ui {
 
@@ -18,16 +20,15 @@ namespace {
 constexpr int kRedrawMs = 500;
 enum Column { kSending, kFile, kSize, kStart, kDuration, kMode, kRepeats, kColumns };
 constexpr int kIdRole = Qt::UserRole;
+const QString kLoopRefusal = "已勾选“循环传送”: 重发会不停地循环,请先取消勾选";
 
 QString StartText(const LocalTime &t) {
     return QString::asprintf("%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute, t.second);
 }
 
-QString DurationText(const SendingRecord &r) {
+QString DurationOf(const SendingRecord &r) {
     if (!r.Ended()) return "进行中";
-    const int64_t s = r.durationMs / 1000;
-    return QString::asprintf("%02lld:%02lld:%02lld", static_cast<long long>(s / 3600),
-                             static_cast<long long>(s / 60 % 60), static_cast<long long>(s % 60));
+    return QString::fromStdString(DurationText(WholeSeconds(r.durationMs)));
 }
 
 // Changes whenever anything shown changes, so an unchanged list is not rebuilt (which
@@ -79,7 +80,18 @@ SendingsDialog::SendingsDialog(Manager &manager, QWidget *parent) : QDialog(pare
     timer_ = new QTimer(this);
     connect(timer_, &QTimer::timeout, this, &SendingsDialog::Redraw);
     timer_->start(kRedrawMs);
+    ShowNewest();
+}
+
+void SendingsDialog::ShowNewest() {
+    status_->clear();
+    resendShown_ = false;
     Redraw();
+    const int count = tree_->topLevelItemCount();
+    if (!count) return;
+    QTreeWidgetItem *newest = tree_->topLevelItem(count - 1);
+    tree_->setCurrentItem(newest);
+    tree_->scrollToItem(newest->childCount() ? newest->child(newest->childCount() - 1) : newest);
 }
 
 void SendingsDialog::Redraw() {
@@ -97,7 +109,7 @@ void SendingsDialog::Redraw() {
             item->setToolTip(kFile, QString::fromStdString(r.path));
             item->setText(kSize, QString::number(r.size));
             item->setText(kStart, StartText(r.start));
-            item->setText(kDuration, DurationText(r));
+            item->setText(kDuration, DurationOf(r));
             item->setText(kMode, ModeText(r.mode));
             if (r.repeats) item->setText(kRepeats, QString::number(r.repeats));
             for (const StationResult &s : r.stations) {
@@ -130,10 +142,14 @@ int SendingsDialog::SelectedSending() const {
 void SendingsDialog::UpdateButtons() {
     const int id = SelectedSending();
     const AppState &state = manager_.State();
-    const bool idle = state.sendState.load() == IDLE && !state.sendFile.IsOpen() && !state.loopSend.load() &&
-                      !manager_.Resending();
-    resendButton_->setEnabled(idle && state.linkMode.load() == LINK_DATA &&
-                              !manager_.Context().sendings.FailedStations(id).empty());
+    const bool idle = state.sendState.load() == IDLE && !state.sendFile.IsOpen() && !manager_.Resending();
+    const bool failed = !manager_.Context().sendings.FailedStations(id).empty();
+    // Each resend would repeat without end: the operator is told why the button is off.
+    const bool looping = state.loopSend.load() && failed;
+    resendButton_->setEnabled(idle && !looping && state.linkMode.load() == LINK_DATA && failed);
+    resendButton_->setToolTip(looping ? kLoopRefusal : QString());
+    if (looping && status_->text().isEmpty()) status_->setText(kLoopRefusal);
+    if (!looping && status_->text() == kLoopRefusal) status_->clear();
     saveButton_->setEnabled(tree_->topLevelItemCount() > 0);
 }
 

@@ -22,6 +22,8 @@ public:
     explicit SendingsDialog(Manager &manager, QWidget *parent = nullptr);
 
     void Redraw();
+    // Shown (again): the newest sending selected and in view, the status line cleared.
+    void ShowNewest();
     // The sending whose entry (or one of whose stations) is selected; 0 for none.
     int SelectedSending() const;
     void ResendSelected();

@@ -5,6 +5,7 @@
 //
 // Input: [link mode][list count, 16 bits][stations, count mod 256 of them], then blocks
 // of [kind: even = four bitmaps (128 bytes), odd = a signal packet record (248 bytes)].
+#include <algorithm>
 #include <bitset>
 #include <cstdint>
 #include <cstdlib>
@@ -57,7 +58,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
         if (in.Byte() % 2 == 0) {
             meradon::RefreshStationList(core, Block(in, meradon::kStationBitmapsSize).get());
         } else {
-            meradon::OnSignalPacket(core, Block(in, meradon::kPacketSize).get());
+            meradon::SignalRecord signal;
+            std::copy_n(Block(in, meradon::kPacketSize).get(), meradon::kPacketSize, signal.packet.begin());
+            signal.timeMs = clock.NowMs();
+            meradon::OnSignalPacket(core, signal);
         }
     }
     return 0;

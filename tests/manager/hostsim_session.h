@@ -13,6 +13,7 @@
 #include <memory>
 #include <thread>
 
+#include "manager/core/dispatch.h"
 #include "manager/core/manager.h"
 #include "sim/host_sim.h"
 #include "tests/manager/core_fixture.h"
@@ -62,7 +63,7 @@ public:
             if (command == meradon::CMD_REFRESH) manager.RefreshFromHost();
             manager.CommandFinished();
         };
-        view.onMessageBox = [this](const std::string &) { manager.MessageBoxClosed(); };
+        view.onMessageBox = [this](const std::string &text) { manager.MessageBoxClosed(text); };
         std::filesystem::create_directories(dir);
     }
     // Towards a host node that runs in another process, on UDP at 127.0.0.1:`hostPort`;
@@ -99,7 +100,7 @@ public:
     // "数据传输模式" with `peer` typed as the receiving station, and retransmission support
     // checked or not.
     bool EnterDataMode(uint8_t peer, bool retransmission = false) {
-        State().linkMode = meradon::LINK_WINDOW;
+        meradon::HandLinkToWindow(State());
         State().peerNode = peer;
         ::SetHostHandShake(0);
         if (::StartNetCenter(1) != 1 || ::StartMonitorService(0) != 1) return false;
@@ -109,6 +110,14 @@ public:
         if (retransmission) ::SetHostHandShake(1);
         State().linkMode = meradon::LINK_DATA;
         return true;
+    }
+
+    // "撤消", as the window does it: the sending listed as cancelled, its end posted, the
+    // host node told to disconnect.
+    void Cancel() {
+        manager.SendingCancelled();
+        view.PostCommand(meradon::CMD_TRANSFER_END);
+        ::StopHost();
     }
 
     // No sending under way and its file closed, and over for the window too: the end it is told of has been handled.

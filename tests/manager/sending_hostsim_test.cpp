@@ -6,6 +6,7 @@
 #include <regex>
 
 #include "manager/core/sending.h"
+#include "sim/command_handlers.h"
 #include "tests/manager/hostsim_session.h"
 
 using namespace meradon;
@@ -88,27 +89,40 @@ TEST(SendingWithHostSim, BroadcastToTheActiveStations) {
     EXPECT_TRUE(s.sim->ReceivedFiles(9).empty());
 }
 
-TEST(SendingWithHostSim, LoopSendingUntilCancelled) {
+// Loop sending to every active station, or to one named station, which the host node
+// leaves after each pass and is activated again for the next: pass after pass, each with
+// its report, until cancelled.
+class LoopSending : public testing::TestWithParam<uint8_t> {};
+
+TEST_P(LoopSending, PassAfterPassUntilCancelled) {
+    const uint8_t peer = GetParam();
     HostSimSession s("send-loop");
     s.sim->AddStations({4}, true);
+    s.sim->UpdateSettings([&](hostsim::HostSettings &h) { h.peer = peer; });
     ASSERT_TRUE(s.Open());
-    ASSERT_TRUE(s.EnterDataMode(0));
+    ASSERT_TRUE(s.EnterDataMode(peer));
     ASSERT_TRUE(s.RunWindowUntil([&] { return s.State().hostFlags.load() != 0; }, 3s));
     s.State().loopSend = 1;
 
     const auto content = Pattern(700, 0x42);
+    const auto reports = [&] {
+        const std::vector<std::string> texts = s.view.LineTexts();
+        return std::count(texts.begin(), texts.end(), std::string("成功: 4"));
+    };
     ASSERT_EQ(s.manager.PrepareSending(s.WriteFile("loop.bin", content)), PrepareResult::Armed);
-    ASSERT_TRUE(s.RunWindowUntil([&] { return s.State().loopCount.load() >= 2; }, 30s))
-        << "state " << s.State().sendState.load() << " flags " << int(s.State().hostFlags.load())
-        << " credit " << s.State().txCredit.load() << ::testing::PrintToString(s.view.LineTexts());
+    ASSERT_TRUE(s.RunWindowUntil([&] { return reports() >= 3 || !s.State().sendFile.IsOpen(); }, 45s));
+    ASSERT_GE(reports(), 3) << "state " << s.State().sendState.load() << " flags "
+                            << int(s.State().hostFlags.load()) << ::testing::PrintToString(s.view.LineTexts());
+    EXPECT_TRUE(s.view.Boxes().empty()) << ::testing::PrintToString(s.view.Boxes());
     ASSERT_TRUE(s.RunWindowUntil(
-        [&] { return s.view.Text(ControlId::TransferText).find(" X2 bytes") != std::string::npos; }, 10s))
+        [&] { return s.view.Text(ControlId::TransferText).find(" X3 bytes") != std::string::npos; }, 10s))
         << s.view.Text(ControlId::TransferText);
 
     // Cancel: the window posts the end and disconnects; nothing of the file follows.
-    s.view.PostCommand(CMD_TRANSFER_END);
-    ::StopHost();
+    s.Cancel();
     ASSERT_TRUE(s.RunWindowUntil([&] { return !s.State().sendFile.IsOpen(); }, 2s));
+    const std::vector<std::string> texts = s.view.LineTexts();
+    EXPECT_EQ(std::count(texts.begin(), texts.end(), std::string("传输已取消")), 1);
     const std::size_t framesAtCancel = s.sim->ReceivedCount();
     s.RunWindowUntil([] { return false; }, 300ms);
     auto later = s.sim->Received();
@@ -116,11 +130,19 @@ TEST(SendingWithHostSim, LoopSendingUntilCancelled) {
         EXPECT_NE(later[i].Code(), 0x1D) << "a stream frame after cancel";
 
     auto files = s.sim->ReceivedFiles(4);
-    ASSERT_GE(files.size(), 2u);
-    for (std::size_t i = 0; i < 2; ++i) EXPECT_EQ(files[i].data, content) << i;
-    std::vector<std::string> texts = s.view.LineTexts();
-    EXPECT_GE(std::count(texts.begin(), texts.end(), std::string("成功: 4")), 2);
+    ASSERT_GE(files.size(), 3u);
+    for (std::size_t i = 0; i < 3; ++i) EXPECT_EQ(files[i].data, content) << i;
+    const auto records = s.manager.Context().sendings.Records();
+    ASSERT_GE(records.size(), 3u);
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(records[i].mode, SendMode::LoopPass) << i;
+        ASSERT_EQ(records[i].stations.size(), 1u) << i;
+        EXPECT_EQ(records[i].stations[0].outcome, StationOutcome::Succeeded) << i;
+    }
 }
+
+INSTANTIATE_TEST_SUITE_P(Receivers, LoopSending, testing::Values(uint8_t{0}, uint8_t{4}),
+                         [](const auto &info) { return std::string(info.param ? "OneStation" : "Broadcast"); });
 
 TEST(SendingWithHostSim, BroadcastResultsAndResendToTheSuspendedStationOnly) {
     HostSimSession s("send-resend");
@@ -147,6 +169,17 @@ TEST(SendingWithHostSim, BroadcastResultsAndResendToTheSuspendedStationOnly) {
     EXPECT_EQ(records[0].stations[1].station, 5);
     EXPECT_EQ(records[0].stations[1].outcome, StationOutcome::Suspended);
     EXPECT_EQ(records[0].stations[2].outcome, StationOutcome::Succeeded);
+
+    // The file moved away: refused before anything reaches the host node.
+    const std::string path = (s.dir / "all.bin").string();
+    std::filesystem::rename(path, path + ".moved");
+    const std::size_t framesBefore = s.sim->ReceivedCount();
+    EXPECT_EQ(s.manager.ResendFailed(1), ResendResult::CannotOpen);
+    const auto frames = s.sim->Received();
+    for (std::size_t i = framesBefore; i < frames.size(); ++i)
+        EXPECT_TRUE(frames[i].Code() != hostsim::kCmdSetActive && frames[i].Code() != hostsim::kCmdSetPeer)
+            << int(frames[i].Code());
+    std::filesystem::rename(path + ".moved", path);
 
     const std::size_t linesBefore = texts.size();
     ASSERT_EQ(s.manager.ResendFailed(1), ResendResult::Started);
@@ -179,7 +212,7 @@ TEST(SendingWithHostSim, BroadcastResultsAndResendToTheSuspendedStationOnly) {
     for (std::string line; std::getline(in, line);) lines.push_back(line);
     ASSERT_EQ(lines.size(), 5u);
     EXPECT_EQ(lines[0], "sending,repeats,file,size,start,duration_s,mode,station,outcome");
-    EXPECT_TRUE(std::regex_match(lines[2], std::regex("1,,/.*/all\\.bin,900,[-0-9]{10} [:0-9]{8},[0-9]+\\.[0-9],"
+    EXPECT_TRUE(std::regex_match(lines[2], std::regex("1,,/.*/all\\.bin,900,[-0-9]{10} [:0-9]{8},[0-9]+,"
                                                       "广播,5,失败: 挂起")))
         << lines[2];
     EXPECT_TRUE(lines[4].starts_with("2,1,")) << lines[4];
@@ -209,8 +242,7 @@ TEST_P(UnansweredActivation, EndsAndTheNextSendingWorks) {
     };
     ASSERT_TRUE(s.RunWindowUntil([&] { return attempts() >= 1; }, 3s));
     if (GetParam() == ActivationEnd::kCancel) {
-        s.view.PostCommand(CMD_TRANSFER_END);
-        ::StopHost();
+        s.Cancel();
     } else {
         s.clock.Skip(kActivationLimitMs);
     }

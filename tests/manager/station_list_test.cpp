@@ -145,6 +145,11 @@ PacketRecord SignalFrame(uint8_t station, const QualityValues &q, uint8_t code =
     return frame;
 }
 
+// The signal frame as the worker queues it, received now.
+SignalRecord Received(CoreFixture &f, uint8_t station, const QualityValues &q, uint8_t code = 0x40) {
+    return {SignalFrame(station, q, code), f.clock.NowMs(), f.clock.Local()};
+}
+
 }  // namespace
 
 // A search whose end signal is lost ends half a second after its last answer; the window
@@ -157,7 +162,7 @@ TEST(StationList, ASearchEndsHalfASecondAfterItsLastAnswer) {
     state.lastRxTime = f.clock.NowMs();
     EXPECT_EQ(MsUntilDue(f.core), kSearchQuietMs);
     f.clock.Advance(300);
-    state.signalQueue.Push(SignalFrame(12, {1, 2, 3, 4}, 0x90));
+    state.signalQueue.Push(Received(f, 12, {1, 2, 3, 4}, 0x90));
     PumpQueues(f.core);
     EXPECT_EQ(state.stationState[11].load(), 0xD0);
     EXPECT_EQ(MsUntilDue(f.core), kSearchQuietMs) << "an answer puts the end off";
@@ -183,7 +188,7 @@ TEST(StationList, QualityHistoryKeepsADayAndTheDailyFilesKeepEveryPacket) {
     auto report = [&](uint8_t station, int count, int64_t everyMs) {
         for (int i = 0; i < count; ++i, ++sent) {
             const QualityValues q{uint8_t(i), uint8_t(i >> 8), station, 0x4E};
-            OnSignalPacket(f.core, SignalFrame(station, q).data());
+            OnSignalPacket(f.core, Received(f, station, q));
             f.clock.Advance(everyMs);
         }
     };
@@ -191,8 +196,8 @@ TEST(StationList, QualityHistoryKeepsADayAndTheDailyFilesKeepEveryPacket) {
     // the ring holds a day of; station 0 and the search end are no stations.
     report(5, 30 * 1800, 2000);
     report(6, 6 * 18000, 200);
-    OnSignalPacket(f.core, SignalFrame(0, {1, 2, 3, 4}).data());
-    OnSignalPacket(f.core, SignalFrame(0xFF, {1, 2, 3, 4}).data());
+    OnSignalPacket(f.core, Received(f, 0, {1, 2, 3, 4}));
+    OnSignalPacket(f.core, Received(f, 0xFF, {1, 2, 3, 4}));
 
     const int64_t now = f.clock.NowMs();
     const auto five = f.core.quality.Since(5, kLongAgo);
@@ -202,6 +207,14 @@ TEST(StationList, QualityHistoryKeepsADayAndTheDailyFilesKeepEveryPacket) {
     EXPECT_EQ(f.core.quality.Count(6), QualityHistory::kCapacity);
     EXPECT_EQ(f.core.quality.Since(6, kLongAgo).back().values, (QualityValues{0xDF, 0xA5, 6, 0x4E}));
     EXPECT_EQ(f.core.quality.Since(6, now - 1000).size(), 4u) << "one every 200 ms";
+
+    // Taken from the queue long after it arrived: kept as of its arrival.
+    const SignalRecord late = Received(f, 7, {9, 9, 9, 9});
+    f.clock.Advance(5000);
+    OnSignalPacket(f.core, late);
+    ++sent;
+    ASSERT_EQ(f.core.quality.Count(7), 1u);
+    EXPECT_EQ(f.core.quality.Since(7, kLongAgo).front().timeMs, late.timeMs);
 
     // One file per day (the test clock starts at 13:45 on 2024-05-06), each with a header.
     std::vector<std::string> days;

@@ -3,6 +3,7 @@
 // two poll.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <fstream>
 #include <future>
@@ -59,7 +60,7 @@ TEST(WindowRequest, WaitsForTheAnswerOrForShutdown) {
     EXPECT_FALSE(request.AskAndWait([] {})) << "after shutdown nothing waits";
 }
 
-TEST(Manager, StopsWhileTheWorkerIsInAMessageBox) {
+TEST(Manager, StopsWithTheWorkersBoxStillOpen) {
     RecordingView view;
     ManualClock clock;
     auto dir = FreshDirectory("stop");
@@ -76,10 +77,42 @@ TEST(Manager, StopsWhileTheWorkerIsInAMessageBox) {
         manager.State().linkMode = LINK_DATA;
         ASSERT_EQ(boxShown.get_future().wait_for(std::chrono::seconds(5)), std::future_status::ready);
         EXPECT_EQ(view.TakePosted(), std::vector<int>{CMD_TRANSFER_END});
-        // Destroying the manager must release the box and join the worker.
+        // Destroying the manager joins the worker, whose box is still open.
     }
     EXPECT_EQ(view.Boxes(), std::vector<std::string>{"串口通讯失步，请检查后重试！"});
-    EXPECT_EQ(view.Enabled()[ControlId::Send], true) << "controls restored after the box";
+    EXPECT_EQ(view.Enabled()[ControlId::Send], true) << "controls restored without the box closed";
+    const std::vector<std::string> lines = view.LineTexts();
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "串口通讯失步，请检查后重试！"), lines.end())
+        << "what the box says is in the record";
+    std::filesystem::remove_all(dir);
+}
+
+// The worker ends a sending from the step it saw: when the operator cancelled it and armed
+// the next one meanwhile, the late end leaves the new sending, its file and its record be.
+TEST(Manager, AnEarlyEndLeavesTheSendingArmedAfterIt) {
+    RecordingView view;
+    ManualClock clock;
+    auto dir = FreshDirectory("early-end");
+    std::filesystem::create_directories(dir);
+    const auto file = dir / "payload.bin";
+    { std::ofstream(file) << "some bytes to send"; }
+    Manager manager(view, clock, dir);
+    ASSERT_EQ(manager.PrepareSending(file.string()), PrepareResult::Armed);
+    manager.State().sendState.store(STREAM);  // what the worker saw
+    manager.SendingCancelled();
+    manager.FinishSending();
+    ASSERT_EQ(manager.PrepareSending(file.string()), PrepareResult::Armed);
+    view.TakePosted();
+
+    for (StationOutcome why : {StationOutcome::Cancelled, StationOutcome::LinkLost})
+        EXPECT_FALSE(EndSendingEarly(manager.Context(), STREAM, why));
+    EXPECT_TRUE(view.TakePosted().empty()) << "no end posted for the new sending";
+    EXPECT_EQ(manager.State().sendState.load(), ACTIVATE);
+    EXPECT_TRUE(manager.State().sendFile.IsOpen());
+    const auto records = manager.Context().sendings.Records();
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_TRUE(records[0].Ended());
+    EXPECT_FALSE(records[1].Ended());
     std::filesystem::remove_all(dir);
 }
 

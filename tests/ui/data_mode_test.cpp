@@ -200,7 +200,7 @@ TEST(DataMode, LoopSendingUntilCancelled) {
     EXPECT_TRUE(s.Enabled("sendButton"));
 }
 
-TEST(DataMode, ExitEndsWhileTheWorkerWaitsOnAMessageBox) {
+TEST(DataMode, ExitEndsWithTheWorkersBoxStillOpen) {
     WindowSession s("ui-exit");
     s.sim->AddStations({6}, true);
     // Host flags without "receiver active": the worker stops the sending with a box.
@@ -252,6 +252,17 @@ TEST(DataMode, ResultsViewResendsToTheFailedAndQualityIsPlottedAndKept) {
     EXPECT_EQ(resend->child(0)->text(1), "站点 5: 成功");
     EXPECT_EQ(s.sim->ReceivedFiles(5).size(), 1u);
     EXPECT_EQ(s.sim->ReceivedFiles(3).size(), 1u);
+    // Station 5 holds the file now: the broadcast has no station left to offer.
+    tree->setCurrentItem(tree->topLevelItem(0));
+    EXPECT_FALSE(s.Enabled("resendButton"));
+    // Shown again, the view is on the newest sending, without the old status line.
+    s.Click("saveSendingsButton");
+    auto *status = s.Find<QLabel>("sendingsStatus");
+    EXPECT_TRUE(status->text().startsWith("已保存")) << status->text().toStdString();
+    tree->window()->close();
+    s.Click("sendingsButton");
+    EXPECT_TRUE(status->text().isEmpty()) << status->text().toStdString();
+    EXPECT_EQ(tree->currentItem(), tree->topLevelItem(1));
 
     // Station 3 reports its link twice; its row opens the plot of what it reported.
     s.sim->UpdateStation(3, [](hostsim::Station &st) { st.peerLqi = 0x61; });
