@@ -5,11 +5,13 @@
 
 #include <sys/eventfd.h>
 
+#include <bitset>
 #include <deque>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "manager/core/app_state.h"
 #include "manager/core/clock.h"
 #include "manager/core/manager.h"
 #include "manager/core/view.h"
@@ -36,6 +38,8 @@ public:
     std::vector<LoopCommand> TakeCommands();
     // The lines since the last save; the record file is written from them.
     std::vector<std::string> TakeRecordLines();
+    // Main loop: the station rows (0-253) whose cells changed since the last call.
+    std::vector<int> TakeChangedRows();
     void Wake();
 
     void AddRecordLine(const std::string &text, LineStyle style) override;
@@ -44,7 +48,7 @@ public:
     void EnableControl(ControlId, bool) override {}
     void FocusControl(ControlId) override {}
     void EnableSendSetup(bool) override {}
-    void SetStationCell(int, int, const std::string &) override {}
+    void SetStationCell(int row, int column, const std::string &text) override;
     void SelectStationRow(int) override {}
     void PostCommand(int command) override;
     void QueuesFilled() override { Wake(); }
@@ -67,6 +71,7 @@ private:
     std::mutex mutex_;
     std::deque<LoopCommand> commands_;
     std::vector<std::string> record_;
+    std::bitset<kStations> changedRows_;
 };
 
 }  // namespace meradon::daemon
