@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <deque>
+#include <optional>
 #include <vector>
 
 #include "manager/core/quality_values.h"
@@ -30,6 +31,11 @@ public:
     // The station's samples taken after `sinceMs`, oldest first.
     std::vector<QualitySample> Since(uint8_t station, int64_t sinceMs) const;
     std::size_t Count(uint8_t station) const { return rings_[station].size(); }
+    // The station's newest sample, if it has one.
+    std::optional<QualitySample> Last(uint8_t station) const {
+        if (rings_[station].empty()) return std::nullopt;
+        return rings_[station].back();
+    }
 
 private:
     std::array<std::deque<QualitySample>, 256> rings_;

@@ -13,12 +13,16 @@
 #include "manager/core/host_settings.h"
 #include "manager/core/link_failure.h"
 #include "manager/core/text_format.h"
+#include "manager/daemon/bridge_payloads.h"
 #include "manager/daemon/journal_log.h"
 #include "tevrolink/tevrolink.h"
 
 namespace meradon::daemon {
 
 namespace {
+
+// A station row's state before the host node or a signal packet said anything.
+constexpr uint8_t kUnknownStationState = 0xFF;
 
 // systemd's watchdog interval in ms (half of what the unit allows), or 0 without one.
 int64_t WatchdogPingMs() {
@@ -62,25 +66,67 @@ bool Daemon::OpenLink(std::string &why) {
 // As the window does from "打开" to "数据传输模式": command set mode, the host node's peer
 // and station list, then data transfer mode.
 bool Daemon::TakeDataMode() {
-    uint8_t peer = 0;
-    if (!manager_.EnterCommandMode() || GetPeerNodeID(&peer) != 1 || !manager_.RefreshFromHost()) {
+    HostSettings node;
+    std::string failed;
+    if (!manager_.EnterCommandMode() || !ReadHostSettings(node, failed) || !manager_.RefreshFromHost()) {
         manager_.CloseLink();
         LinkFailed(Format("主节点没有应答: %s", settings_.LinkText().c_str()));
         return false;
     }
-    manager_.State().peerNode.store(peer);
+    manager_.State().peerNode.store(node.peer);
     if (!manager_.EnterDataMode(settings_.traceOutput, settings_.retransmission)) {
         manager_.CloseLink();
         LinkFailed(Format("主节点没有应答: %s", settings_.LinkText().c_str()));
         return false;
     }
+    node_ = node;
+    nodeReadAt_ = std::time(nullptr);
     inDataMode_ = true;
     reopenWaitMs_ = 1000;
     if (!lastFailure_.empty()) Log(LogLevel::Notice, "the link is back");
     lastFailure_.clear();
     manager_.Context().Line(Format("数据传输模式: %s", settings_.LinkText().c_str()));
     sd_notifyf(0, "STATUS=data transfer mode on %s", settings_.LinkText().c_str());
+    PublishInfo();
     return true;
+}
+
+void Daemon::PublishInfo() {
+    if (!bridge_) return;
+    const bool udp = settings_.link == LinkKind::Udp;
+    const LinkInfo link{udp ? "udp" : "serial",
+                        udp ? Format("%s:%u", settings_.hostAddress.c_str(), unsigned{settings_.hostPort})
+                            : settings_.serialPort,
+                        inDataMode_ ? "data" : "none"};
+    bridge_->Publish("bridge/info", InfoPayload(MERADON_VERSION, link, node_, nodeReadAt_), true);
+}
+
+// A station's topic is published when what it carries changes, and again after each
+// connection; a station the host node never named (no state, no signal) has no topic.
+void Daemon::PublishStations(bool all) {
+    if (!bridge_) return;
+    const AppState &state = manager_.State();
+    const int64_t now = clock_.NowMs();
+    for (int row : view_.TakeChangedRows()) {
+        if (row >= kLastQualityStation) continue;  // 255 is no station
+        const uint8_t station = static_cast<uint8_t>(row + 1);
+        StationSnapshot snapshot{station, state.stationState[row].load(), std::nullopt, std::nullopt};
+        if (snapshot.state == kUnknownStationState) snapshot.state = 0;
+        if (const auto last = manager_.Context().quality.Last(station)) {
+            snapshot.quality = last->values;
+            snapshot.lastSeen = std::time(nullptr) - (now - last->timeMs) / 1000;
+        }
+        std::string &published = stationPayloads_[row];
+        if (published.empty() && snapshot.state == 0 && !snapshot.quality) continue;
+        std::string payload = StationPayload(snapshot);
+        if (payload == published) continue;
+        published = std::move(payload);
+        if (!all) bridge_->Publish("station/" + std::to_string(station), published, true);
+    }
+    if (!all) return;
+    for (int row = 0; row < kLastQualityStation; ++row)
+        if (!stationPayloads_[row].empty())
+            bridge_->Publish("station/" + std::to_string(row + 1), stationPayloads_[row], true);
 }
 
 // Said once for as long as the same failure lasts; the next attempt waits longer, up to
@@ -106,6 +152,7 @@ void Daemon::HandleCommand(const LoopCommand &command) {
         manager_.CloseLink();
         inDataMode_ = false;
         LinkFailed(Format("与主节点的连接已断开: %s", settings_.LinkText().c_str()));
+        PublishInfo();
         break;
     default: break;
     }
@@ -132,6 +179,11 @@ int64_t Daemon::Step() {
     }
     for (const LoopCommand &command : view_.TakeCommands()) HandleCommand(command);
     const WindowStep step = manager_.PumpQueues();
+    if (bridge_) {
+        const bool connected = bridge_->TakeConnected();
+        if (connected) PublishInfo();
+        PublishStations(connected);
+    }
     int64_t wait = step.queuedLeft ? 0 : step.dueInMs;
     if (!inDataMode_) wait = std::min(wait, std::max<int64_t>(nextOpenMs_ - clock_.NowMs(), 0));
     return wait;
@@ -144,6 +196,14 @@ int Daemon::Run(int signalFd) {
         Log(LogLevel::Error, "cannot create the output directory " + settings_.outputDir.string() + ": " +
                                  error.message());
         return 1;
+    }
+    if (!settings_.broker.url.empty()) {
+        bridge_ = std::make_unique<MqttBridge>(settings_.broker, [this] { view_.Wake(); });
+        std::string why;
+        if (!bridge_->Start(why)) {
+            Log(LogLevel::Error, "MQTT: " + why);
+            return 1;
+        }
     }
     manager_.Start();
     Log(LogLevel::Info, "meradond " MERADON_VERSION " on " + settings_.LinkText() + ", output in " +
@@ -184,6 +244,7 @@ void Daemon::Shutdown() {
     manager_.Stop();
     view_.SaveRecords(true);
     CloseShell();
+    if (bridge_) bridge_->Stop();
 }
 
 int Daemon::Check() {

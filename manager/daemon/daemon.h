@@ -5,12 +5,19 @@
 // saved and the link closed.
 #pragma once
 
+#include <array>
+#include <ctime>
+#include <memory>
+#include <optional>
 #include <string>
 
 #include "manager/core/clock.h"
+#include "manager/core/host_settings.h"
+#include "manager/core/quality_values.h"
 #include "manager/core/manager.h"
 #include "manager/daemon/daemon_settings.h"
 #include "manager/daemon/daemon_view.h"
+#include "manager/daemon/mqtt_bridge.h"
 
 namespace meradon::daemon {
 
@@ -37,6 +44,10 @@ private:
     void ReopenLogFiles();
     void Shutdown();
     int64_t Step();
+    // The bridge's topics: the info, and the stations whose rows changed (all of them
+    // after a connection, as a broker may have lost what it retained).
+    void PublishInfo();
+    void PublishStations(bool all);
 
     const DaemonSettings &settings_;
     SystemClock clock_;
@@ -46,6 +57,11 @@ private:
     int64_t nextOpenMs_ = 0;
     int64_t reopenWaitMs_ = 1000;
     std::string lastFailure_;  // said once until the link comes back
+    std::optional<HostSettings> node_;  // as read when the link last came up
+    std::time_t nodeReadAt_ = 0;
+    std::unique_ptr<MqttBridge> bridge_;
+    // What each station's topic last carried; a station never seen has none.
+    std::array<std::string, kLastQualityStation> stationPayloads_;
 };
 
 }  // namespace meradon::daemon

@@ -9,12 +9,14 @@
 #include <map>
 #include <sstream>
 #include <toml++/toml.h>
+#include <tuple>
 
 namespace meradon::daemon {
 
 const char kUsage[] =
     "usage: meradond [--config FILE] [--connect ADDRESS:PORT [--local-port N] | --serial PORT [--baud N]]\n"
-    "                [--output-dir DIR] [--send-dir DIR] [--retransmission on|off] [--check]\n"
+    "                [--output-dir DIR] [--send-dir DIR] [--retransmission on|off]\n"
+    "                [--broker URL] [--base TOPIC] [--check]\n"
     "\n"
     "Runs a Zelkora radio network through its host node without a window: receives the\n"
     "stations' files, keeps the station list, trace logs and the operation record.\n"
@@ -27,6 +29,8 @@ const char kUsage[] =
     "  --output-dir DIR   received files, trace logs, records (default /var/lib/meradon)\n"
     "  --send-dir DIR     the directory files are sent from on request\n"
     "  --retransmission on|off  data retransmission on the link (default off)\n"
+    "  --broker URL       publish to the MQTT broker at mqtt://HOST[:PORT] or mqtts://...\n"
+    "  --base TOPIC       the topics' prefix (default meradon/<host name>)\n"
     "  --check            open the link, print the host node's settings and exit:\n"
     "                     0 when all went well, 1 saying what failed\n"
     "  --help             show this text\n"
@@ -145,6 +149,41 @@ const std::map<std::string, KeyReader> &Keys() {
         {"retransmission", [](const toml::node &n, DaemonSettings &s) { return Flag(n, s.retransmission); }},
         {"trace_output", [](const toml::node &n, DaemonSettings &s) { return Flag(n, s.traceOutput); }},
         {"autosave", [](const toml::node &n, DaemonSettings &s) { return Flag(n, s.autoSave); }},
+        {"mqtt.broker", [](const toml::node &n, DaemonSettings &s) -> std::optional<std::string> {
+             std::string url;
+             if (auto e = Text(n, url)) return e;
+             return ParseBrokerUrl(url, s.broker);
+         }},
+        {"mqtt.base", [](const toml::node &n, DaemonSettings &s) -> std::optional<std::string> {
+             if (auto e = Text(n, s.broker.base)) return e;
+             return BaseTopicProblem(s.broker.base);
+         }},
+        {"mqtt.client_id", [](const toml::node &n, DaemonSettings &s) { return Text(n, s.broker.clientId); }},
+        {"mqtt.username", [](const toml::node &n, DaemonSettings &s) { return Text(n, s.broker.username); }},
+        {"mqtt.password", [](const toml::node &n, DaemonSettings &s) { return Text(n, s.broker.password); }},
+        {"mqtt.password_file", [](const toml::node &n, DaemonSettings &s) { return Text(n, s.broker.passwordFile); }},
+        {"mqtt.ca_file", [](const toml::node &n, DaemonSettings &s) { return Text(n, s.broker.caFile); }},
+        {"mqtt.cert_file", [](const toml::node &n, DaemonSettings &s) { return Text(n, s.broker.certFile); }},
+        {"mqtt.key_file", [](const toml::node &n, DaemonSettings &s) { return Text(n, s.broker.keyFile); }},
+        {"mqtt.keepalive", [](const toml::node &n, DaemonSettings &s) -> std::optional<std::string> {
+             int64_t v = 0;
+             if (auto e = Number(n, 5, 3600, v)) return e;
+             s.broker.keepalive = static_cast<int>(v);
+             return std::nullopt;
+         }},
+        {"mqtt.protocol", [](const toml::node &n, DaemonSettings &s) -> std::optional<std::string> {
+             std::string version;
+             if (auto e = Text(n, version)) return e;
+             if (version != "3.1.1" && version != "5") return "wants \"3.1.1\" or \"5\"";
+             s.broker.protocol = version == "5" ? 5 : 4;
+             return std::nullopt;
+         }},
+        {"mqtt.inline_limit", [](const toml::node &n, DaemonSettings &s) -> std::optional<std::string> {
+             int64_t v = 0;
+             if (auto e = Number(n, 0, 16 * 1024 * 1024, v)) return e;
+             s.broker.inlineLimit = static_cast<uint32_t>(v);
+             return std::nullopt;
+         }},
     };
     return keys;
 }
@@ -173,17 +212,26 @@ std::optional<SettingsError> ApplySettingsText(const std::string &text, const st
     }
     bool connect = false;
     bool serial = false;
+    // The keys of the top level, and those of the [mqtt] table as "mqtt.KEY".
+    std::vector<std::tuple<std::string, const toml::key *, const toml::node *>> entries;
     for (const auto &[key, node] : table) {
-        const std::string name(key.str());
+        if (key.str() == "mqtt" && node.is_table()) {
+            for (const auto &[inner, value] : *node.as_table())
+                entries.emplace_back("mqtt." + std::string(inner.str()), &inner, &value);
+        } else {
+            entries.emplace_back(std::string(key.str()), &key, &node);
+        }
+    }
+    for (const auto &[name, key, node] : entries) {
         const auto reader = Keys().find(name);
         if (reader == Keys().end())
-            return SettingsError{Where(file, key.source()), "unknown key \"" + name + "\""};
-        if (auto reason = reader->second(node, settings))
-            return SettingsError{Where(file, node.source()), name + " " + *reason};
+            return SettingsError{Where(file, key->source()), "unknown key \"" + name + "\""};
+        if (auto reason = reader->second(*node, settings))
+            return SettingsError{Where(file, node->source()), name + " " + *reason};
         connect |= name == "connect";
         serial |= name == "serial";
         if (connect && serial)
-            return SettingsError{Where(file, key.source()), "give only one of connect and serial"};
+            return SettingsError{Where(file, key->source()), "give only one of connect and serial"};
     }
     return std::nullopt;
 }
@@ -251,6 +299,14 @@ CommandLine ReadCommandLine(const std::vector<std::string> &args) {
             if (auto v = value()) {
                 if (v->empty()) line.error = SettingsError{arg, "needs a directory"};
                 (arg == "--output-dir" ? s.outputDir : s.sendDir) = *v;
+            }
+        } else if (arg == "--broker") {
+            if (auto v = value())
+                if (auto reason = ParseBrokerUrl(*v, s.broker)) line.error = SettingsError{arg, *reason};
+        } else if (arg == "--base") {
+            if (auto v = value()) {
+                s.broker.base = *v;
+                if (auto reason = BaseTopicProblem(*v)) line.error = SettingsError{arg, *reason};
             }
         } else if (arg == "--retransmission") {
             if (auto v = value(); v && !ParseSwitch(*v, s.retransmission))

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "manager/daemon/broker_settings.h"
+
 namespace meradon::daemon {
 
 constexpr const char *kDefaultConfigPath = "/etc/meradon/meradond.toml";
@@ -32,6 +34,7 @@ struct DaemonSettings {
     bool retransmission = false;    // "支持数据重传"
     bool traceOutput = false;       // "输出运行信息": the stations' debug packets
     bool autoSave = true;           // the operation record, every hour
+    BrokerSettings broker;          // the MQTT bridge; no URL: none
 
     // What the link is called in file names and log lines: the port, or the address.
     std::string LinkText() const;

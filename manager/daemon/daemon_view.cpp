@@ -33,6 +33,24 @@ void DaemonView::AddRecordLine(const std::string &text, LineStyle style) {
     Log(LogLevel::Info, style == LineStyle::Indented ? "  " + text : text);
 }
 
+void DaemonView::SetStationCell(int row, int, const std::string &) {
+    if (row < 0 || row >= kStations) return;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        changedRows_.set(static_cast<size_t>(row));
+    }
+    Wake();
+}
+
+std::vector<int> DaemonView::TakeChangedRows() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<int> rows;
+    for (int row = 0; row < kStations; ++row)
+        if (changedRows_.test(static_cast<size_t>(row))) rows.push_back(row);
+    changedRows_.reset();
+    return rows;
+}
+
 void DaemonView::PostCommand(int command) {
     {
         std::lock_guard<std::mutex> lock(mutex_);

@@ -5,11 +5,13 @@
 
 #include <sys/eventfd.h>
 
+#include <bitset>
 #include <deque>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "manager/core/app_state.h"
 #include "manager/core/manager.h"
 #include "manager/core/view.h"
 #include "manager/daemon/daemon_settings.h"
@@ -33,6 +35,8 @@ public:
     int WakeDescriptor() const { return wake_; }
     // Main loop: what was posted since the last call.
     std::vector<LoopCommand> TakeCommands();
+    // Main loop: the station rows (0-253) whose cells changed since the last call.
+    std::vector<int> TakeChangedRows();
     void Wake();
 
     void AddRecordLine(const std::string &text, LineStyle style) override;
@@ -41,7 +45,7 @@ public:
     void EnableControl(ControlId, bool) override {}
     void FocusControl(ControlId) override {}
     void EnableSendSetup(bool) override {}
-    void SetStationCell(int, int, const std::string &) override {}
+    void SetStationCell(int row, int column, const std::string &text) override;
     void SelectStationRow(int) override {}
     void PostCommand(int command) override;
     void QueuesFilled() override { Wake(); }
@@ -59,6 +63,7 @@ private:
     int wake_ = -1;
     std::mutex mutex_;
     std::deque<LoopCommand> commands_;
+    std::bitset<kStations> changedRows_;
 };
 
 }  // namespace meradon::daemon

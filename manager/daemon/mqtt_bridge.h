@@ -1,0 +1,50 @@
+// meradond's connection to an MQTT broker (libmosquitto, its own network thread). The
+// broker learns "offline" on <base>/bridge/state as our last will, and "online" on every
+// connection; messages of QoS 1 published while the broker is away wait in the client and
+// go out in order once it is back. The main loop is woken on every (re)connection, so
+// that it publishes its retained topics again.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <string>
+
+#include "manager/daemon/broker_settings.h"
+
+struct mosquitto;
+
+namespace meradon::daemon {
+
+class MqttBridge {
+public:
+    // `wake` is called from the client's thread.
+    MqttBridge(const BrokerSettings &settings, std::function<void()> wake);
+    ~MqttBridge();
+    MqttBridge(const MqttBridge &) = delete;
+    MqttBridge &operator=(const MqttBridge &) = delete;
+
+    // Starts connecting (and reconnecting, for as long as it runs). False with `error`
+    // when the settings cannot work (a certificate file missing, the client not made).
+    bool Start(std::string &error);
+    // "offline", then a clean disconnect: the will is not sent.
+    void Stop();
+
+    // `topic` below the base ("station/5"). QoS 1.
+    void Publish(const std::string &topic, const std::string &payload, bool retain);
+    // True once after each connection: the retained topics are to be published again.
+    bool TakeConnected() { return connected_.exchange(false); }
+
+    const std::string &Base() const { return settings_.base; }
+
+private:
+    static void OnConnect(mosquitto *client, void *self, int result);
+    static void OnDisconnect(mosquitto *client, void *self, int result);
+
+    BrokerSettings settings_;
+    std::function<void()> wake_;
+    mosquitto *client_ = nullptr;
+    std::atomic<bool> connected_{false};
+    std::atomic<bool> up_{false};
+};
+
+}  // namespace meradon::daemon
