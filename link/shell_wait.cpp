@@ -117,14 +117,16 @@ struct WaitPlan {
 class Watching {
 public:
     explicit Watching(const WaitPlan &plan) : on_(plan.descriptor >= 0) {}
-    ~Watching() {
-        if (on_) StopWatching();
-    }
+    ~Watching() { End(); }
     Watching(const Watching &) = delete;
     Watching &operator=(const Watching &) = delete;
+    void End() {
+        if (on_) StopWatching();
+        on_ = false;
+    }
 
 private:
-    const bool on_;
+    bool on_;
 };
 
 WaitPlan PlanWait(uint32_t milliseconds) {
@@ -188,10 +190,12 @@ WaitEnd SleepOnLink(struct pollfd &link, long delayUs) {
 
 int WaitForShellReadable(uint32_t milliseconds) {
     const WaitPlan plan = PlanWait(milliseconds);
-    const Watching watching(plan);
+    Watching watching(plan);
     if (plan.delayUs <= 0 && plan.stepAtEnd) return 1;
     struct pollfd link {plan.descriptor, POLLIN, 0};  // a negative descriptor is not polled
-    switch (SleepOnLink(link, plan.delayUs)) {
+    const WaitEnd end = SleepOnLink(link, plan.delayUs);
+    watching.End();  // before the close below, which waits until no thread watches the link
+    switch (end) {
     case WaitEnd::kTimeUp: return plan.stepAtEnd ? 1 : 0;
     case WaitEnd::kWoken: return 0;
     case WaitEnd::kSignal: return 0;  // the caller looks again
