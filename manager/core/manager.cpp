@@ -12,7 +12,9 @@
 namespace meradon {
 
 Manager::Manager(MeradonView &view, Clock &clock, std::filesystem::path outputDir)
-    : core_(view, clock, std::move(outputDir)), worker_(core_) {}
+    : core_(view, clock, std::move(outputDir)), worker_(core_) {
+    core_.state.linkMode.OnHandOver([this] { worker_.Wake(); });
+}
 
 Manager::~Manager() { Stop(); }
 
@@ -84,6 +86,13 @@ void Manager::LinkOpened() {
     state.hostSilent.store(false);
     state.lastHeardTime.store(core_.Now());
     state.linkOpen.store(true);
+}
+
+void Manager::WindowUsedLink() {
+    AppState &state = core_.state;
+    // Only while the window holds the link: in the other modes the worker may hold the
+    // library for seconds, and it watches the link itself.
+    if (state.linkMode.load() == LINK_WINDOW && state.linkOpen.load() && !IsShellActive()) worker_.Wake();
 }
 
 void Manager::CloseLink() {

@@ -61,9 +61,9 @@ int64_t WorkerWaitMs(Core &core) {
     const auto before = [&](int64_t deadline) {
         if (deadline > now) due = std::min(due, deadline);
     };
-    if (state.linkMode.load() == LINK_WINDOW) return kWindowHoldsLinkWaitMs;
+    if (state.linkMode.load() != LINK_DATA) return kNothingDueMs;
     before(state.lastPollTime.load() + kStatusPollMs);
-    if (state.linkMode.load() == LINK_DATA && !state.hostSilent.load())
+    if (!state.hostSilent.load())
         before(state.lastHeardTime.load() + kSilentLinkMs + 1);
     if (state.ackWaitStart.load() != kLongAgo) before(state.ackWaitStart.load() + kAcknowledgementLimitMs + 1);
     if (state.sendState.load() == ACTIVATE) {
@@ -110,6 +110,8 @@ void Worker::WaitForWork(int64_t ms) {
     const int64_t start = core_.Now();
     if (state.linkMode.load() == LINK_WINDOW) {
         // The window reads the link meanwhile: its bytes are not the worker's to wait for.
+        // It wakes the worker when it hands the link back, and when a command of its own
+        // found the line gone.
         std::unique_lock<std::mutex> lock(mutex_);
         wakeSignal_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stopping_ || woken_; });
         woken_ = false;

@@ -413,6 +413,8 @@ void MainWindow::ConnectControls() {
     connect(portCombo_, &QComboBox::currentTextChanged, this, &MainWindow::KeepSelectorCopy);
     connect(addressEdit_, &QLineEdit::textChanged, this, &MainWindow::KeepSelectorCopy);
     connect(serialRadio_, &QRadioButton::toggled, this, &MainWindow::KeepSelectorCopy);
+    for (auto *button : findChildren<QAbstractButton *>())  // after each button's own handler
+        connect(button, &QAbstractButton::clicked, this, [this] { manager_->WindowUsedLink(); });
 }
 
 void MainWindow::KeepSelectorCopy() {
@@ -496,6 +498,7 @@ void MainWindow::RunCommand(int command) {
         break;
     default: break;
     }
+    manager_->WindowUsedLink();
 }
 
 void MainWindow::ShowWorkerMessage(const QString &text) {

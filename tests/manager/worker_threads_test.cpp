@@ -3,9 +3,12 @@
 // two poll.
 #include <gtest/gtest.h>
 
+#include <sys/syscall.h>
+
 #include <array>
 #include <fstream>
 #include <future>
+#include <set>
 #include <thread>
 
 #include "manager/core/manager.h"
@@ -13,6 +16,7 @@
 #include "manager/core/worker.h"
 #include "manager/core/spsc_queue.h"
 #include "tests/manager/core_fixture.h"
+#include "tests/support/thread_state.h"
 
 using namespace meradon;
 using namespace meradon_test;
@@ -113,6 +117,41 @@ TEST(WorkerWaitMs, SleepsUntilTheNextDeadlineAndNeverSpinsOnOnePast) {
     s.stepTime.store(now - 10 * kActivationRetryMs);
     s.lastPollTime.store(now - 10 * kStatusPollMs);
     EXPECT_EQ(WorkerWaitMs(f.core), kLongestWaitMs) << "deadlines long past are left to what comes next";
-    s.linkMode.store(LINK_WINDOW);
-    EXPECT_EQ(WorkerWaitMs(f.core), kWindowHoldsLinkWaitMs);
+    // Outside data transfer mode only the link and the window wake it.
+    for (uint8_t mode : {LINK_WINDOW, LINK_NO_MODE, LINK_SEARCH}) {
+        s.linkMode.store(mode);
+        EXPECT_EQ(WorkerWaitMs(f.core), kNothingDueMs) << int(mode);
+    }
+}
+
+std::set<pid_t> TasksOfThisProcess() {
+    std::set<pid_t> tasks;
+    for (const auto &entry : std::filesystem::directory_iterator("/proc/self/task"))
+        tasks.insert(std::stoi(entry.path().filename().string()));
+    return tasks;
+}
+
+// With no link, and while the window holds it, the worker sleeps until the link is handed
+// over: over a quiet half second it does not go back to sleep once. (That a hand-over wakes
+// it shows where the window enters data transfer mode and the worker acts at once.)
+TEST(Manager, TheWorkerSleepsUntilTheLinkIsHandedOver) {
+    RecordingView view;
+    ManualClock clock;
+    auto dir = FreshDirectory("quiet");
+    const std::set<pid_t> before = TasksOfThisProcess();
+    Manager manager(view, clock, dir);
+    manager.Start();
+    std::set<pid_t> started = TasksOfThisProcess();
+    for (pid_t task : before) started.erase(task);
+    ASSERT_EQ(started.size(), 1u);
+    const pid_t worker = *started.begin();
+    for (const auto &[mode, sleepsIn] : {std::pair{LINK_NO_MODE, SYS_ppoll}, std::pair{LINK_WINDOW, SYS_futex}}) {
+        manager.State().linkMode = mode;
+        test_support::WaitUntilAsleepIn(worker, sleepsIn);
+        const long sleeps = test_support::VoluntarySwitches(worker);
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        EXPECT_EQ(test_support::VoluntarySwitches(worker), sleeps) << "woke in mode " << int(mode);
+    }
+    manager.Stop();
+    std::filesystem::remove_all(dir);
 }
