@@ -1,5 +1,7 @@
 #include "manager/core/worker.h"
 
+#include <pthread.h>
+
 #include <algorithm>
 #include <chrono>
 
@@ -126,6 +128,7 @@ void Worker::WaitForWork(int64_t ms) {
 }
 
 void Worker::WorkerMain() {
+    pthread_setname_np(pthread_self(), kWorkerThreadName);  // as top -H and a debugger show it
     RaiseThreadPriority(kWorkerNice);
     WakeOnTime();
     AppState &state = core_.state;

@@ -19,6 +19,8 @@ constexpr int64_t kLongestWaitMs = kStatusPollMs;
 // on the link, the window handing the link over or finding it gone, wake it.
 constexpr int64_t kNothingDueMs = 3'600'000;
 
+constexpr char kWorkerThreadName[] = "meradon worker";
+
 // One pass of the worker loop. True when a packet was dispatched. `linkState` receives the
 // link state the pass saw (left as it is when the pass did not poll).
 bool WorkerStep(Core &core, uint8_t &linkState);

@@ -20,10 +20,11 @@ inline std::string TaskFile(pid_t thread, const char *name) {
 inline void WaitUntilAsleepIn(pid_t thread, long number) {
     for (int tries = 0; tries < 5000; ++tries) {
         std::ifstream call(TaskFile(thread, "syscall")), stat(TaskFile(thread, "stat"));
-        std::string now, pid, name;  // the call's number, or "running"
-        char state = '?';
-        if (!(call >> now) || !(stat >> pid >> name >> state)) return;
-        if (now == std::to_string(number) && state == 'S') return;
+        std::string now, line;  // the call's number, or "running"
+        if (!(call >> now) || !std::getline(stat, line)) return;
+        const std::size_t nameEnd = line.rfind(')');  // the name may hold spaces
+        if (nameEnd == std::string::npos || nameEnd + 2 >= line.size()) return;
+        if (now == std::to_string(number) && line[nameEnd + 2] == 'S') return;
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
 }
