@@ -56,6 +56,7 @@ bool WorkerStep(Core &core, uint8_t &linkState) {
 
 int64_t WorkerWaitMs(Core &core) {
     AppState &state = core.state;
+    if (state.linkMode.load() != LINK_DATA) return kNothingDueMs;
     const int64_t now = core.Now();
     int64_t due = now + kLongestWaitMs;
     // Deadlines already past are not waited for: the status poll, or what arrives, takes
@@ -63,10 +64,8 @@ int64_t WorkerWaitMs(Core &core) {
     const auto before = [&](int64_t deadline) {
         if (deadline > now) due = std::min(due, deadline);
     };
-    if (state.linkMode.load() != LINK_DATA) return kNothingDueMs;
     before(state.lastPollTime.load() + kStatusPollMs);
-    if (!state.hostSilent.load())
-        before(state.lastHeardTime.load() + kSilentLinkMs + 1);
+    if (!state.hostSilent.load()) before(state.lastHeardTime.load() + kSilentLinkMs + 1);
     if (state.ackWaitStart.load() != kLongAgo) before(state.ackWaitStart.load() + kAcknowledgementLimitMs + 1);
     if (state.sendState.load() == ACTIVATE) {
         before(state.stepTime.load() + kActivationRetryMs + 1);
