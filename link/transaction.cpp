@@ -7,6 +7,7 @@
 #include "link/frame.h"
 #include "link/receive.h"
 #include "link/shell.h"
+#include "link/shell_wait.h"
 #include "link/spare_replies.h"
 
 namespace tevrolink {
@@ -64,6 +65,9 @@ int TransactFrame(uint8_t *request, uint8_t *reply, int capacity) {
         shell.linkState = kLinkAwaitingAck;
         shell.lastActivity = MonotonicMs();
         std::memcpy(shell.pendingFrame, request, kFrameSize);
+        // With hand-shake on the link keeper resends it unless acknowledged: a deadline a
+        // waiter planned without.
+        if (shell.handShake) WakeLinkWatchers();
     }
     WriteFrame(shell.port, request);
     // A frame that went to a line found gone was not sent.

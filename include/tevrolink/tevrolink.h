@@ -181,10 +181,15 @@ TEVROLINK_API int IsShellReadable(uint8_t *linkState, uint16_t *credit);
  * serial bytes arrived, the missing bytes of a serial frame have had their line time, the
  * link keeper has a resend or sync request due), 0 after `milliseconds` with none of these,
  * and 0 at once when WakeShellWaiters is called meanwhile or was called since the last
- * wait ended. Opening, closing the shell and SetHostHandShake wake it too. Without an open
- * shell it just sleeps (woken as above). Unlike every other function it does not hold the
- * library while it sleeps: other threads' calls go on and may take what arrived first, so
- * a 1 is a hint, not a promise. Meant for one waiting thread. */
+ * wait ended. Opening, closing the shell and SetHostHandShake wake it too, and so does a
+ * stream frame or read request another thread sends with retransmission support on (its
+ * resend may fall due first). Without an open shell it just sleeps (woken as above). Unlike
+ * every other function it does not hold the library while it sleeps: other threads' calls
+ * go on and may take what arrived first, so a 1 is a hint, not a promise. Meant for one
+ * waiting thread. A thread cancelled in it (pthread_cancel) leaves nothing behind; a child
+ * of fork() starts with no waiter and with wakes of its own. Wakes travel through a
+ * descriptor made when the library loads; when none can be made (a full descriptor table)
+ * that is said once on standard error, and a wait looks for wakes every 20 ms meanwhile. */
 TEVROLINK_API int WaitForShellReadable(uint32_t milliseconds);
 /* Ends the WaitForShellReadable in progress, or the next one to begin, with 0. Safe to
  * call from any thread and from a signal handler; never waits. */

@@ -12,6 +12,7 @@
 
 #include "manager/core/clock.h"
 #include "manager/core/file_handle.h"
+#include "manager/core/link_mode.h"
 #include "manager/core/send_file.h"
 #include "manager/core/spsc_queue.h"
 #include "manager/core/trace_log.h"
@@ -98,7 +99,7 @@ struct AppState {
     // Bytes received from each station, indexed by station number (0 unused). Window only.
     std::array<uint32_t, 256> rxBytes;
 
-    std::atomic<uint8_t> linkMode{LINK_NO_MODE};
+    LinkMode linkMode{LINK_NO_MODE};
     // Packets enter the queues under this lock, and only while `linkMode` lets the worker
     // dispatch them: closing the link takes it to empty the queues, so no packet of a closed
     // link is handed on afterwards.

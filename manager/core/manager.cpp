@@ -20,7 +20,9 @@ constexpr std::size_t kSendPathMax = 254;
 }  // namespace
 
 Manager::Manager(MeradonView &view, Clock &clock, std::filesystem::path outputDir)
-    : core_(view, clock, std::move(outputDir)), worker_(core_) {}
+    : core_(view, clock, std::move(outputDir)), worker_(core_) {
+    core_.state.linkMode.OnHandOver([this] { worker_.Wake(); });
+}
 
 Manager::~Manager() { Stop(); }
 
@@ -137,8 +139,14 @@ bool Manager::EnterDataMode(bool traceOutput, bool retransmission) {
     state.handShake.store(retransmission ? 1 : 0);
     if (retransmission) SetHostHandShake(1);
     state.linkMode.store(LINK_DATA);
-    worker_.Wake();
     return true;
+}
+
+void Manager::WindowUsedLink() {
+    AppState &state = core_.state;
+    // Only while the window holds the link: in the other modes the worker may hold the
+    // library for seconds, and it watches the link itself.
+    if (state.linkMode.load() == LINK_WINDOW && state.linkOpen.load() && !IsShellActive()) worker_.Wake();
 }
 
 void Manager::CloseLink() {

@@ -94,6 +94,10 @@ public:
     // did not answer; the link is then left without a mode.
     bool EnterCommandMode();
     bool EnterDataMode(bool traceOutput, bool retransmission);
+    // After the window's own commands on the link it holds: one that found the line gone
+    // has closed the shell, and the worker, asleep until the link is handed back, is woken
+    // to report it.
+    void WindowUsedLink();
     // The core's part of closing the link (also on CMD_LINK_LOST): ends a sending (posts
     // CMD_TRANSFER_END), gives the link to the window, ends a file being received with its
     // verdict, closes the trace file and the shell, and empties the queues.

@@ -1,5 +1,7 @@
 #include "manager/core/worker.h"
 
+#include <pthread.h>
+
 #include <algorithm>
 #include <chrono>
 
@@ -69,6 +71,7 @@ bool WorkerStep(Core &core, uint8_t &linkState) {
 
 int64_t WorkerWaitMs(Core &core) {
     AppState &state = core.state;
+    if (state.linkMode.load() != LINK_DATA) return kNothingDueMs;
     const int64_t now = core.Now();
     int64_t due = now + kLongestWaitMs;
     // Deadlines already past are not waited for: the status poll, or what arrives, takes
@@ -76,10 +79,8 @@ int64_t WorkerWaitMs(Core &core) {
     const auto before = [&](int64_t deadline) {
         if (deadline > now) due = std::min(due, deadline);
     };
-    if (state.linkMode.load() == LINK_WINDOW) return kWindowHoldsLinkWaitMs;
     before(state.lastPollTime.load() + kStatusPollMs);
-    if (state.linkMode.load() == LINK_DATA && !state.hostSilent.load())
-        before(state.lastHeardTime.load() + kSilentLinkMs + 1);
+    if (!state.hostSilent.load()) before(state.lastHeardTime.load() + kSilentLinkMs + 1);
     if (state.ackWaitStart.load() != kLongAgo) before(state.ackWaitStart.load() + kAcknowledgementLimitMs + 1);
     if (state.sendState.load() == ACTIVATE) {
         before(state.stepTime.load() + kActivationRetryMs + 1);
@@ -125,6 +126,8 @@ void Worker::WaitForWork(int64_t ms) {
     const int64_t start = core_.Now();
     if (state.linkMode.load() == LINK_WINDOW) {
         // The window reads the link meanwhile: its bytes are not the worker's to wait for.
+        // It wakes the worker when it hands the link back, and when a command of its own
+        // found the line gone.
         std::unique_lock<std::mutex> lock(mutex_);
         wakeSignal_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stopping_ || woken_; });
         woken_ = false;
@@ -139,6 +142,7 @@ void Worker::WaitForWork(int64_t ms) {
 }
 
 void Worker::WorkerMain() {
+    pthread_setname_np(pthread_self(), kWorkerThreadName);  // as top -H and a debugger show it
     RaiseThreadPriority(kWorkerNice);
     WakeOnTime();
     AppState &state = core_.state;

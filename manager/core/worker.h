@@ -12,12 +12,14 @@
 namespace meradon {
 
 constexpr int64_t kStatusPollMs = 250;
-// The longest the worker sleeps with nothing due; a clock that jumps ahead (as tests make
-// it) is noticed within this.
+// The longest the worker sleeps in data transfer mode with nothing due; a clock that jumps
+// ahead (as tests make it) is noticed within this.
 constexpr int64_t kLongestWaitMs = kStatusPollMs;
-// While the window holds the link, how often the worker looks whether it has been given
-// back or has hung up (the window also wakes it).
-constexpr int64_t kWindowHoldsLinkWaitMs = 100;
+// How long it sleeps in the other modes, where nothing of its own falls due: what arrives
+// on the link, the window handing the link over or finding it gone, wake it.
+constexpr int64_t kNothingDueMs = 3'600'000;
+
+constexpr char kWorkerThreadName[] = "meradon worker";
 
 // One pass of the worker loop. True when a packet was dispatched. `linkState` receives the
 // link state the pass saw (left as it is when the pass did not poll).
@@ -25,9 +27,9 @@ bool WorkerStep(Core &core, uint8_t &linkState);
 // True when the worker must ask for the host node's status itself, because no chunks
 // flowing would bring status reports. Refreshes `txCredit` while a file is open.
 bool NeedStatusPoll(Core &core);
-// How long the worker may sleep before its next deadline: the status poll, the host
-// node's silence, an overdue acknowledgement, the sending's activation and disconnect
-// retries, at most kLongestWaitMs.
+// How long the worker may sleep before its next deadline in data transfer mode: the status
+// poll, the host node's silence, an overdue acknowledgement, the sending's activation and
+// disconnect retries, at most kLongestWaitMs; kNothingDueMs in the other modes.
 int64_t WorkerWaitMs(Core &core);
 
 class Worker {
@@ -39,7 +41,7 @@ public:
     // Ends the loop and joins the thread. The core's blocking requests must have been
     // released first, or a worker waiting on the window would never see the stop.
     void Stop();
-    // Ends the worker's sleep: the window has armed, cancelled or handed back something.
+    // Ends the worker's sleep: the window has armed, cancelled or handed over something.
     void Wake();
 
 private:

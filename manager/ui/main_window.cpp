@@ -163,6 +163,8 @@ void MainWindow::ConnectPanels() {
     });
     connect(minimizeButton_, &QPushButton::clicked, this, &MainWindow::Minimize);
     connect(exitButton_, &QPushButton::clicked, this, &MainWindow::Exit);
+    for (auto *button : findChildren<QAbstractButton *>())  // after each button's own handler
+        connect(button, &QAbstractButton::clicked, this, [this] { manager_->WindowUsedLink(); });
 }
 
 QWidget *MainWindow::Control(ControlId control) const {
@@ -214,6 +216,7 @@ void MainWindow::RunCommand(int command) {
         break;
     default: break;
     }
+    manager_->WindowUsedLink();
 }
 
 void MainWindow::ShowWorkerMessage(const QString &text) {

@@ -3,6 +3,8 @@
 // two poll.
 #include <gtest/gtest.h>
 
+#include <sys/syscall.h>
+
 #include <algorithm>
 #include <array>
 #include <fstream>
@@ -14,6 +16,7 @@
 #include "manager/core/worker.h"
 #include "manager/core/spsc_queue.h"
 #include "tests/manager/core_fixture.h"
+#include "tests/support/thread_state.h"
 
 using namespace meradon;
 using namespace meradon_test;
@@ -146,6 +149,42 @@ TEST(WorkerWaitMs, SleepsUntilTheNextDeadlineAndNeverSpinsOnOnePast) {
     s.stepTime.store(now - 10 * kActivationRetryMs);
     s.lastPollTime.store(now - 10 * kStatusPollMs);
     EXPECT_EQ(WorkerWaitMs(f.core), kLongestWaitMs) << "deadlines long past are left to what comes next";
-    s.linkMode.store(LINK_WINDOW);
-    EXPECT_EQ(WorkerWaitMs(f.core), kWindowHoldsLinkWaitMs);
+    // Outside data transfer mode only the link and the window wake it.
+    for (uint8_t mode : {LINK_WINDOW, LINK_NO_MODE, LINK_SEARCH}) {
+        s.linkMode.store(mode);
+        EXPECT_EQ(WorkerWaitMs(f.core), kNothingDueMs) << int(mode);
+    }
+}
+
+// The thread of this process named `name`, once it has taken the name.
+pid_t ThreadNamed(const std::string &name) {
+    for (;;) {
+        for (const auto &entry : std::filesystem::directory_iterator("/proc/self/task")) {
+            std::string comm;
+            std::getline(std::ifstream(entry.path() / "comm"), comm);
+            if (comm == name) return std::stoi(entry.path().filename().string());
+        }
+        std::this_thread::yield();
+    }
+}
+
+// With no link, and while the window holds it, the worker sleeps until the link is handed
+// over: over a quiet half second it does not go back to sleep once. (That a hand-over wakes
+// it shows where the window enters data transfer mode and the worker acts at once.)
+TEST(Manager, TheWorkerSleepsUntilTheLinkIsHandedOver) {
+    RecordingView view;
+    ManualClock clock;
+    auto dir = FreshDirectory("quiet");
+    Manager manager(view, clock, dir);
+    manager.Start();
+    const pid_t worker = ThreadNamed(kWorkerThreadName);
+    for (const auto &[mode, sleepsIn] : {std::pair{LINK_NO_MODE, SYS_ppoll}, std::pair{LINK_WINDOW, SYS_futex}}) {
+        manager.State().linkMode = mode;
+        test_support::WaitUntilAsleepIn(worker, sleepsIn);
+        const long sleeps = test_support::VoluntarySwitches(worker);
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        EXPECT_EQ(test_support::VoluntarySwitches(worker), sleeps) << "woke in mode " << int(mode);
+    }
+    manager.Stop();
+    std::filesystem::remove_all(dir);
 }
