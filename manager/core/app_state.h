@@ -10,6 +10,7 @@
 #include <mutex>
 #include <string>
 
+#include "manager/core/clock.h"
 #include "manager/core/file_handle.h"
 #include "manager/core/send_file.h"
 #include "manager/core/spsc_queue.h"
@@ -142,6 +143,8 @@ struct AppState {
     uint32_t recvCrc = 0;
     FileHandle recvFile;
     std::string recvPath;
+    uint8_t recvStation = 0;  // whose data opened it
+    LocalTime recvStart;      // when it was opened
 
     std::atomic<uint8_t> loopSend{0};
 

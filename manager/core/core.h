@@ -8,6 +8,7 @@
 
 #include "manager/core/app_state.h"
 #include "manager/core/clock.h"
+#include "manager/core/history/history_store.h"
 #include "manager/core/output_directory.h"
 #include "manager/core/quality_history.h"
 #include "manager/core/quality_log.h"
@@ -18,15 +19,18 @@
 namespace meradon {
 
 struct Core {
-    Core(MeradonView &view, Clock &clock, std::filesystem::path outputDir)
-        : view(view), clock(clock), output(std::move(outputDir)) {}
+    Core(MeradonView &view, Clock &clock, std::filesystem::path outputDir);
 
     int64_t Now() { return clock.NowMs(); }
     int64_t Since(const std::atomic<int64_t> &time) { return clock.NowMs() - time.load(); }
 
-    // Record lines.
-    void Line(const std::string &text) { view.AddRecordLine(text, LineStyle::Stamped); }
-    void Indented(const std::string &text) { view.AddRecordLine(text, LineStyle::Indented); }
+    // Record lines, shown and kept in the history.
+    void Line(const std::string &text);
+    void Indented(const std::string &text);
+
+    // Starts the history store in the output directory (at window creation; a core
+    // without it keeps no history).
+    void OpenHistory(int retentionDays = HistoryOptions{}.retentionDays);
 
     // Blocking requests of the worker; false when shutdown ended the wait.
     bool MessageBox(const std::string &text);
@@ -41,6 +45,8 @@ struct Core {
     QualityLog qualityLog{output};
     // Every sending of the run with its outcome per station.
     SendingLog sendings;
+    // What outlives the run: sendings, receptions, quality samples, record lines.
+    HistoryStore history;
     WindowRequest messageBox;
     WindowRequest command;
 };

@@ -25,6 +25,7 @@ void Manager::Start() {
     state.linkMode.store(LINK_NO_MODE);
     state.loopSend.store(core_.view.IsChecked(ControlId::LoopSending) ? 1 : 0);
     RaiseThreadPriority(kWindowNice);
+    core_.OpenHistory();
     worker_.Start();
 }
 
@@ -32,6 +33,7 @@ void Manager::Stop() {
     core_.messageBox.Release();
     core_.command.Release();
     worker_.Stop();
+    core_.history.Close();
 }
 
 WindowStep Manager::PumpQueues() {

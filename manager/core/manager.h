@@ -47,9 +47,11 @@ public:
     Manager &operator=(const Manager &) = delete;
 
     // Window creation: stamps the start times, sets linkMode = 0xFF, asks for a higher
-    // scheduling priority for the calling thread and the worker, starts the worker.
+    // scheduling priority for the calling thread and the worker, starts the history
+    // store and the worker.
     void Start();
-    // Exit: releases a waiting worker and joins it.
+    // Exit: releases a waiting worker and joins it, then writes what the history store
+    // still holds.
     void Stop();
 
     AppState &State() { return core_.state; }

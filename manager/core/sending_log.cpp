@@ -68,6 +68,7 @@ int SendingLog::Begin(const std::string &path, uint32_t size, uint8_t peer, bool
     }
     records_.push_back(std::move(record));
     if (records_.size() > kKept) records_.pop_front();
+    Changed(records_.back());
     return records_.back().id;
 }
 
@@ -85,6 +86,7 @@ void SendingLog::Report(uint8_t peer, uint8_t hostFlags,
     if (peer) {
         record->stations = {{peer, hostFlags & HOST_RECEIVER_SUSPENDED ? StationOutcome::Suspended
                                                                        : StationOutcome::Succeeded}};
+        Changed(*record);
         return;
     }
     // The report names the stations active now, which may differ from those at the start.
@@ -95,6 +97,7 @@ void SendingLog::Report(uint8_t peer, uint8_t hostFlags,
                                                         ? StationOutcome::Suspended
                                                         : StationOutcome::Succeeded});
     }
+    Changed(*record);
 }
 
 void SendingLog::EndEarly(StationOutcome why, int64_t nowMs) {
@@ -104,6 +107,7 @@ void SendingLog::EndEarly(StationOutcome why, int64_t nowMs) {
     record->durationMs = nowMs - record->startMs;
     for (StationResult &r : record->stations)
         if (r.outcome == StationOutcome::Pending) r.outcome = why;
+    Changed(*record);
 }
 
 const SendingRecord *SendingLog::Locate(int id) const {

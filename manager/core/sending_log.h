@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -67,6 +68,10 @@ public:
     // The running sending ended without a report: every station still pending gets `why`.
     void EndEarly(StationOutcome why, int64_t nowMs);
 
+    // Called with the record after each change (start, report, early end), under the
+    // log's lock: it must only hand the copy on.
+    void OnChange(std::function<void(const SendingRecord &)> changed) { changed_ = std::move(changed); }
+
     std::vector<SendingRecord> Records() const;
     std::optional<SendingRecord> Find(int id) const;
     // The stations of sending `id` that did not succeed, ascending.
@@ -78,10 +83,12 @@ public:
 private:
     SendingRecord *Running();
     const SendingRecord *Locate(int id) const;
+    void Changed(const SendingRecord &record) { if (changed_) changed_(record); }
 
     mutable std::mutex mutex_;
     std::deque<SendingRecord> records_;
     int nextId_ = 1;
+    std::function<void(const SendingRecord &)> changed_;
 };
 
 // The records as CSV (UTF-8, a header row): one line per station of each sending, or one

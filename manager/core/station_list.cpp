@@ -24,12 +24,15 @@ void SetColumnsFromState(MeradonView &view, int row, uint8_t state) {
                       state & STATION_LINK, state & STATION_SUSPENDED);
 }
 
-// Every signal packet's quality bytes go into the station's history and the day's file.
+// Every signal packet's quality bytes go into the station's ring for the plot, the day's
+// file and the history store.
 void KeepQuality(Core &core, const uint8_t *p) {
     if (p[1] == 0 || p[1] > kLastQualityStation) return;
     const QualityValues values{p[3], p[4], p[5], p[6]};
+    const LocalTime now = core.clock.Local();
     core.quality.Add(p[1], core.Now(), values);
-    if (!core.qualityLog.Append(core.clock.Local(), p[1], values)) ReportFileError(core);
+    if (!core.qualityLog.Append(now, p[1], values)) ReportFileError(core);
+    core.history.Add(QualityFact{now, p[1], values});
 }
 
 }  // namespace

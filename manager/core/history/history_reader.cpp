@@ -1,0 +1,125 @@
+#include "manager/core/history/history_reader.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "manager/core/history/sending_codes.h"
+#include "manager/core/history/schema.h"
+
+namespace meradon {
+
+namespace {
+
+std::optional<uint32_t> OptionalU32(const Statement &row, int column) {
+    if (row.IsNull(column)) return std::nullopt;
+    return static_cast<uint32_t>(row.Int(column));
+}
+
+StoredQuality QualityAt(const Statement &row, int firstColumn) {
+    StoredQuality q;
+    q.time = row.Int(firstColumn);
+    for (int i = 0; i < 4; ++i) q.values[i] = static_cast<uint8_t>(row.Int(firstColumn + 1 + i));
+    return q;
+}
+
+}  // namespace
+
+HistoryReader::HistoryReader(const std::filesystem::path &file)
+    : db_(file, Database::Access::ReadOnly) {
+    db_.SetBusyTimeout(1000);
+    const auto version = db_.QueryInt("PRAGMA user_version");
+    if (!version || *version == 0) throw DatabaseError(0, file.string() + " is no history store");
+    if (*version > kHistorySchemaVersion)
+        throw DatabaseError(0, file.string() + " is of a newer version (" + std::to_string(*version) + ")");
+}
+
+std::vector<StoredSending> HistoryReader::Sendings(const SendingQuery &query) {
+    Statement sendings(db_,
+        "SELECT id, file, size, crc32, mode, start, duration_ms, repeats FROM sendings s "
+        "WHERE start >= ?1 "
+        "AND (?2 = 0 OR EXISTS (SELECT 1 FROM sending_stations WHERE sending = s.id AND station = ?2)) "
+        "AND (?3 = 0 OR EXISTS (SELECT 1 FROM sending_stations WHERE sending = s.id "
+        "                       AND outcome = 'failed' AND (?2 = 0 OR station = ?2))) "
+        "ORDER BY start DESC, id DESC");
+    sendings.Bind(1, query.since).Bind(2, int64_t{query.station}).Bind(3, int64_t{query.failedOnly});
+    Statement stations(db_, "SELECT station, outcome, reason FROM sending_stations "
+                            "WHERE sending = ?1 ORDER BY station");
+    std::vector<StoredSending> result;
+    while (sendings.Step()) {
+        StoredSending s;
+        SendingRecord &r = s.record;
+        r.id = static_cast<int>(sendings.Int(0));
+        r.path = sendings.Text(1);
+        r.size = static_cast<uint32_t>(sendings.Int(2));
+        s.crc = OptionalU32(sendings, 3);
+        r.mode = ModeFromCode(sendings.Text(4));
+        s.start = sendings.Int(5);
+        r.start = LocalFromEpoch(s.start);
+        r.durationMs = sendings.IsNull(6) ? -1 : sendings.Int(6);
+        r.repeats = sendings.IsNull(7) ? 0 : static_cast<int>(sendings.Int(7));
+        stations.Bind(1, sendings.Int(0));
+        while (stations.Step())
+            r.stations.push_back({static_cast<uint8_t>(stations.Int(0)),
+                                  OutcomeFromCodes(stations.Text(1), stations.Text(2))});
+        stations.Reset();
+        result.push_back(std::move(s));
+    }
+    return result;
+}
+
+std::vector<StoredReception> HistoryReader::Receptions(int64_t since, uint8_t station) {
+    Statement query(db_, "SELECT id, station, path, size, announced_size, verdict, start, end "
+                         "FROM receptions WHERE start >= ?1 AND (?2 = 0 OR station = ?2) "
+                         "ORDER BY start DESC, id DESC");
+    query.Bind(1, since).Bind(2, int64_t{station});
+    std::vector<StoredReception> result;
+    while (query.Step()) {
+        StoredReception r;
+        r.id = query.Int(0);
+        r.station = static_cast<uint8_t>(query.Int(1));
+        r.path = query.Text(2);
+        r.size = static_cast<uint32_t>(query.Int(3));
+        r.announcedSize = OptionalU32(query, 4);
+        r.verdict = query.Text(5);
+        r.start = query.Int(6);
+        r.end = query.Int(7);
+        result.push_back(std::move(r));
+    }
+    return result;
+}
+
+std::vector<StoredQuality> HistoryReader::Quality(uint8_t station, int64_t since, int64_t until) {
+    Statement query(db_, "SELECT time, peer_lqi, host_lqi, peer_rssi, host_rssi FROM quality "
+                         "WHERE station = ?1 AND time BETWEEN ?2 AND ?3 ORDER BY time");
+    query.Bind(1, int64_t{station}).Bind(2, since).Bind(3, until);
+    std::vector<StoredQuality> result;
+    while (query.Step()) result.push_back(QualityAt(query, 0));
+    return result;
+}
+
+std::vector<StoredQuality> HistoryReader::ThinnedQuality(uint8_t station, int64_t since,
+                                                         int64_t until, int points) {
+    std::vector<StoredQuality> result;
+    if (points <= 0 || until < since) return result;
+    // An open end is narrowed to the samples there are, so that the slices cover them.
+    Statement bounds(db_, "SELECT min(time), max(time) FROM quality "
+                          "WHERE station = ?1 AND time BETWEEN ?2 AND ?3");
+    bounds.Bind(1, int64_t{station}).Bind(2, since).Bind(3, until);
+    if (!bounds.Step() || bounds.IsNull(0)) return result;
+    const int64_t first = bounds.Int(0), last = bounds.Int(1);
+    const int64_t slice = std::max<int64_t>(1, (last - first) / points + 1);
+    Statement query(db_, "SELECT (time - ?2) / ?4, min(time), avg(peer_lqi), avg(host_lqi), "
+                         "avg(peer_rssi), avg(host_rssi) FROM quality "
+                         "WHERE station = ?1 AND time BETWEEN ?2 AND ?3 GROUP BY 1 ORDER BY 1");
+    query.Bind(1, int64_t{station}).Bind(2, first).Bind(3, last).Bind(4, slice);
+    while (query.Step()) {
+        StoredQuality q;
+        q.time = query.Int(1);
+        for (int i = 0; i < 4; ++i)
+            q.values[i] = static_cast<uint8_t>(std::lround(query.Real(2 + i)));
+        result.push_back(q);
+    }
+    return result;
+}
+
+}  // namespace meradon

@@ -1,0 +1,70 @@
+// Reading the history store: the results view, the quality plot and the command-line
+// client. The connection is read-only; in WAL mode it reads the last committed state
+// while the manager goes on writing.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <limits>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "manager/core/history/database.h"
+#include "manager/core/quality_values.h"
+#include "manager/core/sending_log.h"
+
+namespace meradon {
+
+// A sending as stored. record.id and record.repeats are the store's row ids;
+// record.startMs is unused.
+struct StoredSending {
+    SendingRecord record;
+    int64_t start = 0;  // Unix seconds
+    std::optional<uint32_t> crc;
+};
+
+struct StoredReception {
+    int64_t id = 0;
+    uint8_t station = 0;
+    std::string path;
+    uint32_t size = 0;
+    std::optional<uint32_t> announcedSize;
+    std::string verdict;
+    int64_t start = 0, end = 0;  // Unix seconds
+};
+
+struct StoredQuality {
+    int64_t time = 0;  // Unix seconds
+    QualityValues values{};
+};
+
+constexpr int64_t kFromTheStart = std::numeric_limits<int64_t>::min();
+constexpr int64_t kUntilNow = std::numeric_limits<int64_t>::max();
+
+struct SendingQuery {
+    int64_t since = kFromTheStart;  // started at or after
+    uint8_t station = 0;            // meant for this station; 0 any
+    bool failedOnly = false;        // with a station that did not succeed
+};
+
+class HistoryReader {
+public:
+    // Throws DatabaseError when the file is missing or no store.
+    explicit HistoryReader(const std::filesystem::path &file);
+
+    // Newest first.
+    std::vector<StoredSending> Sendings(const SendingQuery &query);
+    std::vector<StoredReception> Receptions(int64_t since, uint8_t station);
+    // A station's samples in [since, until], oldest first.
+    std::vector<StoredQuality> Quality(uint8_t station, int64_t since, int64_t until);
+    // The same span thinned to at most `points` samples for a plot: the span is cut into
+    // that many equal slices and each slice with samples gives their mean at its first
+    // sample's time.
+    std::vector<StoredQuality> ThinnedQuality(uint8_t station, int64_t since, int64_t until, int points);
+
+private:
+    Database db_;
+};
+
+}  // namespace meradon
