@@ -36,6 +36,8 @@ enum class StationOutcome {
 struct StationResult {
     uint8_t station;
     StationOutcome outcome;
+
+    bool operator==(const StationResult &) const = default;
 };
 
 struct SendingRecord {

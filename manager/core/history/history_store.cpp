@@ -67,8 +67,10 @@ void HistoryStore::Add(HistoryFact fact) {
 bool HistoryStore::Flush() {
     std::unique_lock<std::mutex> lock(mutex_);
     const uint64_t target = queuedCount_;
-    const uint64_t attempts = writtenCount_;
-    written_.wait(lock, [&] { return writtenCount_ >= target || !open_ || (failing_ && writtenCount_ == attempts); });
+    const uint64_t attempt = attempts_;
+    written_.wait(lock, [&] {
+        return (attempts_ > 0 && writtenCount_ >= target) || !open_ || (failing_ && attempts_ > attempt);
+    });
     return writtenCount_ >= target;
 }
 
@@ -99,6 +101,7 @@ void HistoryStore::Run() {
         }
         std::size_t dropped = 0;
         lock.lock();
+        ++attempts_;
         failing_ = !ok;
         if (ok) {
             writtenCount_ += batch;

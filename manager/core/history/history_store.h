@@ -55,8 +55,8 @@ public:
 
     // Queues a fact and returns at once; while the store is not open, nothing is kept.
     void Add(HistoryFact fact);
-    // Waits until what was queued before has been written; false when the writer failed
-    // to write it (it goes on trying).
+    // Waits until what was queued before has been written; false when the writer's next
+    // attempt failed (it goes on trying).
     bool Flush();
 
 private:
@@ -78,7 +78,7 @@ private:
     std::vector<HistoryFact> queue_;
     bool open_ = false, stop_ = false;
     bool failing_ = false;  // the last attempt failed; the next is due after retryAfter
-    uint64_t queuedCount_ = 0, writtenCount_ = 0;
+    uint64_t queuedCount_ = 0, writtenCount_ = 0, attempts_ = 0;
     std::size_t pendingCount_ = 0;  // facts the writer holds: they count against the limit
     std::size_t dropped_ = 0;
 
