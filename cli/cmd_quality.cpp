@@ -1,12 +1,12 @@
 // quality: the per-station summary of a daily link-quality file that the manager writes.
 #include <cstdio>
 #include <fstream>
-#include <map>
 #include <string>
 
 #include "cli/commands.h"
 #include "cli/errors.h"
 #include "cli/output.h"
+#include "cli/quality_summary.h"
 #include "cli/values.h"
 #include "manager/core/quality_values.h"
 
@@ -23,17 +23,6 @@ const char kQualityHelp[] =
     "last min/mean/max. --station N (1-254) shows that station only. Lines that are not\n"
     "quality lines are skipped and counted on standard error. Needs no link.\n";
 
-struct StationSummary {
-    std::string from, to;
-    meradon::QualityStats stats;
-};
-
-std::string Figures(const meradon::QualityStats &s, int i) {
-    char text[48];
-    std::snprintf(text, sizeof text, "%u %u/%.1f/%u", s.Last(i), s.Min(i), s.Mean(i), s.Max(i));
-    return text;
-}
-
 int RunQuality(const Arguments &args) {
     if (args.positional.size() != 1) throw UsageError("quality wants exactly one file");
     const std::optional<std::string> stationText = args.Value("--station");
@@ -41,7 +30,7 @@ int RunQuality(const Arguments &args) {
     std::ifstream in(args.positional[0]);
     if (!in) throw Failure("cannot open " + args.positional[0]);
 
-    std::map<uint8_t, StationSummary> stations;
+    QualitySummary summary;
     std::size_t skipped = 0;
     std::string line;
     for (bool first = true; std::getline(in, line); first = false) {
@@ -51,42 +40,22 @@ int RunQuality(const Arguments &args) {
             continue;
         }
         if (only && row->station != only) continue;
-        StationSummary &s = stations[row->station];
-        if (s.stats.Count() == 0) s.from = row->time;
-        s.to = row->time;
-        s.stats.Add(row->values);
+        summary.Add(row->station, row->time, row->values);
     }
     if (skipped) std::fprintf(stderr, "tevrolink: %zu lines that are no quality lines skipped\n", skipped);
 
     if (args.Json()) {
         JsonWriter json;
-        json.BeginObject().Field("file", args.positional[0]).Key("stations").BeginArray();
-        for (const auto &[number, s] : stations) {
-            json.BeginObject().Field("station", unsigned{number})
-                .Field("packets", static_cast<int64_t>(s.stats.Count()))
-                .Field("from", s.from).Field("to", s.to);
-            for (int i = 0; i < 4; ++i) {
-                json.Key(meradon::kQualityNames[i]).BeginObject()
-                    .Field("last", unsigned{s.stats.Last(i)}).Field("min", unsigned{s.stats.Min(i)})
-                    .Key("mean").Decimal(s.stats.Mean(i)).Field("max", unsigned{s.stats.Max(i)})
-                    .EndObject();
-            }
-            json.EndObject();
-        }
-        json.EndArray().Field("skipped_lines", static_cast<int64_t>(skipped)).EndObject().Print();
+        json.BeginObject().Field("file", args.positional[0]);
+        summary.WriteJson(json);
+        json.Field("skipped_lines", static_cast<int64_t>(skipped)).EndObject().Print();
         return kExitOk;
     }
-    if (stations.empty()) {
+    if (summary.Empty()) {
         std::fprintf(stderr, "tevrolink: no quality lines%s\n", only ? " of that station" : "");
         return kExitOk;
     }
-    std::vector<std::vector<std::string>> rows;
-    for (const auto &[number, s] : stations) {
-        std::vector<std::string> row{std::to_string(number), std::to_string(s.stats.Count()), s.from, s.to};
-        for (int i = 0; i < 4; ++i) row.push_back(Figures(s.stats, i));
-        rows.push_back(row);
-    }
-    PrintTable({"STATION", "PACKETS", "FROM", "TO", "PEER_LQI", "HOST_LQI", "PEER_RSSI", "HOST_RSSI"}, rows);
+    summary.PrintTable();
     return kExitOk;
 }
 

@@ -33,6 +33,13 @@ LocalTime LocalFromEpoch(int64_t seconds) {
     return FromTm(tm);
 }
 
+std::string LocalTimeText(const LocalTime &t) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour,
+                  t.minute, t.second);
+    return text;
+}
+
 std::optional<LocalTime> ParseLocalTime(const std::string &text) {
     LocalTime t;
     int dateEnd = 0, timeEnd = 0;

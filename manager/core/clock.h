@@ -22,6 +22,8 @@ struct LocalTime {
 // Unix seconds so that any tool can read it.
 int64_t EpochSeconds(const LocalTime &time);
 LocalTime LocalFromEpoch(int64_t seconds);
+// "YYYY-MM-DD hh:mm:ss", as the quality files and the command-line client write times.
+std::string LocalTimeText(const LocalTime &time);
 // "YYYY-MM-DD hh:mm:ss", or "YYYY-MM-DD" for the day's start; nothing for other text.
 std::optional<LocalTime> ParseLocalTime(const std::string &text);
 
