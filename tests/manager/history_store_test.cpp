@@ -162,6 +162,44 @@ TEST(HistoryStore, ANewStoreTakesInTheQualityFilesOnce) {
     EXPECT_EQ(mode.Text(0), "wal");
 }
 
+TEST(HistoryStore, AFirstVersionStoreIsBroughtUpToDateAndThinnedForAPlot) {
+    CoreFixture f("history-migrate");
+    std::filesystem::create_directories(f.dir);
+    const int64_t start = 1'700'000'040;  // a minute's start
+    {
+        // Two days of station 4 every 8 s, its first value alternating 0 and 100.
+        Database v1(StoreFile(f.dir), Database::Access::ReadWrite);
+        PrepareHistorySchema(v1, {}, 1);
+        v1.Exec("WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 21599) "
+                "INSERT INTO quality SELECT " + std::to_string(start) + " + i * 8, 4, i % 2 * 100, 50, 60, 70 FROM n");
+    }
+    HistoryOptions options;
+    options.nowSeconds = [&] { return start + 3 * 24 * 3600; };
+    HistoryStore store;
+    store.Open(f.dir, options);
+    store.Add(QualityFact{LocalFromEpoch(start + 2 * 24 * 3600 + 60), 4, {100, 50, 60, 70}});
+    ASSERT_TRUE(store.Flush());
+    store.Close();
+
+    Database db(StoreFile(f.dir), Database::Access::ReadOnly);
+    EXPECT_EQ(db.QueryInt("PRAGMA user_version"), 2);
+    EXPECT_EQ(db.QueryInt("SELECT count(*) FROM quality_minutes WHERE station = 4"), 2 * 1440 + 1);
+    EXPECT_EQ(db.QueryInt("SELECT sum(samples) FROM quality_minutes"), 21601);
+
+    HistoryReader reader(StoreFile(f.dir));
+    const std::vector<StoredQuality> days = reader.ThinnedQuality(4, kFromTheStart, kUntilNow, 100);
+    ASSERT_GE(days.size(), 95u);
+    ASSERT_LE(days.size(), 100u);
+    EXPECT_EQ(days.front().time, start);
+    for (const StoredQuality &q : days) EXPECT_EQ(q.values, (QualityValues{50, 50, 60, 70})) << q.time;
+    // Ten minutes on a plot of a thousand points: every sample as it is.
+    const std::vector<StoredQuality> minutes = reader.ThinnedQuality(4, start, start + 600, 1000);
+    ASSERT_EQ(minutes.size(), 76u);
+    EXPECT_EQ(minutes[1].time, start + 8);
+    EXPECT_EQ(minutes[1].values[0], 100);
+    EXPECT_EQ(minutes[2].values[0], 0);
+}
+
 TEST(HistoryStore, RetentionDeletesOldSamplesAndLinesAndKeepsSendingsAndReceptions) {
     const auto dir = meradon_test::FreshDirectory("history-retention");
     const LocalTime now{2026, 3, 1, 12, 0, 0};
@@ -191,6 +229,7 @@ TEST(HistoryStore, RetentionDeletesOldSamplesAndLinesAndKeepsSendingsAndReceptio
     ASSERT_TRUE(reopened.Flush());
     reopened.Close();
     EXPECT_EQ(Count(dir, "quality"), 1);
+    EXPECT_EQ(Count(dir, "quality_minutes"), 1);
     EXPECT_EQ(Count(dir, "record_lines"), 1);
     EXPECT_EQ(Count(dir, "sendings"), 2);
     EXPECT_EQ(Count(dir, "sending_stations"), 2);

@@ -21,9 +21,8 @@ BatchWriter::BatchWriter(Database &db)
                          "VALUES (?1, ?2, ?3, ?4)"),
       insertReception_(db, "INSERT INTO receptions (station, path, size, announced_size, verdict, "
                            "start, end) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)"),
-      insertQuality_(db, "INSERT INTO quality (time, station, peer_lqi, host_lqi, peer_rssi, "
-                         "host_rssi) VALUES (?1, ?2, ?3, ?4, ?5, ?6)"),
-      insertLine_(db, "INSERT INTO record_lines (time, text) VALUES (?1, ?2)") {}
+      insertLine_(db, "INSERT INTO record_lines (time, text) VALUES (?1, ?2)"),
+      quality_(db) {}
 
 void BatchWriter::Write(const std::vector<HistoryFact> &facts) {
     added_.clear();
@@ -71,11 +70,7 @@ void BatchWriter::Put(const ReceptionFact &f) {
         .Bind(5, f.verdict).Bind(6, EpochSeconds(f.start)).Bind(7, EpochSeconds(f.end)).Run();
 }
 
-void BatchWriter::Put(const QualityFact &f) {
-    insertQuality_.Bind(1, EpochSeconds(f.time)).Bind(2, int64_t{f.station});
-    for (int i = 0; i < 4; ++i) insertQuality_.Bind(3 + i, int64_t{f.values[i]});
-    insertQuality_.Run();
-}
+void BatchWriter::Put(const QualityFact &f) { quality_.Insert(EpochSeconds(f.time), f.station, f.values); }
 
 void BatchWriter::Put(const RecordLineFact &f) {
     insertLine_.Bind(1, EpochSeconds(f.time)).Bind(2, f.text).Run();

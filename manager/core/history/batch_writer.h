@@ -9,6 +9,7 @@
 
 #include "manager/core/history/database.h"
 #include "manager/core/history/history_facts.h"
+#include "manager/core/history/quality_rows.h"
 
 namespace meradon {
 
@@ -28,7 +29,8 @@ private:
 
     Database &db_;
     Statement insertSending_, updateSending_, deleteStations_, insertStation_;
-    Statement insertReception_, insertQuality_, insertLine_;
+    Statement insertReception_, insertLine_;
+    QualityRows quality_;
     // Row of each sending of this run, by the run's id.
     std::unordered_map<int, int64_t> sendingRows_;
     std::vector<int> added_;  // sendings first seen in the batch under way

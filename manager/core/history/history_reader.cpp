@@ -101,22 +101,32 @@ std::vector<StoredQuality> HistoryReader::ThinnedQuality(uint8_t station, int64_
                                                          int64_t until, int points) {
     std::vector<StoredQuality> result;
     if (points <= 0 || until < since) return result;
-    // An open end is narrowed to the samples there are, so that the slices cover them.
-    Statement bounds(db_, "SELECT min(time), max(time) FROM quality "
-                          "WHERE station = ?1 AND time BETWEEN ?2 AND ?3");
-    bounds.Bind(1, int64_t{station}).Bind(2, since).Bind(3, until);
-    if (!bounds.Step() || bounds.IsNull(0)) return result;
-    const int64_t first = bounds.Int(0), last = bounds.Int(1);
-    const int64_t slice = std::max<int64_t>(1, (last - first) / points + 1);
-    Statement query(db_, "SELECT (time - ?2) / ?4, min(time), avg(peer_lqi), avg(host_lqi), "
+    // The span is narrowed to the samples there are, so that the slices cover them. Two
+    // queries: each walks one end of the index, where min() and max() together would
+    // read the whole span.
+    Statement first(db_, "SELECT time FROM quality WHERE station = ?1 AND time BETWEEN ?2 AND ?3 "
+                         "ORDER BY time LIMIT 1");
+    Statement last(db_, "SELECT time FROM quality WHERE station = ?1 AND time BETWEEN ?2 AND ?3 "
+                        "ORDER BY time DESC LIMIT 1");
+    for (Statement *s : {&first, &last}) s->Bind(1, int64_t{station}).Bind(2, since).Bind(3, until);
+    if (!first.Step() || !last.Step()) return result;
+    const int64_t from = first.Int(0), to = last.Int(0);
+    const int64_t slice = std::max<int64_t>(1, (to - from) / points + 1);
+    // Slices of a minute or more are made of the minute sums; shorter ones of the samples.
+    Statement query = slice >= 60
+        ? Statement(db_, "SELECT (minute * 60 - ?2) / ?4, min(minute) * 60, "
+                         "sum(peer_lqi_sum) * 1.0 / sum(samples), sum(host_lqi_sum) * 1.0 / sum(samples), "
+                         "sum(peer_rssi_sum) * 1.0 / sum(samples), sum(host_rssi_sum) * 1.0 / sum(samples) "
+                         "FROM quality_minutes WHERE station = ?1 AND minute BETWEEN ?2 / 60 AND ?3 / 60 "
+                         "GROUP BY 1 ORDER BY 1")
+        : Statement(db_, "SELECT (time - ?2) / ?4, min(time), avg(peer_lqi), avg(host_lqi), "
                          "avg(peer_rssi), avg(host_rssi) FROM quality "
                          "WHERE station = ?1 AND time BETWEEN ?2 AND ?3 GROUP BY 1 ORDER BY 1");
-    query.Bind(1, int64_t{station}).Bind(2, first).Bind(3, last).Bind(4, slice);
+    query.Bind(1, int64_t{station}).Bind(2, from).Bind(3, to).Bind(4, slice);
     while (query.Step()) {
         StoredQuality q;
-        q.time = query.Int(1);
-        for (int i = 0; i < 4; ++i)
-            q.values[i] = static_cast<uint8_t>(std::lround(query.Real(2 + i)));
+        q.time = std::max(query.Int(1), from);
+        for (int i = 0; i < 4; ++i) q.values[i] = static_cast<uint8_t>(std::lround(query.Real(2 + i)));
         result.push_back(q);
     }
     return result;

@@ -58,9 +58,10 @@ public:
     std::vector<StoredReception> Receptions(int64_t since, uint8_t station);
     // A station's samples in [since, until], oldest first.
     std::vector<StoredQuality> Quality(uint8_t station, int64_t since, int64_t until);
-    // The same span thinned to at most `points` samples for a plot: the span is cut into
-    // that many equal slices and each slice with samples gives their mean at its first
-    // sample's time.
+    // The same span thinned to at most `points` samples for a plot: the span from its
+    // first to its last sample is cut into that many equal slices, and each slice with
+    // samples gives their mean at its start. Slices of a minute or more are built from
+    // whole minutes, so a slice's first minute may reach just before `since`.
     std::vector<StoredQuality> ThinnedQuality(uint8_t station, int64_t since, int64_t until, int points);
 
 private:

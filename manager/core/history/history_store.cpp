@@ -147,7 +147,11 @@ void HistoryStore::DeleteExpired() {
     Transaction transaction(*db_);
     // Station by station, so that the delete walks the index rather than the whole table.
     Statement samples(*db_, "DELETE FROM quality WHERE station = ?1 AND time < ?2");
-    for (int station = 1; station <= kLastQualityStation; ++station) samples.Bind(1, station).Bind(2, cutoff).Run();
+    Statement minutes(*db_, "DELETE FROM quality_minutes WHERE station = ?1 AND minute < ?2 / 60");
+    for (int station = 1; station <= kLastQualityStation; ++station) {
+        samples.Bind(1, station).Bind(2, cutoff).Run();
+        minutes.Bind(1, station).Bind(2, cutoff).Run();
+    }
     Statement lines(*db_, "DELETE FROM record_lines WHERE time < ?1");
     lines.Bind(1, cutoff).Run();
     transaction.Commit();

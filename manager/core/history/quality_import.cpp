@@ -4,6 +4,7 @@
 #include <string>
 #include <system_error>
 
+#include "manager/core/history/quality_rows.h"
 #include "manager/core/quality_values.h"
 
 namespace meradon {
@@ -20,8 +21,7 @@ bool IsQualityFile(const std::filesystem::directory_entry &entry) {
 
 std::size_t ImportQualityFiles(Database &db, const std::filesystem::path &directory,
                                int64_t beforeSeconds) {
-    Statement insert(db, "INSERT INTO quality (time, station, peer_lqi, host_lqi, peer_rssi, "
-                         "host_rssi) VALUES (?1, ?2, ?3, ?4, ?5, ?6)");
+    QualityRows rows(db);
     std::size_t count = 0;
     std::error_code error;
     for (const auto &entry : std::filesystem::directory_iterator(directory, error)) {
@@ -35,9 +35,7 @@ std::size_t ImportQualityFiles(Database &db, const std::filesystem::path &direct
             if (!time) continue;
             const int64_t seconds = EpochSeconds(*time);
             if (seconds >= beforeSeconds) continue;
-            insert.Bind(1, seconds).Bind(2, int64_t{row->station});
-            for (int i = 0; i < 4; ++i) insert.Bind(3 + i, int64_t{row->values[i]});
-            insert.Run();
+            rows.Insert(seconds, row->station, row->values);
             ++count;
         }
     }

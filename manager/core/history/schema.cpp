@@ -56,11 +56,28 @@ constexpr std::array<const char *, kHistorySchemaVersion> kMigrations = {
     );
     CREATE INDEX record_lines_time ON record_lines(time);
     )",
+    // Per station and minute, the number of samples and the sums of their values: a plot
+    // of a month or a year reads these instead of every sample.
+    R"(
+    CREATE TABLE quality_minutes (
+        station INTEGER NOT NULL,
+        minute INTEGER NOT NULL,
+        samples INTEGER NOT NULL,
+        peer_lqi_sum INTEGER NOT NULL,
+        host_lqi_sum INTEGER NOT NULL,
+        peer_rssi_sum INTEGER NOT NULL,
+        host_rssi_sum INTEGER NOT NULL,
+        PRIMARY KEY (station, minute)
+    ) WITHOUT ROWID;
+    INSERT INTO quality_minutes
+        SELECT station, time / 60, count(*), sum(peer_lqi), sum(host_lqi), sum(peer_rssi), sum(host_rssi)
+        FROM quality GROUP BY station, time / 60;
+    )",
 };
 
 }  // namespace
 
-int PrepareHistorySchema(Database &db, const std::function<void(Database &)> &fillNew) {
+int PrepareHistorySchema(Database &db, const std::function<void(Database &)> &fillNew, int version) {
     db.SetBusyTimeout(1000);
     db.Exec("PRAGMA journal_mode=WAL");
     // A commit is on the disk when COMMIT returns: a power cut loses nothing committed.
@@ -69,10 +86,9 @@ int PrepareHistorySchema(Database &db, const std::function<void(Database &)> &fi
     const int before = static_cast<int>(db.QueryInt("PRAGMA user_version").value_or(0));
     if (before > kHistorySchemaVersion)
         throw DatabaseError(0, "the history store is of a newer version (" + std::to_string(before) + ")");
-    for (int version = before; version < kHistorySchemaVersion; ++version) db.Exec(kMigrations[version]);
+    for (int from = before; from < version; ++from) db.Exec(kMigrations[static_cast<std::size_t>(from)]);
     if (before == 0 && fillNew) fillNew(db);
-    if (before != kHistorySchemaVersion)
-        db.Exec("PRAGMA user_version=" + std::to_string(kHistorySchemaVersion));
+    if (before < version) db.Exec("PRAGMA user_version=" + std::to_string(version));
     transaction.Commit();
     return before;
 }

@@ -9,6 +9,7 @@
 //   receptions        files stations sent to this PC: station, path, size written,
 //                     announced_size (NULL without an info packet), verdict, start, end
 //   quality           link-quality samples: time (Unix seconds), station, four values
+//   quality_minutes   per station and minute: the number of samples and their sums
 //   record_lines      the operation record's lines as written, with their time
 #pragma once
 
@@ -18,12 +19,14 @@
 
 namespace meradon {
 
-constexpr int kHistorySchemaVersion = 1;
+constexpr int kHistorySchemaVersion = 2;
 
-// Sets the connection's pragmas (WAL, full sync, foreign keys) and migrates the schema in
-// one transaction; a new file is handed to `fillNew` inside it, so that what it adds is
-// there exactly when the file is. Returns the version the file had before (0: it was
-// new). Throws DatabaseError; a file of a later version than this program knows is refused.
-int PrepareHistorySchema(Database &db, const std::function<void(Database &)> &fillNew = {});
+// Sets the connection's pragmas (WAL, full sync, foreign keys) and migrates the schema to
+// `version` (an older one only to make files of that version) in one transaction; a new
+// file is handed to `fillNew` inside it, so that what it adds is there exactly when the
+// file is. Returns the version the file had before (0: it was new). Throws DatabaseError;
+// a file of a later version than this program knows is refused.
+int PrepareHistorySchema(Database &db, const std::function<void(Database &)> &fillNew = {},
+                         int version = kHistorySchemaVersion);
 
 }  // namespace meradon
