@@ -185,6 +185,8 @@ TEST(HistoryStore, AFirstVersionStoreIsBroughtUpToDateAndThinnedForAPlot) {
     EXPECT_EQ(db.QueryInt("PRAGMA user_version"), 2);
     EXPECT_EQ(db.QueryInt("SELECT count(*) FROM quality_minutes WHERE station = 4"), 2 * 1440 + 1);
     EXPECT_EQ(db.QueryInt("SELECT sum(samples) FROM quality_minutes"), 21601);
+    EXPECT_EQ(db.QueryInt("SELECT count(*) FROM quality_hours WHERE station = 4"), 2 * 24 + 1);
+    EXPECT_EQ(db.QueryInt("SELECT sum(samples) FROM quality_hours"), 21601);
 
     HistoryReader reader(StoreFile(f.dir));
     const std::vector<StoredQuality> days = reader.ThinnedQuality(4, kFromTheStart, kUntilNow, 100);
@@ -192,6 +194,9 @@ TEST(HistoryStore, AFirstVersionStoreIsBroughtUpToDateAndThinnedForAPlot) {
     ASSERT_LE(days.size(), 100u);
     EXPECT_EQ(days.front().time, start);
     for (const StoredQuality &q : days) EXPECT_EQ(q.values, (QualityValues{50, 50, 60, 70})) << q.time;
+    const std::vector<StoredQuality> hours = reader.ThinnedQuality(4, kFromTheStart, kUntilNow, 10);
+    ASSERT_EQ(hours.size(), 10u);
+    EXPECT_EQ(hours[9].values, (QualityValues{50, 50, 60, 70}));
     // Ten minutes on a plot of a thousand points: every sample as it is.
     const std::vector<StoredQuality> minutes = reader.ThinnedQuality(4, start, start + 600, 1000);
     ASSERT_EQ(minutes.size(), 76u);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "manager/core/history/quality_rows.h"
 #include "manager/core/history/sending_codes.h"
 #include "manager/core/history/schema.h"
 
@@ -112,16 +113,20 @@ std::vector<StoredQuality> HistoryReader::ThinnedQuality(uint8_t station, int64_
     if (!first.Step() || !last.Step()) return result;
     const int64_t from = first.Int(0), to = last.Int(0);
     const int64_t slice = std::max<int64_t>(1, (to - from) / points + 1);
-    // Slices of a minute or more are made of the minute sums; shorter ones of the samples.
-    Statement query = slice >= 60
-        ? Statement(db_, "SELECT (minute * 60 - ?2) / ?4, min(minute) * 60, "
-                         "sum(peer_lqi_sum) * 1.0 / sum(samples), sum(host_lqi_sum) * 1.0 / sum(samples), "
-                         "sum(peer_rssi_sum) * 1.0 / sum(samples), sum(host_rssi_sum) * 1.0 / sum(samples) "
-                         "FROM quality_minutes WHERE station = ?1 AND minute BETWEEN ?2 / 60 AND ?3 / 60 "
-                         "GROUP BY 1 ORDER BY 1")
-        : Statement(db_, "SELECT (time - ?2) / ?4, min(time), avg(peer_lqi), avg(host_lqi), "
-                         "avg(peer_rssi), avg(host_rssi) FROM quality "
-                         "WHERE station = ?1 AND time BETWEEN ?2 AND ?3 GROUP BY 1 ORDER BY 1");
+    // A slice is made of the longest sums that fit in it, or of the samples.
+    std::string sql = "SELECT (time - ?2) / ?4, min(time), avg(peer_lqi), avg(host_lqi), avg(peer_rssi), "
+                      "avg(host_rssi) FROM quality WHERE station = ?1 AND time BETWEEN ?2 AND ?3 "
+                      "GROUP BY 1 ORDER BY 1";
+    for (const QualitySums &sums : kQualitySums) {
+        if (slice < sums.seconds) break;
+        const std::string period = std::to_string(sums.seconds), column = sums.column;
+        sql = "SELECT (" + column + " * " + period + " - ?2) / ?4, min(" + column + ") * " + period +
+              ", sum(peer_lqi_sum) * 1.0 / sum(samples), sum(host_lqi_sum) * 1.0 / sum(samples), "
+              "sum(peer_rssi_sum) * 1.0 / sum(samples), sum(host_rssi_sum) * 1.0 / sum(samples) FROM " +
+              sums.table + " WHERE station = ?1 AND " + column + " BETWEEN ?2 / " + period + " AND ?3 / " +
+              period + " GROUP BY 1 ORDER BY 1";
+    }
+    Statement query(db_, sql);
     query.Bind(1, int64_t{station}).Bind(2, from).Bind(3, to).Bind(4, slice);
     while (query.Step()) {
         StoredQuality q;

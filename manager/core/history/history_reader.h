@@ -60,8 +60,8 @@ public:
     std::vector<StoredQuality> Quality(uint8_t station, int64_t since, int64_t until);
     // The same span thinned to at most `points` samples for a plot: the span from its
     // first to its last sample is cut into that many equal slices, and each slice with
-    // samples gives their mean at its start. Slices of a minute or more are built from
-    // whole minutes, so a slice's first minute may reach just before `since`.
+    // samples gives their mean at its start. Slices of a minute or an hour or more are
+    // built from whole minutes or hours, which may reach a little beyond the span.
     std::vector<StoredQuality> ThinnedQuality(uint8_t station, int64_t since, int64_t until, int points);
 
 private:

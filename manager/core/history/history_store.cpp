@@ -5,6 +5,7 @@
 #include "manager/core/history/batch_writer.h"
 #include "manager/core/history/database.h"
 #include "manager/core/history/quality_import.h"
+#include "manager/core/history/quality_rows.h"
 #include "manager/core/history/schema.h"
 #include "manager/core/text_format.h"
 
@@ -146,12 +147,13 @@ void HistoryStore::DeleteExpired() {
     const int64_t cutoff = options_.nowSeconds() - options_.retentionDays * kSecondsPerDay;
     Transaction transaction(*db_);
     // Station by station, so that the delete walks the index rather than the whole table.
-    Statement samples(*db_, "DELETE FROM quality WHERE station = ?1 AND time < ?2");
-    Statement minutes(*db_, "DELETE FROM quality_minutes WHERE station = ?1 AND minute < ?2 / 60");
-    for (int station = 1; station <= kLastQualityStation; ++station) {
-        samples.Bind(1, station).Bind(2, cutoff).Run();
-        minutes.Bind(1, station).Bind(2, cutoff).Run();
-    }
+    std::vector<Statement> deletions;
+    deletions.emplace_back(*db_, "DELETE FROM quality WHERE station = ?1 AND time < ?2");
+    for (const QualitySums &sums : kQualitySums)
+        deletions.emplace_back(*db_, std::string("DELETE FROM ") + sums.table + " WHERE station = ?1 AND " +
+                                         sums.column + " < ?2 / " + std::to_string(sums.seconds));
+    for (int station = 1; station <= kLastQualityStation; ++station)
+        for (Statement &deletion : deletions) deletion.Bind(1, station).Bind(2, cutoff).Run();
     Statement lines(*db_, "DELETE FROM record_lines WHERE time < ?1");
     lines.Bind(1, cutoff).Run();
     transaction.Commit();

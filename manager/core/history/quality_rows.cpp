@@ -1,17 +1,28 @@
 #include "manager/core/history/quality_rows.h"
 
+#include <string>
+
 namespace meradon {
+
+namespace {
+
+std::string AddToSums(const QualitySums &sums) {
+    return std::string("INSERT INTO ") + sums.table + " VALUES (?2, ?1 / " + std::to_string(sums.seconds) +
+           ", 1, ?3, ?4, ?5, ?6) ON CONFLICT (station, " + sums.column + ") DO UPDATE SET "
+           "samples = samples + 1, peer_lqi_sum = peer_lqi_sum + ?3, host_lqi_sum = host_lqi_sum + ?4, "
+           "peer_rssi_sum = peer_rssi_sum + ?5, host_rssi_sum = host_rssi_sum + ?6";
+}
+
+}  // namespace
 
 QualityRows::QualityRows(Database &db)
     : sample_(db, "INSERT INTO quality (time, station, peer_lqi, host_lqi, peer_rssi, host_rssi) "
                   "VALUES (?1, ?2, ?3, ?4, ?5, ?6)"),
-      minute_(db, "INSERT INTO quality_minutes VALUES (?2, ?1 / 60, 1, ?3, ?4, ?5, ?6) "
-                  "ON CONFLICT (station, minute) DO UPDATE SET samples = samples + 1, "
-                  "peer_lqi_sum = peer_lqi_sum + ?3, host_lqi_sum = host_lqi_sum + ?4, "
-                  "peer_rssi_sum = peer_rssi_sum + ?5, host_rssi_sum = host_rssi_sum + ?6") {}
+      minute_(db, AddToSums(kQualitySums[0])),
+      hour_(db, AddToSums(kQualitySums[1])) {}
 
 void QualityRows::Insert(int64_t time, uint8_t station, const QualityValues &values) {
-    for (Statement *s : {&sample_, &minute_}) {
+    for (Statement *s : {&sample_, &minute_, &hour_}) {
         s->Bind(1, time).Bind(2, int64_t{station});
         for (int i = 0; i < 4; ++i) s->Bind(3 + i, int64_t{values[i]});
         s->Run();

@@ -56,8 +56,8 @@ constexpr std::array<const char *, kHistorySchemaVersion> kMigrations = {
     );
     CREATE INDEX record_lines_time ON record_lines(time);
     )",
-    // Per station and minute, the number of samples and the sums of their values: a plot
-    // of a month or a year reads these instead of every sample.
+    // Per station and minute, and per station and hour, the number of samples and the sums
+    // of their values: a plot of a week or a year reads these instead of every sample.
     R"(
     CREATE TABLE quality_minutes (
         station INTEGER NOT NULL,
@@ -72,6 +72,19 @@ constexpr std::array<const char *, kHistorySchemaVersion> kMigrations = {
     INSERT INTO quality_minutes
         SELECT station, time / 60, count(*), sum(peer_lqi), sum(host_lqi), sum(peer_rssi), sum(host_rssi)
         FROM quality GROUP BY station, time / 60;
+    CREATE TABLE quality_hours (
+        station INTEGER NOT NULL,
+        hour INTEGER NOT NULL,
+        samples INTEGER NOT NULL,
+        peer_lqi_sum INTEGER NOT NULL,
+        host_lqi_sum INTEGER NOT NULL,
+        peer_rssi_sum INTEGER NOT NULL,
+        host_rssi_sum INTEGER NOT NULL,
+        PRIMARY KEY (station, hour)
+    ) WITHOUT ROWID;
+    INSERT INTO quality_hours
+        SELECT station, time / 3600, count(*), sum(peer_lqi), sum(host_lqi), sum(peer_rssi), sum(host_rssi)
+        FROM quality GROUP BY station, time / 3600;
     )",
 };
 
