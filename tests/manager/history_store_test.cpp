@@ -197,6 +197,12 @@ TEST(HistoryStore, AFirstVersionStoreIsBroughtUpToDateAndThinnedForAPlot) {
     const std::vector<StoredQuality> hours = reader.ThinnedQuality(4, kFromTheStart, kUntilNow, 10);
     ASSERT_EQ(hours.size(), 10u);
     EXPECT_EQ(hours[9].values, (QualityValues{50, 50, 60, 70}));
+    const StoredQualityFigures figures = reader.QualityFigures(4, kFromTheStart, kUntilNow);
+    EXPECT_EQ(figures.count, 21601);
+    EXPECT_EQ(figures.min, (QualityValues{0, 50, 60, 70}));
+    EXPECT_EQ(figures.max, (QualityValues{100, 50, 60, 70}));
+    EXPECT_NEAR(figures.mean[0], 50, 0.01);
+    EXPECT_EQ(figures.last.time, start + 2 * 24 * 3600 + 60);
     // Ten minutes on a plot of a thousand points: every sample as it is.
     const std::vector<StoredQuality> minutes = reader.ThinnedQuality(4, start, start + 600, 1000);
     ASSERT_EQ(minutes.size(), 76u);

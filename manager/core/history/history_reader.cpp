@@ -137,4 +137,27 @@ std::vector<StoredQuality> HistoryReader::ThinnedQuality(uint8_t station, int64_
     return result;
 }
 
+StoredQualityFigures HistoryReader::QualityFigures(uint8_t station, int64_t since, int64_t until) {
+    StoredQualityFigures figures;
+    Statement last(db_, "SELECT time, peer_lqi, host_lqi, peer_rssi, host_rssi FROM quality "
+                        "WHERE station = ?1 AND time BETWEEN ?2 AND ?3 ORDER BY time DESC LIMIT 1");
+    last.Bind(1, int64_t{station}).Bind(2, since).Bind(3, until);
+    if (!last.Step()) return figures;
+    figures.last = QualityAt(last, 0);
+    std::string sql = "SELECT sum(samples)";
+    for (const char *name : kQualityNames)
+        sql += std::string(", min(") + name + "_min), sum(" + name + "_sum) * 1.0 / sum(samples), max(" + name + "_max)";
+    sql += " FROM quality_hours WHERE station = ?1 AND hour BETWEEN ?2 / 3600 AND ?3 / 3600";
+    Statement hours(db_, sql);
+    hours.Bind(1, int64_t{station}).Bind(2, since).Bind(3, until);
+    if (!hours.Step() || hours.IsNull(0)) return figures;
+    figures.count = hours.Int(0);
+    for (int i = 0; i < 4; ++i) {
+        figures.min[i] = static_cast<uint8_t>(hours.Int(1 + 3 * i));
+        figures.mean[i] = hours.Real(2 + 3 * i);
+        figures.max[i] = static_cast<uint8_t>(hours.Int(3 + 3 * i));
+    }
+    return figures;
+}
+
 }  // namespace meradon

@@ -3,6 +3,7 @@
 // while the manager goes on writing.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <limits>
@@ -39,6 +40,14 @@ struct StoredQuality {
     QualityValues values{};
 };
 
+// Figures of a station's samples over a span.
+struct StoredQualityFigures {
+    int64_t count = 0;
+    StoredQuality last;
+    QualityValues min{}, max{};
+    std::array<double, 4> mean{};
+};
+
 constexpr int64_t kFromTheStart = std::numeric_limits<int64_t>::min();
 constexpr int64_t kUntilNow = std::numeric_limits<int64_t>::max();
 
@@ -63,6 +72,10 @@ public:
     // samples gives their mean at its start. Slices of a minute or an hour or more are
     // built from whole minutes or hours, which may reach a little beyond the span.
     std::vector<StoredQuality> ThinnedQuality(uint8_t station, int64_t since, int64_t until, int points);
+
+    // Count, minimum, mean and maximum over the whole hours that the span touches (the
+    // sums of each hour), and the last sample in the span.
+    StoredQualityFigures QualityFigures(uint8_t station, int64_t since, int64_t until);
 
 private:
     Database db_;

@@ -7,10 +7,16 @@ namespace meradon {
 namespace {
 
 std::string AddToSums(const QualitySums &sums) {
+    std::string values, update;
+    for (int i = 0; i < 4; ++i) {
+        const std::string name = kQualityNames[i], parameter = "?" + std::to_string(3 + i);
+        values += ", " + parameter + ", " + parameter + ", " + parameter;
+        update += ", " + name + "_sum = " + name + "_sum + " + parameter + ", " + name + "_min = min(" + name +
+                  "_min, " + parameter + "), " + name + "_max = max(" + name + "_max, " + parameter + ")";
+    }
     return std::string("INSERT INTO ") + sums.table + " VALUES (?2, ?1 / " + std::to_string(sums.seconds) +
-           ", 1, ?3, ?4, ?5, ?6) ON CONFLICT (station, " + sums.column + ") DO UPDATE SET "
-           "samples = samples + 1, peer_lqi_sum = peer_lqi_sum + ?3, host_lqi_sum = host_lqi_sum + ?4, "
-           "peer_rssi_sum = peer_rssi_sum + ?5, host_rssi_sum = host_rssi_sum + ?6";
+           ", 1" + values + ") ON CONFLICT (station, " + sums.column + ") DO UPDATE SET samples = samples + 1" +
+           update;
 }
 
 }  // namespace

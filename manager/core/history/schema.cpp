@@ -56,34 +56,39 @@ constexpr std::array<const char *, kHistorySchemaVersion> kMigrations = {
     );
     CREATE INDEX record_lines_time ON record_lines(time);
     )",
-    // Per station and minute, and per station and hour, the number of samples and the sums
-    // of their values: a plot of a week or a year reads these instead of every sample.
+    // Per station and minute, and per station and hour, the number of samples and the sum,
+    // minimum and maximum of each value: a plot of a week or a year and its figures read
+    // these instead of every sample.
     R"(
     CREATE TABLE quality_minutes (
         station INTEGER NOT NULL,
         minute INTEGER NOT NULL,
         samples INTEGER NOT NULL,
-        peer_lqi_sum INTEGER NOT NULL,
-        host_lqi_sum INTEGER NOT NULL,
-        peer_rssi_sum INTEGER NOT NULL,
-        host_rssi_sum INTEGER NOT NULL,
+        peer_lqi_sum INTEGER NOT NULL, peer_lqi_min INTEGER NOT NULL, peer_lqi_max INTEGER NOT NULL,
+        host_lqi_sum INTEGER NOT NULL, host_lqi_min INTEGER NOT NULL, host_lqi_max INTEGER NOT NULL,
+        peer_rssi_sum INTEGER NOT NULL, peer_rssi_min INTEGER NOT NULL, peer_rssi_max INTEGER NOT NULL,
+        host_rssi_sum INTEGER NOT NULL, host_rssi_min INTEGER NOT NULL, host_rssi_max INTEGER NOT NULL,
         PRIMARY KEY (station, minute)
     ) WITHOUT ROWID;
     INSERT INTO quality_minutes
-        SELECT station, time / 60, count(*), sum(peer_lqi), sum(host_lqi), sum(peer_rssi), sum(host_rssi)
+        SELECT station, time / 60, count(*),
+               sum(peer_lqi), min(peer_lqi), max(peer_lqi), sum(host_lqi), min(host_lqi), max(host_lqi),
+               sum(peer_rssi), min(peer_rssi), max(peer_rssi), sum(host_rssi), min(host_rssi), max(host_rssi)
         FROM quality GROUP BY station, time / 60;
     CREATE TABLE quality_hours (
         station INTEGER NOT NULL,
         hour INTEGER NOT NULL,
         samples INTEGER NOT NULL,
-        peer_lqi_sum INTEGER NOT NULL,
-        host_lqi_sum INTEGER NOT NULL,
-        peer_rssi_sum INTEGER NOT NULL,
-        host_rssi_sum INTEGER NOT NULL,
+        peer_lqi_sum INTEGER NOT NULL, peer_lqi_min INTEGER NOT NULL, peer_lqi_max INTEGER NOT NULL,
+        host_lqi_sum INTEGER NOT NULL, host_lqi_min INTEGER NOT NULL, host_lqi_max INTEGER NOT NULL,
+        peer_rssi_sum INTEGER NOT NULL, peer_rssi_min INTEGER NOT NULL, peer_rssi_max INTEGER NOT NULL,
+        host_rssi_sum INTEGER NOT NULL, host_rssi_min INTEGER NOT NULL, host_rssi_max INTEGER NOT NULL,
         PRIMARY KEY (station, hour)
     ) WITHOUT ROWID;
     INSERT INTO quality_hours
-        SELECT station, time / 3600, count(*), sum(peer_lqi), sum(host_lqi), sum(peer_rssi), sum(host_rssi)
+        SELECT station, time / 3600, count(*),
+               sum(peer_lqi), min(peer_lqi), max(peer_lqi), sum(host_lqi), min(host_lqi), max(host_lqi),
+               sum(peer_rssi), min(peer_rssi), max(peer_rssi), sum(host_rssi), min(host_rssi), max(host_rssi)
         FROM quality GROUP BY station, time / 3600;
     )",
 };

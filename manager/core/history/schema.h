@@ -9,7 +9,8 @@
 //   receptions        files stations sent to this PC: station, path, size written,
 //                     announced_size (NULL without an info packet), verdict, start, end
 //   quality           link-quality samples: time (Unix seconds), station, four values
-//   quality_minutes   per station and minute: the number of samples and their sums
+//   quality_minutes   per station and minute: the number of samples and the sum, minimum
+//                     and maximum of each value
 //   quality_hours     the same per station and hour
 //   record_lines      the operation record's lines as written, with their time
 #pragma once
