@@ -161,6 +161,7 @@ int main(int argc, char **argv) {
                             else return false;
                             return true;
                         });
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);  // each figure as soon as it is measured
     const auto dir = std::filesystem::temp_directory_path() / ("history-bench-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
     if (seconds > 0 && rate > 0) UnderLoad(dir, seconds, rate);

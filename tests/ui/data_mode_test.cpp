@@ -1,6 +1,7 @@
 // Data transfer mode through the window's buttons: broadcast to the active stations, one
 // station, loop sending with cancel, Exit while the worker waits on a message box, and
 // files that a station sends to the window.
+#include <QComboBox>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QSignalSpy>
@@ -272,6 +273,13 @@ TEST(DataMode, ResultsViewResendsToTheFailedAndQualityIsPlottedAndKept) {
     EXPECT_EQ(plot->Station(), 3);
     EXPECT_EQ(plot->findChild<QLabel *>("qualityFigure00")->text(), "99");   // last
     EXPECT_EQ(plot->findChild<QLabel *>("qualityFigure01")->text(), "97");   // minimum
+    // The last week comes from the history store, which holds the same packets.
+    const auto count = plot->findChild<QLabel *>("qualityCount")->text();
+    ASSERT_TRUE(s.window->Core().Context().history.Flush());
+    plot->findChild<QComboBox *>("qualitySpan")->setCurrentIndex(3);
+    EXPECT_EQ(plot->findChild<QLabel *>("qualityCount")->text(), count);
+    EXPECT_EQ(plot->findChild<QLabel *>("qualityFigure00")->text(), "99");
+    EXPECT_EQ(plot->findChild<QLabel *>("qualityFigure01")->text(), "97");
 
     // The day's file holds the same packets.
     std::vector<meradon::QualityRow> rows;
