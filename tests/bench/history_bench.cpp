@@ -152,7 +152,7 @@ void AYear(const std::filesystem::path &dir, int stations) {
 }  // namespace
 
 int main(int argc, char **argv) {
-    int seconds = 60, rate = 1000, yearStations = 254;
+    int seconds = 60, rate = 1000, yearStations = 4;
     bench::ParseOptions(argc, argv, "[--seconds N] [--rate N] [--year-stations N]",
                         [&](const std::string &name, const char *value) {
                             if (name == "--seconds") seconds = std::atoi(value);
