@@ -11,7 +11,9 @@
 #include <iterator>
 
 #include "manager/core/quality_values.h"
+#include "manager/ui/network_views.h"
 #include "manager/ui/quality_plot.h"
+#include "manager/ui/receptions_dialog.h"
 #include "manager/ui/record_list.h"
 #include "tests/ui/window_session.h"
 
@@ -153,6 +155,16 @@ TEST(DataMode, FilesFromAStationAreRecordedInOrderAndCounted) {
     EXPECT_TRUE(WaitFor([&] { return list->item(5, kColumnData)->text() == "9000"; }))
         << list->item(5, kColumnData)->text().toStdString();
     EXPECT_TRUE(list->selectionModel()->isRowSelected(5, {}));
+
+    // The station's row lists the same files from the history store, newest first.
+    ASSERT_TRUE(s.window->Core().Context().history.Flush());
+    ui::ReceptionsDialog *received = s.window->Views().ShowReceptions(6);
+    ASSERT_NE(received, nullptr);
+    auto *tree = received->findChild<QTreeWidget *>("receptionsTree");
+    ASSERT_EQ(tree->topLevelItemCount(), 2);
+    EXPECT_EQ(tree->topLevelItem(0)->text(2), "9000");
+    EXPECT_EQ(tree->topLevelItem(0)->text(4), "接收成功");
+    EXPECT_EQ(tree->topLevelItem(1)->text(5), lines[2].mid(3));
 }
 
 TEST(DataMode, LoopSendingUntilCancelled) {
