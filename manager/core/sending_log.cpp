@@ -155,10 +155,15 @@ std::string SendingsCsv(const std::vector<SendingRecord> &records) {
 }
 
 std::string SaveSendingsCsv(const SendingLog &log, const OutputDirectory &output, const LocalTime &now) {
+    return SaveSendingsCsv(log.Records(), output, now);
+}
+
+std::string SaveSendingsCsv(const std::vector<SendingRecord> &records, const OutputDirectory &output,
+                            const LocalTime &now) {
     const std::string name = SendingsFileName(now);
     FileHandle file = output.Open(name, "wb");
     if (!file) return {};
-    const std::string csv = SendingsCsv(log.Records());
+    const std::string csv = SendingsCsv(records);
     const bool written = std::fwrite(csv.data(), 1, csv.size(), file.get()) == csv.size();
     return std::fclose(file.release()) == 0 && written ? name : std::string();
 }

@@ -48,7 +48,9 @@ struct SendingRecord {
     int64_t startMs = 0;
     int64_t durationMs = -1;  // -1 while under way
     SendMode mode = SendMode::OneStation;
-    int repeats = 0;  // the id of the sending whose failures this one repeats; 0 none
+    // The sending whose failures this one repeats: > 0 the id of one of this run, < 0 the
+    // history store's row (negated) of one of an earlier run; 0 none.
+    int repeats = 0;
     std::vector<StationResult> stations;
 
     bool Ended() const { return durationMs >= 0; }
@@ -96,8 +98,10 @@ private:
 // The records as CSV (UTF-8, a header row): one line per station of each sending, or one
 // with an empty station for a sending meant for none.
 std::string SendingsCsv(const std::vector<SendingRecord> &records);
-// Writes the sendings of `log` as CSV into a new file of `output`; its name, or empty when
-// it cannot be written.
+// Writes the sendings of `log` (or `records`) as CSV into a new file of `output`; its name,
+// or empty when it cannot be written.
 std::string SaveSendingsCsv(const SendingLog &log, const OutputDirectory &output, const LocalTime &now);
+std::string SaveSendingsCsv(const std::vector<SendingRecord> &records, const OutputDirectory &output,
+                            const LocalTime &now);
 
 }  // namespace meradon

@@ -124,6 +124,21 @@ TEST(HistoryStore, WhatTheCoreLearntIsReadBackAfterARestart) {
     EXPECT_EQ(quality[0].values, (QualityValues{0x81, 0x82, 0x43, 0x44}));
     EXPECT_EQ(quality[0].time, EpochSeconds({2024, 5, 6, 13, 45, 14}));
 
+    EXPECT_EQ(reader.StillFailed(broadcast.id), (std::vector<uint8_t>{9}));
+
+    // Station 9 gets another file, then the same one: only the same file settles it.
+    const std::string other = (f.dir / "other.bin").string();
+    std::ofstream(other) << std::string(1000, 'y');
+    Core third(f.view, f.clock, f.dir);
+    third.OpenHistory();
+    for (const std::string &file : {other, sent}) {
+        third.sendings.Begin(file, 1000, 9, false, 0, f.clock.Local(), f.clock.NowMs(), states);
+        third.sendings.Report(9, 0, states, f.clock.NowMs());
+        ASSERT_TRUE(third.history.Flush());
+        EXPECT_EQ(reader.StillFailed(broadcast.id).empty(), file == sent) << file;
+    }
+    third.history.Close();
+
     const std::vector<std::string> lines = RecordLinesIn(f.dir);
     EXPECT_EQ(LinesStartingWith(lines, "[13:45:10] 历史记录已建立"), 1u) << "said by the first run only";
     EXPECT_EQ(LinesStartingWith(lines, "[13:45:14] 接收成功,大小 300 bytes"), 1u);

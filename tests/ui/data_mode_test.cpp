@@ -266,6 +266,17 @@ TEST(DataMode, ResultsViewResendsToTheFailedAndQualityIsPlottedAndKept) {
     EXPECT_EQ(s.sim->ReceivedFiles(5).size(), 1u);
     EXPECT_EQ(s.sim->ReceivedFiles(3).size(), 1u);
 
+    // Today's sendings from the history store, newest first: station 5 has got the file
+    // since, so the broadcast offers nothing more to resend.
+    ASSERT_TRUE(s.window->Core().Context().history.Flush());
+    s.window->findChild<QComboBox *>("sendingsSpan")->setCurrentIndex(1);
+    ASSERT_EQ(tree->topLevelItemCount(), 2);
+    EXPECT_EQ(tree->topLevelItem(0)->text(6), tree->topLevelItem(1)->text(0)) << "the resend names the broadcast";
+    EXPECT_EQ(tree->topLevelItem(1)->child(1)->text(1), "站点 5: 失败: 挂起");
+    tree->setCurrentItem(tree->topLevelItem(1));
+    EXPECT_FALSE(s.Enabled("resendButton"));
+    s.window->findChild<QComboBox *>("sendingsSpan")->setCurrentIndex(0);
+
     // Station 3 reports its link twice; its row opens the plot of what it reported.
     s.sim->UpdateStation(3, [](hostsim::Station &st) { st.peerLqi = 0x61; });
     s.sim->SendSignal(0x40, 3);

@@ -46,7 +46,9 @@ void BatchWriter::Put(const SendingFact &fact) {
         crc == kCrcNotComputed ? insertSending_.BindNull(3) : insertSending_.Bind(3, int64_t{crc});
         r.Ended() ? insertSending_.Bind(6, r.durationMs) : insertSending_.BindNull(6);
         const auto repeated = sendingRows_.find(r.repeats);
-        repeated != sendingRows_.end() ? insertSending_.Bind(7, repeated->second) : insertSending_.BindNull(7);
+        if (r.repeats < 0) insertSending_.Bind(7, int64_t{-r.repeats});
+        else if (repeated != sendingRows_.end()) insertSending_.Bind(7, repeated->second);
+        else insertSending_.BindNull(7);
         insertSending_.Bind(1, r.path).Bind(2, int64_t{r.size}).Bind(4, std::string(ModeCode(r.mode)))
             .Bind(5, EpochSeconds(r.start)).Run();
         row = sendingRows_.emplace(r.id, db_.LastInsertId()).first;

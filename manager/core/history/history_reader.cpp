@@ -35,14 +35,38 @@ HistoryReader::HistoryReader(const std::filesystem::path &file)
 }
 
 std::vector<StoredSending> HistoryReader::Sendings(const SendingQuery &query) {
+    return Read(query, 0);
+}
+
+std::optional<StoredSending> HistoryReader::Sending(int64_t id) {
+    std::vector<StoredSending> found = Read({}, id);
+    if (found.empty()) return std::nullopt;
+    return std::move(found.front());
+}
+
+std::vector<uint8_t> HistoryReader::StillFailed(int64_t id) {
+    Statement query(db_,
+        "SELECT f.station FROM sending_stations f JOIN sendings s ON s.id = f.sending "
+        "WHERE f.sending = ?1 AND f.outcome = 'failed' AND NOT EXISTS ("
+        "  SELECT 1 FROM sendings later JOIN sending_stations got ON got.sending = later.id "
+        "  WHERE later.id > s.id AND later.size = s.size AND later.crc32 = s.crc32 "
+        "  AND got.station = f.station AND got.outcome = 'succeeded') "
+        "ORDER BY f.station");
+    query.Bind(1, id);
+    std::vector<uint8_t> stations;
+    while (query.Step()) stations.push_back(static_cast<uint8_t>(query.Int(0)));
+    return stations;
+}
+
+std::vector<StoredSending> HistoryReader::Read(const SendingQuery &query, int64_t only) {
     Statement sendings(db_,
         "SELECT id, file, size, crc32, mode, start, duration_ms, repeats FROM sendings s "
-        "WHERE start >= ?1 "
+        "WHERE start >= ?1 AND (?4 = 0 OR id = ?4) "
         "AND (?2 = 0 OR EXISTS (SELECT 1 FROM sending_stations WHERE sending = s.id AND station = ?2)) "
         "AND (?3 = 0 OR EXISTS (SELECT 1 FROM sending_stations WHERE sending = s.id "
         "                       AND outcome = 'failed' AND (?2 = 0 OR station = ?2))) "
         "ORDER BY start DESC, id DESC");
-    sendings.Bind(1, query.since).Bind(2, int64_t{query.station}).Bind(3, int64_t{query.failedOnly});
+    sendings.Bind(1, query.since).Bind(2, int64_t{query.station}).Bind(3, int64_t{query.failedOnly}).Bind(4, only);
     Statement stations(db_, "SELECT station, outcome, reason FROM sending_stations "
                             "WHERE sending = ?1 ORDER BY station");
     std::vector<StoredSending> result;

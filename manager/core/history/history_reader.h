@@ -64,6 +64,10 @@ public:
 
     // Newest first.
     std::vector<StoredSending> Sendings(const SendingQuery &query);
+    std::optional<StoredSending> Sending(int64_t id);
+    // The stations of sending `id` that did not get its file and have not got the same
+    // file (by size and CRC-32) in a later sending either, ascending.
+    std::vector<uint8_t> StillFailed(int64_t id);
     std::vector<StoredReception> Receptions(int64_t since, uint8_t station);
     // A station's samples in [since, until], oldest first.
     std::vector<StoredQuality> Quality(uint8_t station, int64_t since, int64_t until);
@@ -78,6 +82,9 @@ public:
     StoredQualityFigures QualityFigures(uint8_t station, int64_t since, int64_t until);
 
 private:
+    // The sendings `query` selects, or only the one with row `only` when it is not 0.
+    std::vector<StoredSending> Read(const SendingQuery &query, int64_t only);
+
     Database db_;
 };
 
