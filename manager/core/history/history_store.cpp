@@ -135,12 +135,12 @@ void HistoryStore::OpenDatabase() {
     std::filesystem::create_directories(file_.parent_path());
     auto db = std::make_unique<Database>(file_, Database::Access::ReadWrite);
     std::size_t imported = 0;
-    const int before = PrepareHistorySchema(*db, [&](Database &fresh) {
+    PrepareHistorySchema(*db, [&](Database &fresh) {
         imported = ImportQualityFiles(fresh, file_.parent_path(), options_.nowSeconds());
     });
     batchWriter_ = std::make_unique<BatchWriter>(*db);
     db_ = std::move(db);
-    if (before == 0) Say(Format("历史记录已建立,导入链路质量记录 %zu 条", imported));
+    if (imported) Say(Format("已导入链路质量记录 %zu 条", imported));
 }
 
 void HistoryStore::DeleteExpired() {
