@@ -24,10 +24,10 @@ int main(int argc, char **argv) {
         for (int64_t n = committed; n < committed + batch; ++n) {
             const auto v = static_cast<uint32_t>(n);
             const QualityValues values{uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
-            facts.emplace_back(std::in_place_type<QualityFact>, LocalTime{}, uint8_t{1}, values);
+            facts.emplace_back(std::in_place_type<QualityFact>, QualityFact{LocalTime{}, 1, values});
         }
-        facts.emplace_back(std::in_place_type<RecordLineFact>, LocalTime{},
-                           "batch ending at " + std::to_string(committed + batch));
+        facts.emplace_back(std::in_place_type<RecordLineFact>,
+                           RecordLineFact{LocalTime{}, "batch ending at " + std::to_string(committed + batch)});
         writer.Write(facts);
         committed += batch;
         std::printf("%lld\n", static_cast<long long>(committed));
