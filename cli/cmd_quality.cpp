@@ -4,12 +4,12 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <string>
 
 #include "cli/commands.h"
 #include "cli/errors.h"
 #include "cli/output.h"
+#include "cli/quality_summary.h"
 #include "cli/values.h"
 #include "manager/core/quality_values.h"
 
@@ -27,17 +27,6 @@ const char kQualityHelp[] =
     "quality lines are skipped and counted on standard error; a file that has other lines\n"
     "but no quality line is refused (status 1). Needs no link.\n";
 
-struct StationSummary {
-    std::string from, to;
-    meradon::QualityStats stats;
-};
-
-std::string Figures(const meradon::QualityStats &s, int i) {
-    char text[48];
-    std::snprintf(text, sizeof text, "%u %u/%.1f/%u", s.Last(i), s.Min(i), s.Mean(i), s.Max(i));
-    return text;
-}
-
 int RunQuality(const Arguments &args) {
     if (args.positional.size() != 1) throw UsageError("quality wants exactly one file");
     const std::optional<std::string> stationText = args.Value("--station");
@@ -49,7 +38,7 @@ int RunQuality(const Arguments &args) {
     std::ifstream in(path, std::ios::binary);
     if (!in) throw Failure("cannot open " + path + ": " + std::strerror(errno));
 
-    std::map<uint8_t, StationSummary> stations;
+    QualitySummary summary;
     std::size_t samples = 0, skipped = 0;
     std::string line;
     for (bool first = true; std::getline(in, line); first = false) {
@@ -60,10 +49,7 @@ int RunQuality(const Arguments &args) {
         }
         ++samples;
         if (only && row->station != only) continue;
-        StationSummary &s = stations[row->station];
-        if (s.stats.Count() == 0) s.from = row->time;
-        s.to = row->time;
-        s.stats.Add(row->values);
+        summary.Add(row->station, row->time, row->values);
     }
     if (in.bad()) throw Failure("cannot read " + path + ": " + std::strerror(errno));
     if (samples == 0 && skipped > 0)
@@ -73,33 +59,16 @@ int RunQuality(const Arguments &args) {
 
     if (args.Json()) {
         JsonWriter json;
-        json.BeginObject().Field("file", DisplayPath(path)).Key("stations").BeginArray();
-        for (const auto &[number, s] : stations) {
-            json.BeginObject().Field("station", unsigned{number})
-                .Field("packets", static_cast<int64_t>(s.stats.Count()))
-                .Field("from", s.from).Field("to", s.to);
-            for (int i = 0; i < 4; ++i) {
-                json.Key(meradon::kQualityNames[i]).BeginObject()
-                    .Field("last", unsigned{s.stats.Last(i)}).Field("min", unsigned{s.stats.Min(i)})
-                    .Key("mean").Decimal(s.stats.Mean(i)).Field("max", unsigned{s.stats.Max(i)})
-                    .EndObject();
-            }
-            json.EndObject();
-        }
-        json.EndArray().Field("skipped_lines", static_cast<int64_t>(skipped)).EndObject().Print();
+        json.BeginObject().Field("file", DisplayPath(path));
+        summary.WriteJson(json);
+        json.Field("skipped_lines", static_cast<int64_t>(skipped)).EndObject().Print();
         return kExitOk;
     }
-    if (stations.empty()) {
+    if (summary.Empty()) {
         std::fprintf(stderr, "tevrolink: no quality lines%s\n", only ? " of that station" : "");
         return kExitOk;
     }
-    std::vector<std::vector<std::string>> rows;
-    for (const auto &[number, s] : stations) {
-        std::vector<std::string> row{std::to_string(number), std::to_string(s.stats.Count()), s.from, s.to};
-        for (int i = 0; i < 4; ++i) row.push_back(Figures(s.stats, i));
-        rows.push_back(row);
-    }
-    PrintTable({"STATION", "PACKETS", "FROM", "TO", "PEER_LQI", "HOST_LQI", "PEER_RSSI", "HOST_RSSI"}, rows);
+    summary.PrintTable();
     return kExitOk;
 }
 

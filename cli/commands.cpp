@@ -27,7 +27,8 @@ const std::vector<Command> &AllCommands() {
     static const std::vector<Command> all = [] {
         std::vector<Command> v;
         for (auto group : {PortCommands, SettingCommands, ProfileCommands, StationCommands,
-                           FlashCommands, DeviceCommands, MonitorCommands, QualityCommands})
+                           FlashCommands, DeviceCommands, MonitorCommands, QualityCommands,
+                           HistoryCommands})
             for (Command &c : group()) v.push_back(std::move(c));
         return v;
     }();

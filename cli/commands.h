@@ -27,6 +27,7 @@ std::vector<Command> FlashCommands();     // flash-write, flash-read
 std::vector<Command> DeviceCommands();    // discover, configure
 std::vector<Command> MonitorCommands();   // monitor
 std::vector<Command> QualityCommands();   // quality
+std::vector<Command> HistoryCommands();   // history
 
 const std::vector<Command> &AllCommands();
 const Command *FindCommandByName(const std::string &name);

@@ -154,6 +154,8 @@ struct AppState {
     uint32_t recvCrc = 0;
     FileHandle recvFile;
     std::string recvPath;
+    uint8_t recvStation = 0;  // whose data opened it
+    LocalTime recvStart;      // when it was opened
 
     std::atomic<uint8_t> loopSend{0};
 

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <string>
 
 namespace meradon {
 
@@ -15,6 +17,15 @@ struct LocalTime {
     int minute = 0;
     int second = 0;
 };
+
+// Local time to Unix seconds and back, in the machine's time zone: the history store keeps
+// Unix seconds so that any tool can read it.
+int64_t EpochSeconds(const LocalTime &time);
+LocalTime LocalFromEpoch(int64_t seconds);
+// "YYYY-MM-DD hh:mm:ss", as the quality files and the command-line client write times.
+std::string LocalTimeText(const LocalTime &time);
+// "YYYY-MM-DD hh:mm:ss", or "YYYY-MM-DD" for the day's start; nothing for other text.
+std::optional<LocalTime> ParseLocalTime(const std::string &text);
 
 class Clock {
 public:

@@ -1,5 +1,7 @@
 #include "manager/core/core.h"
 
+#include "manager/core/operation_record.h"
+
 namespace meradon {
 
 namespace {
@@ -20,6 +22,31 @@ std::string RecordLineOfBox(const std::string &text) {
 }
 
 }  // namespace
+
+Core::Core(MeradonView &view, Clock &clock, std::filesystem::path outputDir)
+    : view(view), clock(clock), output(std::move(outputDir)) {
+    sendings.OnChange([this](const SendingRecord &record) { history.Add(SendingFact{record}); });
+}
+
+void Core::Line(const std::string &text) {
+    view.AddRecordLine(text, LineStyle::Stamped);
+    const LocalTime t = clock.Local();
+    history.Add(RecordLineFact{t, RecordLineAsShown(text, LineStyle::Stamped, t)});
+}
+
+void Core::Indented(const std::string &text) {
+    view.AddRecordLine(text, LineStyle::Indented);
+    const LocalTime t = clock.Local();
+    history.Add(RecordLineFact{t, RecordLineAsShown(text, LineStyle::Indented, t)});
+}
+
+void Core::OpenHistory(int retentionDays) {
+    HistoryOptions options;
+    options.retentionDays = retentionDays;
+    options.nowSeconds = [this] { return EpochSeconds(clock.Local()); };
+    options.report = [this](const std::string &line) { Line(line); };
+    history.Open(output.Path(), std::move(options));
+}
 
 void Core::MessageBox(const std::string &text) {
     Line(RecordLineOfBox(text));

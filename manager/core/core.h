@@ -9,6 +9,7 @@
 
 #include "manager/core/app_state.h"
 #include "manager/core/clock.h"
+#include "manager/core/history/history_store.h"
 #include "manager/core/open_boxes.h"
 #include "manager/core/operation_record.h"
 #include "manager/core/output_directory.h"
@@ -21,15 +22,18 @@
 namespace meradon {
 
 struct Core {
-    Core(MeradonView &view, Clock &clock, std::filesystem::path outputDir)
-        : view(view), clock(clock), output(std::move(outputDir)) {}
+    Core(MeradonView &view, Clock &clock, std::filesystem::path outputDir);
 
     int64_t Now() { return clock.NowMs(); }
     int64_t Since(const std::atomic<int64_t> &time) { return clock.NowMs() - time.load(); }
 
-    // Record lines.
-    void Line(const std::string &text) { view.AddRecordLine(text, LineStyle::Stamped); }
-    void Indented(const std::string &text) { view.AddRecordLine(text, LineStyle::Indented); }
+    // Record lines, shown and kept in the history.
+    void Line(const std::string &text);
+    void Indented(const std::string &text);
+
+    // Starts the history store in the output directory (at window creation; a core
+    // without it keeps no history).
+    void OpenHistory(int retentionDays = HistoryOptions{}.retentionDays);
 
     // Tells the operator `text` in a message box and in the record, and goes on: the
     // worker never waits for a person. A box of the same text still open is not shown
@@ -50,6 +54,8 @@ struct Core {
     SendingLog sendings;
     OperationRecord record;
     OpenBoxes boxes;
+    // What outlives the run: sendings, receptions, quality samples, record lines.
+    HistoryStore history;
     WindowRequest command;
 };
 

@@ -35,12 +35,14 @@ void Manager::Start() {
     state.linkMode.store(LINK_NO_MODE);
     state.loopSend.store(core_.view.IsChecked(ControlId::LoopSending) ? 1 : 0);
     RaiseThreadPriority(kWindowNice);
+    core_.OpenHistory();
     worker_.Start();
 }
 
 void Manager::Stop() {
     core_.command.Release();
     worker_.Stop();
+    core_.history.Close();
 }
 
 WindowStep Manager::PumpQueues() {

@@ -52,9 +52,11 @@ public:
     Manager &operator=(const Manager &) = delete;
 
     // Window creation: stamps the start times, sets linkMode = 0xFF, asks for a higher
-    // scheduling priority for the calling thread and the worker, starts the worker.
+    // scheduling priority for the calling thread and the worker, starts the history
+    // store and the worker.
     void Start();
-    // Exit: releases a waiting worker and joins it.
+    // Exit: releases a waiting worker and joins it, then writes what the history store
+    // still holds.
     void Stop();
 
     AppState &State() { return core_.state; }
@@ -83,6 +85,9 @@ public:
     // node had is restored when the last one has ended, and CMD_TRANSFER_END posted. The
     // window's step runs it; while it runs, a window keeps its sending controls off.
     ResendResult ResendFailed(int id);
+    // The same for the history store's sending `row`, of this run or an earlier one: to
+    // its stations that have not got the same file (by size and CRC-32) since.
+    ResendResult ResendStored(int row);
     bool Resending() const { return resend_.of != 0; }
     // CMD_TRANSFER_END and CMD_FILE_SENT: closes the file being sent.
     void FinishSending();
@@ -128,13 +133,15 @@ public:
 private:
     // The stations still to be resent to (window thread only).
     struct ResendPlan {
-        int of = 0;  // the sending repeated
+        int of = 0;  // the sending repeated, as SendingRecord::repeats names it
         std::string path;
         std::vector<uint8_t> stations;
         uint8_t peerBefore = 0;
         bool running = false;       // one of them is being sent
         int64_t nextStartMs = 0;    // the next one starts no earlier
     };
+    bool ReadyToResend() const;
+    ResendResult StartResend(int of, const std::string &path, const std::vector<uint8_t> &stations);
     void StepResend();
     int64_t ResendDueInMs();
     bool StartResendTo(uint8_t station);

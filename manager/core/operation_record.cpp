@@ -7,10 +7,13 @@
 
 namespace meradon {
 
+std::string RecordLineAsShown(const std::string &text, LineStyle style, const LocalTime &now) {
+    if (style == LineStyle::Indented) return "      " + text;
+    return Format("[%02d:%02d:%02d] ", now.hour, now.minute, now.second) + text;
+}
+
 std::string OperationRecord::Add(const std::string &text, LineStyle style, const LocalTime &now) {
-    std::string line = style == LineStyle::Stamped
-                           ? Format("[%02d:%02d:%02d] ", now.hour, now.minute, now.second) + text
-                           : "      " + text;
+    std::string line = RecordLineAsShown(text, style, now);
     std::lock_guard<std::mutex> lock(mutex_);
     lines_.push_back(line);
     return line;

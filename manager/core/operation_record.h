@@ -36,6 +36,9 @@ private:
     std::vector<std::string> lines_;
 };
 
+// `text` as the record shows it: "[hh:mm:ss] " in front, or six spaces.
+std::string RecordLineAsShown(const std::string &text, LineStyle style, const LocalTime &now);
+
 // The report file's contents: the lines in GBK joined by "\r\n", nothing after the last.
 std::string ReportBytes(const std::vector<std::string> &lines);
 

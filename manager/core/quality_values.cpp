@@ -16,8 +16,7 @@ std::string QualityFileName(const LocalTime &day) {
 }
 
 std::string QualityLine(const LocalTime &t, uint8_t station, const QualityValues &v) {
-    return Format("%04d-%02d-%02d %02d:%02d:%02d,%u,%u,%u,%u,%u", t.year, t.month, t.day, t.hour,
-                  t.minute, t.second, station, v[0], v[1], v[2], v[3]);
+    return LocalTimeText(t) + Format(",%u,%u,%u,%u,%u", station, v[0], v[1], v[2], v[3]);
 }
 
 namespace {

@@ -26,21 +26,39 @@ uint32_t CloseReceiveFile(AppState &state) {
     return position > 0 ? static_cast<uint32_t>(position) : 0;
 }
 
+// A received file has ended (its file is closed): it goes into the history with its
+// verdict, one of the kVerdict codes.
+void KeepReception(Core &core, uint32_t size, const char *verdict) {
+    const AppState &state = core.state;
+    ReceptionFact fact{state.recvStation, state.recvPath, size, std::nullopt, verdict,
+                       state.recvStart, core.clock.Local()};
+    if (state.recvAnnounced) fact.announcedSize = state.recvSize;
+    core.history.Add(std::move(fact));
+}
+
 // An info or head packet while a file is open: that file ends without its tail.
 void CloseUnfinishedFile(Core &core) {
     if (!core.state.recvFile) return;
-    core.Line(Format("文件异常关闭,大小 %u bytes", CloseReceiveFile(core.state)));
+    const uint32_t size = CloseReceiveFile(core.state);
+    KeepReception(core, size, kVerdictUnfinished);
+    core.Line(Format("文件异常关闭,大小 %u bytes", size));
 }
 
-std::string Verdict(AppState &state, uint32_t size) {
-    if (!state.recvAnnounced) return "接收完成";
-    state.recvAnnounced = 0;
-    if (size != state.recvSize) return Format("尺寸错误,大小 %u bytes", size);
+struct Judgement {
+    const char *verdict;
+    std::string line;
+};
+
+Judgement Judge(const AppState &state, uint32_t size) {
+    if (!state.recvAnnounced) return {kVerdictUnannounced, "接收完成"};
+    if (size != state.recvSize) return {kVerdictWrongSize, Format("尺寸错误,大小 %u bytes", size)};
     uint32_t crc = QuickFileCRC32(state.recvPath.c_str());
-    if (state.recvCrc == kCrcNotComputed) return Format("原文未校验,大小 %u bytes", state.recvSize);
-    if (crc == kCrcNotComputed) return Format("目标未校验,大小 %u bytes", state.recvSize);
-    if (crc != state.recvCrc) return Format("内容错误,大小 %u bytes", state.recvSize);
-    return Format("接收成功,大小 %u bytes", state.recvSize);
+    if (state.recvCrc == kCrcNotComputed)
+        return {kVerdictSourceUnchecked, Format("原文未校验,大小 %u bytes", state.recvSize)};
+    if (crc == kCrcNotComputed)
+        return {kVerdictTargetUnchecked, Format("目标未校验,大小 %u bytes", state.recvSize)};
+    if (crc != state.recvCrc) return {kVerdictWrongContent, Format("内容错误,大小 %u bytes", state.recvSize)};
+    return {kVerdictReceived, Format("接收成功,大小 %u bytes", state.recvSize)};
 }
 
 }  // namespace
@@ -76,7 +94,10 @@ void OnDataPacket(Core &core, const uint8_t *packet) {
     }
     if (!IsDataPacketTail(packet) || !state.recvFile) return;
     uint32_t size = CloseReceiveFile(state);
-    core.Line(Verdict(state, size));
+    const Judgement judgement = Judge(state, size);
+    KeepReception(core, size, judgement.verdict);
+    state.recvAnnounced = 0;
+    core.Line(judgement.line);
 }
 
 void WriteReceivedData(Core &core, uint8_t station, const uint8_t *payload, uint8_t length) {
@@ -89,6 +110,8 @@ void WriteReceivedData(Core &core, uint8_t station, const uint8_t *payload, uint
         state.recvFile = core.output.CreateNew(
             ReceiveFileName(core.view.LinkSelectorText(), station, core.clock.Local()), name);
         state.recvPath = (core.output.Path() / name).string();
+        state.recvStation = station;
+        state.recvStart = core.clock.Local();
         if (!state.recvFile) {
             ReportFileError(core);
             return;
@@ -102,10 +125,10 @@ void WriteReceivedData(Core &core, uint8_t station, const uint8_t *payload, uint
 void ReceiveTimeout(Core &core) {
     AppState &state = core.state;
     if (!state.recvFile) return;
-    core.Line(Format("接收超时,大小 %u bytes",
-                     static_cast<uint32_t>(std::max(0L, std::ftell(state.recvFile.get())))));
+    const uint32_t size = CloseReceiveFile(state);
+    KeepReception(core, size, kVerdictTimedOut);
+    core.Line(Format("接收超时,大小 %u bytes", size));
     state.recvAnnounced = 0;
-    state.recvFile.reset();
 }
 
 void EndReceptionWithLink(Core &core) {

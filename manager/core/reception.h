@@ -9,6 +9,16 @@
 
 namespace meradon {
 
+// How a received file ended, as the history keeps it.
+constexpr char kVerdictReceived[] = "received";          // size and CRC-32 as announced
+constexpr char kVerdictUnannounced[] = "unannounced";    // complete, but no info packet came
+constexpr char kVerdictWrongSize[] = "wrong_size";
+constexpr char kVerdictWrongContent[] = "wrong_crc";
+constexpr char kVerdictSourceUnchecked[] = "source_unchecked";  // the station sent no CRC
+constexpr char kVerdictTargetUnchecked[] = "target_unchecked";  // the file could not be read back
+constexpr char kVerdictUnfinished[] = "unfinished";      // a new file began before its tail
+constexpr char kVerdictTimedOut[] = "timed_out";         // no data for 30 s
+
 // One data packet record taken from the data queue.
 void OnDataPacket(Core &core, const uint8_t *packet);
 // Appends payload bytes, opening a new receive file first when none is open.

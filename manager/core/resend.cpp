@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "manager/core/dispatch.h"
+#include "manager/core/history/history_reader.h"
 #include "manager/core/manager.h"
 #include "manager/core/sending.h"
 #include "tevrolink/tevrolink.h"
@@ -41,18 +42,41 @@ bool FileAsRecorded(const SendingRecord &record) {
 
 }  // namespace
 
-ResendResult Manager::ResendFailed(int id) {
-    AppState &state = core_.state;
+bool Manager::ReadyToResend() const {
+    const AppState &state = core_.state;
     // With loop sending checked, each resend would repeat without end.
-    if (state.linkMode.load() != LINK_DATA || state.sendState.load() != IDLE ||
-        state.sendFile.IsOpen() || state.loopSend.load() || Resending())
-        return ResendResult::NotReady;
+    return state.linkMode.load() == LINK_DATA && state.sendState.load() == IDLE &&
+           !state.sendFile.IsOpen() && !state.loopSend.load() && !Resending();
+}
+
+ResendResult Manager::ResendFailed(int id) {
+    if (!ReadyToResend()) return ResendResult::NotReady;
     const std::optional<SendingRecord> record = core_.sendings.Find(id);
     const std::vector<uint8_t> failed = core_.sendings.FailedStations(id);
     if (!record || failed.empty()) return ResendResult::NothingFailed;
     // Checked before anything reaches the host node, which is left as it is when it fails.
     if (!FileAsRecorded(*record)) return ResendResult::CannotOpen;
-    resend_ = ResendPlan{id, record->path, failed, state.peerNode.load(), false, core_.Now()};
+    return StartResend(id, record->path, failed);
+}
+
+ResendResult Manager::ResendStored(int row) {
+    if (!ReadyToResend()) return ResendResult::NotReady;
+    std::optional<StoredSending> sending;
+    std::vector<uint8_t> failed;
+    try {
+        HistoryReader store(core_.output.Path() / kHistoryFileName);
+        sending = store.Sending(row);
+        failed = store.StillFailed(row);
+    } catch (const DatabaseError &) {
+        return ResendResult::NothingFailed;
+    }
+    if (!sending || failed.empty()) return ResendResult::NothingFailed;
+    if (!FileAsRecorded(sending->record)) return ResendResult::CannotOpen;
+    return StartResend(-row, sending->record.path, failed);
+}
+
+ResendResult Manager::StartResend(int of, const std::string &path, const std::vector<uint8_t> &stations) {
+    resend_ = ResendPlan{of, path, stations, core_.state.peerNode.load(), false, core_.Now()};
     const uint8_t first = resend_.stations.front();
     resend_.stations.erase(resend_.stations.begin());
     if (!StartResendTo(first)) {

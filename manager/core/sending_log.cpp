@@ -70,6 +70,7 @@ int SendingLog::Begin(const std::string &path, uint32_t size, uint32_t crc, uint
     }
     records_.push_back(std::move(record));
     if (records_.size() > kKept) records_.pop_front();
+    Changed(records_.back());
     return records_.back().id;
 }
 
@@ -87,6 +88,7 @@ void SendingLog::Report(uint8_t peer, uint8_t hostFlags,
     if (peer) {
         record->stations = {{peer, hostFlags & HOST_RECEIVER_SUSPENDED ? StationOutcome::Suspended
                                                                        : StationOutcome::Succeeded}};
+        Changed(*record);
         return;
     }
     // The report names the stations active now, which may differ from those at the start.
@@ -97,6 +99,7 @@ void SendingLog::Report(uint8_t peer, uint8_t hostFlags,
                                                         ? StationOutcome::Suspended
                                                         : StationOutcome::Succeeded});
     }
+    Changed(*record);
 }
 
 void SendingLog::EndEarly(StationOutcome why, int64_t nowMs) {
@@ -106,6 +109,7 @@ void SendingLog::EndEarly(StationOutcome why, int64_t nowMs) {
     record->durationMs = nowMs - record->startMs;
     for (StationResult &r : record->stations)
         if (r.outcome == StationOutcome::Pending) r.outcome = why;
+    Changed(*record);
 }
 
 const SendingRecord *SendingLog::Locate(int id) const {
@@ -165,10 +169,15 @@ std::string SendingsCsv(const std::vector<SendingRecord> &records) {
 }
 
 std::string SaveSendingsCsv(const SendingLog &log, const OutputDirectory &output, const LocalTime &now) {
+    return SaveSendingsCsv(log.Records(), output, now);
+}
+
+std::string SaveSendingsCsv(const std::vector<SendingRecord> &records, const OutputDirectory &output,
+                            const LocalTime &now) {
     const std::string name = SendingsFileName(now);
     FileHandle file = output.Open(name, "wb");
     if (!file) return {};
-    const std::string csv = SendingsCsv(log.Records());
+    const std::string csv = SendingsCsv(records);
     const bool written = std::fwrite(csv.data(), 1, csv.size(), file.get()) == csv.size();
     return std::fclose(file.release()) == 0 && written ? name : std::string();
 }

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -35,6 +36,8 @@ enum class StationOutcome {
 struct StationResult {
     uint8_t station;
     StationOutcome outcome;
+
+    bool operator==(const StationResult &) const = default;
 };
 
 struct SendingRecord {
@@ -46,7 +49,9 @@ struct SendingRecord {
     int64_t startMs = 0;
     int64_t durationMs = -1;  // -1 while under way
     SendMode mode = SendMode::OneStation;
-    int repeats = 0;  // the id of the sending whose failures this one repeats; 0 none
+    // The sending whose failures this one repeats: > 0 the id of one of this run, < 0 the
+    // history store's row (negated) of one of an earlier run; 0 none.
+    int repeats = 0;
     std::vector<StationResult> stations;
 
     bool Ended() const { return durationMs >= 0; }
@@ -68,6 +73,10 @@ public:
     // The running sending ended without a report: every station still pending gets `why`.
     void EndEarly(StationOutcome why, int64_t nowMs);
 
+    // Called with the record after each change (start, report, early end), under the
+    // log's lock: it must only hand the copy on.
+    void OnChange(std::function<void(const SendingRecord &)> changed) { changed_ = std::move(changed); }
+
     std::vector<SendingRecord> Records() const;
     std::optional<SendingRecord> Find(int id) const;
     // The stations of sending `id` that did not succeed, ascending, without those that a
@@ -80,17 +89,21 @@ public:
 private:
     SendingRecord *Running();
     const SendingRecord *Locate(int id) const;
+    void Changed(const SendingRecord &record) { if (changed_) changed_(record); }
 
     mutable std::mutex mutex_;
     std::deque<SendingRecord> records_;
     int nextId_ = 1;
+    std::function<void(const SendingRecord &)> changed_;
 };
 
 // The records as CSV (UTF-8, a header row): one line per station of each sending, or one
 // with an empty station for a sending meant for none.
 std::string SendingsCsv(const std::vector<SendingRecord> &records);
-// Writes the sendings of `log` as CSV into a new file of `output`; its name, or empty when
-// it cannot be written.
+// Writes the sendings of `log` (or `records`) as CSV into a new file of `output`; its name,
+// or empty when it cannot be written.
 std::string SaveSendingsCsv(const SendingLog &log, const OutputDirectory &output, const LocalTime &now);
+std::string SaveSendingsCsv(const std::vector<SendingRecord> &records, const OutputDirectory &output,
+                            const LocalTime &now);
 
 }  // namespace meradon

@@ -25,12 +25,14 @@ void SetColumnsFromState(MeradonView &view, int row, uint8_t state) {
                       state & STATION_LINK, state & STATION_SUSPENDED);
 }
 
-// Every signal packet's quality bytes go into the station's history and the day's file.
+// Every signal packet's quality bytes go into the station's ring for the plot, the day's
+// file and the history store, stamped when the worker took the packet.
 void KeepQuality(Core &core, const uint8_t *p, const SignalRecord &signal) {
     if (p[1] == 0 || p[1] > kLastQualityStation) return;
     const QualityValues values{p[3], p[4], p[5], p[6]};
     core.quality.Add(p[1], signal.timeMs, values);
     if (!core.qualityLog.Append(signal.local, p[1], values)) ReportFileError(core);
+    core.history.Add(QualityFact{signal.local, p[1], values});
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <QStatusBar>
 
 #include "manager/ui/quality_plot.h"
+#include "manager/ui/receptions_dialog.h"
 #include "manager/ui/sendings_dialog.h"
 #include "manager/ui/station_table.h"
 
@@ -40,6 +41,8 @@ NetworkViews::NetworkViews(QMainWindow *window, Manager &manager, StationTable *
         QMenu menu(stations);
         menu.addAction(QString("站点 %1 链路质量曲线...").arg(row + 1, 3, 10, QChar('0')), this,
                        [this, row] { ShowQuality(static_cast<uint8_t>(row + 1)); });
+        menu.addAction(QString("站点 %1 接收记录...").arg(row + 1, 3, 10, QChar('0')), this,
+                       [this, row] { ShowReceptions(static_cast<uint8_t>(row + 1)); });
         menu.exec(stations->viewport()->mapToGlobal(at));
     });
 }
@@ -55,6 +58,16 @@ QualityPlot *NetworkViews::ShowQuality(uint8_t station) {
     for (QualityPlot *open : window_->findChildren<QualityPlot *>())
         if (open->Station() == station) return Raise(open);
     return Raise(new QualityPlot(manager_.Context(), station, window_));
+}
+
+ReceptionsDialog *NetworkViews::ShowReceptions(uint8_t station) {
+    if (station == 0 || station > kLastQualityStation) return nullptr;
+    for (ReceptionsDialog *open : window_->findChildren<ReceptionsDialog *>())
+        if (open->Station() == station) {
+            open->Reload();
+            return Raise(open);
+        }
+    return Raise(new ReceptionsDialog(manager_.Context(), station, window_));
 }
 
 }  // namespace meradon::ui

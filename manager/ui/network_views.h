@@ -1,6 +1,7 @@
 // The operator's views of the network beside the main window's own layout: the results
-// of the sendings (a button in the status bar) and the link-quality plot of a station
-// (double-click on its row, or its context menu). Owned by the main window.
+// of the sendings (a button in the status bar), the link-quality plot of a station
+// (double-click on its row, or its context menu) and the files it sent (its context
+// menu). Owned by the main window.
 #pragma once
 
 #include <QObject>
@@ -14,6 +15,7 @@ class QMainWindow;
 namespace meradon::ui {
 
 class QualityPlot;
+class ReceptionsDialog;
 class SendingsDialog;
 class StationTable;
 
@@ -26,6 +28,9 @@ public:
     SendingsDialog *ShowSendings();
     // Shows the quality plot of `station` (one per station), raised when already open.
     QualityPlot *ShowQuality(uint8_t station);
+    // Shows the files `station` sent, from the history store (one per station, read again
+    // when shown again).
+    ReceptionsDialog *ShowReceptions(uint8_t station);
 
 private:
     QMainWindow *const window_;

@@ -13,6 +13,9 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "manager/core/history/history_reader.h"
+#include "manager/core/history/history_store.h"
+
 namespace meradon::ui {
 
 namespace {
@@ -20,15 +23,23 @@ namespace {
 struct Span {
     const char *label;
     int64_t ms;
+    bool fromStore;  // read from the history store rather than this run's samples
 };
-const Span kSpans[] = {{"最近 10 分钟", 10 * 60 * 1000LL},
-                       {"最近 1 小时", 3600 * 1000LL},
-                       {"最近 1 天", 24 * 3600 * 1000LL}};
+constexpr int64_t kDayMs = 24 * 3600 * 1000LL;
+const Span kSpans[] = {{"最近 10 分钟", 10 * 60 * 1000LL, false},
+                       {"最近 1 小时", 3600 * 1000LL, false},
+                       {"最近 1 天", kDayMs, false},
+                       {"最近 7 天", 7 * kDayMs, true},
+                       {"最近 30 天", 30 * kDayMs, true}};
 
 // Chart names of the four values, in the order of the signal payload.
 const char *const kValueLabels[4] = {"对端链路质量", "本机链路质量", "对端信号强度", "本机信号强度"};
 
 constexpr int kRedrawMs = 1000;
+// Days of samples change little in half a minute; the store is not read more often.
+constexpr qint64 kStoreRedrawMs = 30 * 1000;
+// About one point for each pixel of the plot's width.
+constexpr int kMinPlotPoints = 200;
 
 }  // namespace
 
@@ -100,8 +111,26 @@ QualityPlot::QualityPlot(Core &core, uint8_t station, QWidget *parent)
     Redraw();
 }
 
+// What the figures below the plot show.
+struct QualityPlot::Figures {
+    int64_t count = 0;
+    QualityValues last{}, min{}, max{};
+    std::array<double, 4> mean{};
+};
+
 void QualityPlot::Redraw() {
-    const int64_t spanMs = kSpans[std::max(0, span_->currentIndex())].ms;
+    const int index = std::max(0, span_->currentIndex());
+    const Span &span = kSpans[index];
+    const bool spanChanged = index != shownSpan_;
+    shownSpan_ = index;
+    if (!span.fromStore) return DrawRecent(span.ms);
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    if (!spanChanged && now - storeDrawnAtMs_ < kStoreRedrawMs) return;
+    storeDrawnAtMs_ = now;
+    DrawFromStore(span.ms / 1000);
+}
+
+void QualityPlot::DrawRecent(int64_t spanMs) {
     const int64_t nowMs = core_.Now();
     // Samples carry the core's monotonic time; the axis shows wall-clock time.
     const qint64 wallNow = QDateTime::currentMSecsSinceEpoch();
@@ -113,17 +142,47 @@ void QualityPlot::Redraw() {
         const double x = static_cast<double>(wallNow - (nowMs - s.timeMs));
         for (int i = 0; i < 4; ++i) points[i].append(QPointF(x, s.values[i]));
     }
-    for (int i = 0; i < 4; ++i) series_[i]->replace(points[i]);
+    Figures figures;
+    figures.count = static_cast<int64_t>(stats.Count());
+    for (int i = 0; i < 4; ++i) {
+        figures.last[i] = stats.Last(i);
+        figures.min[i] = stats.Min(i);
+        figures.mean[i] = stats.Mean(i);
+        figures.max[i] = stats.Max(i);
+    }
     // A history shorter than the span fills the plot rather than a sliver at its end.
     const int64_t shownMs = samples.size() > 1 ? std::min(spanMs, nowMs - samples.front().timeMs) : spanMs;
-    timeAxis_->setRange(QDateTime::fromMSecsSinceEpoch(wallNow - std::max<int64_t>(shownMs, 1000)),
-                        QDateTime::fromMSecsSinceEpoch(wallNow));
-    timeAxis_->setFormat(shownMs > 3600 * 1000LL ? "MM-dd hh:mm" : "hh:mm:ss");
-    count_->setText(QString("%1 个信号包").arg(stats.Count()));
+    Show(points, wallNow - std::max<int64_t>(shownMs, 1000), wallNow, figures);
+}
+
+void QualityPlot::DrawFromStore(int64_t spanSeconds) {
+    const int64_t now = EpochSeconds(core_.clock.Local());
+    std::array<QList<QPointF>, 4> points;
+    Figures figures;
+    try {
+        HistoryReader store(core_.output.Path() / kHistoryFileName);
+        const int width = std::max(kMinPlotPoints, findChild<QWidget *>("qualityChart")->width());
+        for (const StoredQuality &q : store.ThinnedQuality(station_, now - spanSeconds, kUntilNow, width))
+            for (int i = 0; i < 4; ++i) points[i].append(QPointF(static_cast<double>(q.time) * 1000, q.values[i]));
+        const StoredQualityFigures stored = store.QualityFigures(station_, now - spanSeconds, kUntilNow);
+        figures = {stored.count, stored.last.values, stored.min, stored.max, stored.mean};
+    } catch (const DatabaseError &) {
+        // No store yet (or none readable): an empty plot, as for a station that never reported.
+    }
+    const qint64 from = points[0].isEmpty() ? (now - spanSeconds) * 1000 : static_cast<qint64>(points[0].front().x());
+    Show(points, from, now * 1000, figures);
+}
+
+void QualityPlot::Show(const std::array<QList<QPointF>, 4> &points, qint64 fromMs, qint64 toMs,
+                       const Figures &figures) {
+    for (int i = 0; i < 4; ++i) series_[i]->replace(points[i]);
+    timeAxis_->setRange(QDateTime::fromMSecsSinceEpoch(fromMs), QDateTime::fromMSecsSinceEpoch(toMs));
+    timeAxis_->setFormat(toMs - fromMs > 3600 * 1000LL ? "MM-dd hh:mm" : "hh:mm:ss");
+    count_->setText(QString("%1 个信号包").arg(figures.count));
     for (int i = 0; i < 4; ++i) {
-        const QString texts[4] = {QString::number(stats.Last(i)), QString::number(stats.Min(i)),
-                                  QString::number(stats.Mean(i), 'f', 1), QString::number(stats.Max(i))};
-        for (int f = 0; f < 4; ++f) figures_[i][f]->setText(stats.Count() ? texts[f] : QString("N/A"));
+        const QString texts[4] = {QString::number(figures.last[i]), QString::number(figures.min[i]),
+                                  QString::number(figures.mean[i], 'f', 1), QString::number(figures.max[i])};
+        for (int f = 0; f < 4; ++f) figures_[i][f]->setText(figures.count ? texts[f] : QString("N/A"));
     }
 }
 

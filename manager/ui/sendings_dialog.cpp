@@ -1,5 +1,7 @@
 #include "manager/ui/sendings_dialog.h"
 
+#include <QComboBox>
+#include <QDateTime>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -7,9 +9,12 @@
 #include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 
+#include "manager/core/history/history_reader.h"
+#include "manager/core/history/history_store.h"
 #include "manager/core/send_report.h"
 
 
@@ -18,6 +23,9 @@ namespace meradon::ui {
 namespace {
 
 constexpr int kRedrawMs = 500;
+// The store's sendings change only as sendings start and end; read it no more often.
+constexpr qint64 kStoreReadMs = 3000;
+enum SpanIndex { kThisRun, kToday, kLastWeek, kAll };
 enum Column { kSending, kFile, kSize, kStart, kDuration, kMode, kRepeats, kColumns };
 constexpr int kIdRole = Qt::UserRole;
 const QString kLoopRefusal = "已勾选“循环传送”: 重发会不停地循环,请先取消勾选";
@@ -54,6 +62,9 @@ SendingsDialog::SendingsDialog(Manager &manager, QWidget *parent) : QDialog(pare
     tree_->setSelectionMode(QAbstractItemView::SingleSelection);
     tree_->header()->setSectionResizeMode(kFile, QHeaderView::Stretch);
     tree_->setMinimumSize(720, 300);
+    span_ = new QComboBox(this);
+    span_->setObjectName("sendingsSpan");
+    span_->addItems({"本次运行", "今天", "最近 7 天", "全部"});
 
     resendButton_ = new QPushButton("重发失败站点", this);
     resendButton_->setObjectName("resendButton");
@@ -69,7 +80,12 @@ SendingsDialog::SendingsDialog(Manager &manager, QWidget *parent) : QDialog(pare
     buttons->addWidget(resendButton_);
     buttons->addWidget(saveButton_);
     buttons->addWidget(close);
+    auto *top = new QHBoxLayout;
+    top->addWidget(new QLabel("时段:", this));
+    top->addWidget(span_);
+    top->addStretch(1);
     auto *layout = new QVBoxLayout(this);
+    layout->addLayout(top);
     layout->addWidget(tree_, 1);
     layout->addLayout(buttons);
 
@@ -77,6 +93,7 @@ SendingsDialog::SendingsDialog(Manager &manager, QWidget *parent) : QDialog(pare
     connect(saveButton_, &QPushButton::clicked, this, &SendingsDialog::Save);
     connect(close, &QPushButton::clicked, this, &QDialog::close);
     connect(tree_, &QTreeWidget::itemSelectionChanged, this, &SendingsDialog::UpdateButtons);
+    connect(span_, &QComboBox::currentIndexChanged, this, &SendingsDialog::Redraw);
     timer_ = new QTimer(this);
     connect(timer_, &QTimer::timeout, this, &SendingsDialog::Redraw);
     timer_->start(kRedrawMs);
@@ -89,14 +106,39 @@ void SendingsDialog::ShowNewest() {
     Redraw();
     const int count = tree_->topLevelItemCount();
     if (!count) return;
-    QTreeWidgetItem *newest = tree_->topLevelItem(count - 1);
+    // This run's sendings are listed oldest first, the store's newest first.
+    QTreeWidgetItem *newest = tree_->topLevelItem(FromStore() ? 0 : count - 1);
     tree_->setCurrentItem(newest);
     tree_->scrollToItem(newest->childCount() ? newest->child(newest->childCount() - 1) : newest);
 }
 
+bool SendingsDialog::FromStore() const { return span_->currentIndex() > kThisRun; }
+
+std::vector<SendingRecord> SendingsDialog::Records() {
+    if (!FromStore()) return manager_.Context().sendings.Records();
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    if (span_->currentIndex() == storedSpan_ && now - storeReadAtMs_ < kStoreReadMs) return stored_;
+    storedSpan_ = span_->currentIndex();
+    storeReadAtMs_ = now;
+    Core &core = manager_.Context();
+    LocalTime dayStart = core.clock.Local();
+    dayStart.hour = dayStart.minute = dayStart.second = 0;
+    const int64_t since = storedSpan_ == kToday      ? EpochSeconds(dayStart)
+                          : storedSpan_ == kLastWeek ? EpochSeconds(core.clock.Local()) - 7 * 24 * 3600
+                                                     : kFromTheStart;
+    stored_.clear();
+    try {
+        for (StoredSending &s : HistoryReader(core.output.Path() / kHistoryFileName).Sendings({since, 0, false}))
+            stored_.push_back(std::move(s.record));
+    } catch (const DatabaseError &) {
+        // No store yet: nothing sent before.
+    }
+    return stored_;
+}
+
 void SendingsDialog::Redraw() {
-    const std::vector<SendingRecord> records = manager_.Context().sendings.Records();
-    const std::size_t signature = Signature(records);
+    const std::vector<SendingRecord> records = Records();
+    const std::size_t signature = Signature(records) * 4 + static_cast<std::size_t>(span_->currentIndex());
     if (signature != shownSignature_ || tree_->topLevelItemCount() != static_cast<int>(records.size())) {
         shownSignature_ = signature;
         const int selected = SelectedSending();
@@ -111,7 +153,8 @@ void SendingsDialog::Redraw() {
             item->setText(kStart, StartText(r.start));
             item->setText(kDuration, DurationOf(r));
             item->setText(kMode, ModeText(r.mode));
-            if (r.repeats) item->setText(kRepeats, QString::number(r.repeats));
+            // A repeat of an earlier run's sending names its row in the store.
+            if (r.repeats) item->setText(kRepeats, QString::number(std::abs(r.repeats)));
             for (const StationResult &s : r.stations) {
                 auto *child = new QTreeWidgetItem(item);
                 child->setData(kSending, kIdRole, r.id);
@@ -122,8 +165,8 @@ void SendingsDialog::Redraw() {
             item->setExpanded(true);
             if (r.id == selected) tree_->setCurrentItem(item);
         }
-        if (!tree_->currentItem() && tree_->topLevelItemCount())
-            tree_->setCurrentItem(tree_->topLevelItem(tree_->topLevelItemCount() - 1));
+        if (!tree_->currentItem() && tree_->topLevelItemCount())  // the newest
+            tree_->setCurrentItem(tree_->topLevelItem(FromStore() ? 0 : tree_->topLevelItemCount() - 1));
         for (int c = 0; c < kColumns; ++c)
             if (c != kFile) tree_->resizeColumnToContents(c);
     }
@@ -143,7 +186,16 @@ void SendingsDialog::UpdateButtons() {
     const int id = SelectedSending();
     const AppState &state = manager_.State();
     const bool idle = state.sendState.load() == IDLE && !state.sendFile.IsOpen() && !manager_.Resending();
-    const bool failed = !manager_.Context().sendings.FailedStations(id).empty();
+    bool failed = false;
+    if (!FromStore()) {
+        failed = !manager_.Context().sendings.FailedStations(id).empty();
+    } else if (idle && id) {
+        try {
+            failed = !HistoryReader(manager_.Context().output.Path() / kHistoryFileName).StillFailed(id).empty();
+        } catch (const DatabaseError &) {
+            // No store to read: nothing to offer.
+        }
+    }
     // Each resend would repeat without end: the operator is told why the button is off.
     const bool looping = state.loopSend.load() && failed;
     resendButton_->setEnabled(idle && !looping && state.linkMode.load() == LINK_DATA && failed);
@@ -154,7 +206,8 @@ void SendingsDialog::UpdateButtons() {
 }
 
 void SendingsDialog::ResendSelected() {
-    switch (manager_.ResendFailed(SelectedSending())) {
+    const int id = SelectedSending();
+    switch (FromStore() ? manager_.ResendStored(id) : manager_.ResendFailed(id)) {
     case ResendResult::Started:
         status_->setText("正在重发...");
         resendShown_ = true;
@@ -168,7 +221,7 @@ void SendingsDialog::ResendSelected() {
 
 void SendingsDialog::Save() {
     Core &core = manager_.Context();
-    const std::string name = SaveSendingsCsv(core.sendings, core.output, core.clock.Local());
+    const std::string name = SaveSendingsCsv(Records(), core.output, core.clock.Local());
     status_->setText(name.empty() ? QString("创建文件失败,请检查权限")
                                   : QString("已保存: %1").arg(QString::fromStdString(name)));
 }

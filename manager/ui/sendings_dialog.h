@@ -1,13 +1,18 @@
-// The results of this run's sendings: one entry per sending (file, size, start, duration,
-// mode, the sending it repeats) with one line per receiving station and its outcome;
-// "重发失败站点" repeats the selected sending to the stations that did not get the file,
-// "保存" writes the list as CSV into the output directory. Redrawn while open.
+// The results of the sendings of a chosen span: one entry per sending (file, size, start,
+// duration, mode, the sending it repeats) with one line per receiving station and its
+// outcome. "本次运行" lists this run's, oldest first; "今天", "最近 7 天" and "全部" list
+// the history store's, newest first, numbered by the store. "重发失败站点" repeats the
+// selected sending to the stations that did not get the file (for the store's, those
+// that have not got the same file since), "保存" writes the list as CSV into the output
+// directory. Redrawn while open.
 #pragma once
 
 #include <QDialog>
+#include <vector>
 
 #include "manager/core/manager.h"
 
+class QComboBox;
 class QLabel;
 class QPushButton;
 class QTimer;
@@ -31,8 +36,15 @@ public:
 
 private:
     void UpdateButtons();
+    bool FromStore() const;
+    // The sendings of the chosen span.
+    std::vector<SendingRecord> Records();
 
     Manager &manager_;
+    QComboBox *span_;
+    std::vector<SendingRecord> stored_;  // the store's sendings of the span, newest first
+    int storedSpan_ = -1;
+    qint64 storeReadAtMs_ = 0;
     QTreeWidget *tree_;
     QPushButton *resendButton_, *saveButton_;
     QLabel *status_;

@@ -13,6 +13,8 @@
 
 #include "cli/commands.h"
 #include "cli/link_open.h"
+#include "manager/core/history/database.h"
+#include "manager/core/history/history_store.h"
 #include "manager/core/quality_values.h"
 #include "setup/text_encoding.h"
 #include "tests/cli/cli_fixture.h"
@@ -106,6 +108,11 @@ TEST(CliUsage, BadUsageEndsWithStatusTwoAndOneSentence) {
         {"configure", "00-1A-2B-3C-4D-5E", "description=一二三四五六七八九十一二三四五六"},
         {"quality"},
         {"quality", "a.csv", "--station", "255"},
+        {"history"},
+        {"history", "everything"},
+        {"history", "quality"},
+        {"history", "sendings", "--since", "yesterday"},
+        {"history", "receptions", "--failed"},
     };
     for (const auto &args : cases) {
         const Result r = RunProgram(args);
@@ -281,6 +288,67 @@ TEST(CliQuality, OnlyLinesAsTheManagerWritesThemCount) {
     const std::optional<Json> named = ParseJson(gbk.out);
     ASSERT_TRUE(named) << gbk.out;
     EXPECT_NE((*named)["file"].Str().find("/质量记录/day.csv"), std::string::npos) << (*named)["file"].Str();
+}
+
+// The store as the manager leaves it while it runs: the tool reads what is committed
+// while another connection holds the write lock in the middle of a transaction.
+TEST(CliQuality, HistoryOfTheStoreWhileItIsWritten) {
+    const std::filesystem::path dir = TempPath("history");
+    std::filesystem::remove_all(dir);
+    const std::string db = (dir / meradon::kHistoryFileName).string();
+    meradon::HistoryStore store;
+    store.Open(dir, {});
+    meradon::SendingRecord sending;
+    sending.id = 1;
+    sending.path = "/srv/image.bin";
+    sending.size = 4096;
+    sending.start = {2024, 5, 6, 9, 0, 0};
+    sending.durationMs = 2500;
+    sending.mode = meradon::SendMode::Broadcast;
+    sending.stations = {{3, meradon::StationOutcome::Succeeded}, {9, meradon::StationOutcome::Suspended}};
+    store.Add(meradon::SendingFact{sending});
+    sending.id = 2;
+    sending.stations = {{3, meradon::StationOutcome::Succeeded}};
+    store.Add(meradon::SendingFact{sending});
+    store.Add(meradon::ReceptionFact{7, "/home/op/Meradon/1-7.txt", 300, 300u, "wrong_crc",
+                                     {2024, 5, 6, 9, 1, 0}, {2024, 5, 6, 9, 1, 2}});
+    store.Add(meradon::QualityFact{{2024, 5, 6, 10, 0, 0}, 5, {10, 20, 30, 40}});
+    store.Add(meradon::QualityFact{{2024, 5, 6, 23, 59, 59}, 5, {13, 20, 31, 44}});
+    store.Add(meradon::QualityFact{{2024, 5, 7, 0, 0, 0}, 5, {99, 99, 99, 99}});
+    ASSERT_TRUE(store.Flush());
+    meradon::Database writer(db, meradon::Database::Access::ReadWrite);
+    writer.Exec("BEGIN IMMEDIATE; DELETE FROM quality");
+
+    const Result failed = RunProgram({"history", "sendings", "--db", db, "--failed", "--station", "9", "--json"});
+    ASSERT_EQ(failed.status, 0) << failed.err;
+    const std::optional<Json> doc = ParseJson(failed.out);
+    ASSERT_TRUE(doc) << failed.out;
+    ASSERT_EQ((*doc)["sendings"].Size(), 1u) << failed.out;
+    const Json &first = (*doc)["sendings"][0];
+    EXPECT_EQ(first["file"].Str(), "/srv/image.bin");
+    EXPECT_EQ(first["start"].Str(), "2024-05-06 09:00:00");
+    EXPECT_EQ(first["mode"].Str(), "broadcast");
+    EXPECT_EQ(first["stations"][1]["reason"].Str(), "suspended");
+    EXPECT_EQ(Lines(RunProgram({"history", "sendings", "--db", db}).out).size(), 3u) << "a header and both";
+
+    const Result received = RunProgram({"history", "receptions", "--db", db, "--station", "7"});
+    ASSERT_EQ(received.status, 0) << received.err;
+    EXPECT_NE(received.out.find("wrong_crc"), std::string::npos) << received.out;
+
+    const Result day = RunProgram({"history", "quality", "--db", db, "--station", "5", "--since",
+                                   "2024-05-06", "--until", "2024-05-06", "--json"});
+    ASSERT_EQ(day.status, 0) << day.err;
+    const std::optional<Json> quality = ParseJson(day.out);
+    ASSERT_TRUE(quality) << day.out;
+    const Json &five = (*quality)["stations"][0];
+    EXPECT_EQ(five["packets"].Int(), 2) << "the next day is not in the span";
+    EXPECT_EQ(five["to"].Str(), "2024-05-06 23:59:59");
+    EXPECT_DOUBLE_EQ(five["peer_lqi"]["mean"].Number(), 11.5);
+
+    writer.Exec("ROLLBACK");
+    store.Close();
+    EXPECT_EQ(RunProgram({"history", "sendings", "--db", TempPath("none.sqlite")}).status, 1);
+    std::filesystem::remove_all(dir);
 }
 
 TEST(CliPorts, ListingIsValidJson) {

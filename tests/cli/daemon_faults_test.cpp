@@ -74,7 +74,8 @@ protected:
         std::vector<std::string> contents;
         for (const auto &entry : std::filesystem::directory_iterator(dir_)) {
             const std::string name = entry.path().filename().string();
-            if (name.starts_with("Report-") || name.starts_with("link-quality")) continue;
+            if (name.starts_with("Report-") || name.starts_with("link-quality") || name.starts_with("history.sqlite"))
+                continue;
             contents.push_back(ReadWholeFile(entry.path().string()));
         }
         return contents;

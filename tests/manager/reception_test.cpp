@@ -7,35 +7,18 @@
 
 #include "manager/core/queue_pump.h"
 #include "tests/manager/core_fixture.h"
+#include "tests/manager/packet_records.h"
 #include "tevrolink/tevrolink.h"
 
 using namespace meradon;
 using meradon_test::CoreFixture;
 using meradon_test::RecordLine;
+using meradon_test::DataPacket;
+using meradon_test::InfoPacket;
+using meradon_test::kHead;
+using meradon_test::kTail;
 
 namespace {
-
-constexpr uint8_t kInfo = 2, kHead = 4, kTail = 8;
-
-PacketRecord DataPacket(uint8_t station, uint8_t flags, const std::vector<uint8_t> &payload) {
-    PacketRecord r{};
-    r[0] = 0xAA;
-    r[1] = 0x1E;
-    r[3] = station;
-    r[4] = static_cast<uint8_t>(0x10 | flags);
-    r[5] = static_cast<uint8_t>(payload.size());
-    std::copy(payload.begin(), payload.end(), r.begin() + 8);
-    return r;
-}
-
-PacketRecord InfoPacket(uint8_t station, uint32_t size, uint32_t crc) {
-    std::vector<uint8_t> p(8);
-    for (int i = 0; i < 4; ++i) {
-        p[i] = static_cast<uint8_t>(size >> (8 * i));
-        p[4 + i] = static_cast<uint8_t>(crc >> (8 * i));
-    }
-    return DataPacket(station, kInfo, p);
-}
 
 uint32_t Crc(const std::vector<uint8_t> &bytes) {
     return QuickCRC32(bytes.data(), static_cast<uint32_t>(bytes.size()));

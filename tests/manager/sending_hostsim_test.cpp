@@ -5,6 +5,7 @@
 #include <fstream>
 #include <regex>
 
+#include "manager/core/history/history_reader.h"
 #include "manager/core/sending.h"
 #include "sim/command_handlers.h"
 #include "tests/manager/hostsim_session.h"
@@ -217,6 +218,48 @@ TEST(SendingWithHostSim, BroadcastResultsAndResendToTheSuspendedStationOnly) {
         << lines[2];
     EXPECT_TRUE(lines[4].starts_with("2,1,")) << lines[4];
     EXPECT_TRUE(lines[4].ends_with(",单站,5,成功")) << lines[4];
+}
+
+// After a restart the history store still knows which stations missed a sending: the
+// resend reaches them alone and settles the sending.
+TEST(SendingWithHostSim, AnEarlierRunsSendingIsResentFromTheStoreToItsFailedStation) {
+    HostSimSession s("send-resend-stored");
+    s.sim->AddStations({3, 5}, true);
+    const auto content = Pattern(700, 0x21);
+    const std::string file = s.WriteFile("earlier.bin", content);
+    {
+        HistoryStore earlier;
+        earlier.Open(s.dir, {});
+        SendingRecord broadcast;
+        broadcast.id = 1;
+        broadcast.path = file;
+        broadcast.size = 700;
+        broadcast.start = s.clock.Local();
+        broadcast.durationMs = 900;
+        broadcast.mode = SendMode::Broadcast;
+        broadcast.stations = {{3, StationOutcome::Succeeded}, {5, StationOutcome::Suspended}};
+        earlier.Add(SendingFact{broadcast});
+        ASSERT_TRUE(earlier.Flush());
+    }
+    ASSERT_TRUE(s.Open());
+    ASSERT_TRUE(s.EnterDataMode(0));
+    ASSERT_TRUE(s.RunWindowUntil([&] { return s.State().hostFlags.load() != 0; }, 3s));
+    ASSERT_EQ(s.manager.ResendStored(1), ResendResult::Started);
+    ASSERT_TRUE(s.RunWindowUntil([&] { return !s.manager.Resending() && s.SendingOver(); }, 20s))
+        << ::testing::PrintToString(s.view.LineTexts());
+    const auto five = s.sim->ReceivedFiles(5);
+    ASSERT_EQ(five.size(), 1u);
+    EXPECT_EQ(five[0].data, content);
+    EXPECT_TRUE(s.sim->ReceivedFiles(3).empty());
+
+    ASSERT_TRUE(s.manager.Context().history.Flush());
+    HistoryReader store(s.dir / kHistoryFileName);
+    const std::vector<StoredSending> sendings = store.Sendings({});
+    ASSERT_EQ(sendings.size(), 2u);
+    EXPECT_EQ(sendings[0].record.repeats, 1);
+    EXPECT_EQ(sendings[0].record.stations, (std::vector<StationResult>{{5, StationOutcome::Succeeded}}));
+    EXPECT_TRUE(store.StillFailed(1).empty());
+    EXPECT_EQ(s.manager.ResendStored(1), ResendResult::NothingFailed);
 }
 
 // An activation that does not get anywhere: the operator cancels it, or the receiver never

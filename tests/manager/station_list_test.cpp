@@ -11,9 +11,11 @@
 #include "manager/core/station_events.h"
 #include "manager/core/station_list.h"
 #include "tests/manager/core_fixture.h"
+#include "tests/manager/packet_records.h"
 
 using namespace meradon;
 using meradon_test::CoreFixture;
+using meradon_test::SignalFrame;
 
 namespace {
 
@@ -133,17 +135,6 @@ TEST(StationEvents, BalloonTextsAndOnlineMarks) {
 }
 
 namespace {
-
-// A signal frame of `station` with the four quality bytes; 0x9_ codes answer a search.
-PacketRecord SignalFrame(uint8_t station, const QualityValues &q, uint8_t code = 0x40) {
-    PacketRecord frame{};
-    frame[0] = 0xAA;
-    frame[1] = 0xB1;
-    frame[5] = 7;
-    const uint8_t payload[7] = {code, station, 0xD0, q[0], q[1], q[2], q[3]};
-    std::copy(payload, payload + 7, frame.begin() + 8);
-    return frame;
-}
 
 // The signal frame as the worker queues it, received now.
 SignalRecord Received(CoreFixture &f, uint8_t station, const QualityValues &q, uint8_t code = 0x40) {

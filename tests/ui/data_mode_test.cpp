@@ -1,6 +1,7 @@
 // Data transfer mode through the window's buttons: broadcast to the active stations, one
 // station, loop sending with cancel, Exit while the worker waits on a message box, and
 // files that a station sends to the window.
+#include <QComboBox>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QSignalSpy>
@@ -10,7 +11,9 @@
 #include <iterator>
 
 #include "manager/core/quality_values.h"
+#include "manager/ui/network_views.h"
 #include "manager/ui/quality_plot.h"
+#include "manager/ui/receptions_dialog.h"
 #include "manager/ui/record_list.h"
 #include "tests/ui/window_session.h"
 
@@ -152,6 +155,16 @@ TEST(DataMode, FilesFromAStationAreRecordedInOrderAndCounted) {
     EXPECT_TRUE(WaitFor([&] { return list->item(5, kColumnData)->text() == "9000"; }))
         << list->item(5, kColumnData)->text().toStdString();
     EXPECT_TRUE(list->selectionModel()->isRowSelected(5, {}));
+
+    // The station's row lists the same files from the history store, newest first.
+    ASSERT_TRUE(s.window->Core().Context().history.Flush());
+    ui::ReceptionsDialog *received = s.window->Views().ShowReceptions(6);
+    ASSERT_NE(received, nullptr);
+    auto *tree = received->findChild<QTreeWidget *>("receptionsTree");
+    ASSERT_EQ(tree->topLevelItemCount(), 2);
+    EXPECT_EQ(tree->topLevelItem(0)->text(2), "9000");
+    EXPECT_EQ(tree->topLevelItem(0)->text(4), "接收成功");
+    EXPECT_EQ(tree->topLevelItem(1)->text(5), lines[2].mid(3));
 }
 
 TEST(DataMode, LoopSendingUntilCancelled) {
@@ -264,6 +277,17 @@ TEST(DataMode, ResultsViewResendsToTheFailedAndQualityIsPlottedAndKept) {
     EXPECT_TRUE(status->text().isEmpty()) << status->text().toStdString();
     EXPECT_EQ(tree->currentItem(), tree->topLevelItem(1));
 
+    // Today's sendings from the history store, newest first: station 5 has got the file
+    // since, so the broadcast offers nothing more to resend.
+    ASSERT_TRUE(s.window->Core().Context().history.Flush());
+    s.window->findChild<QComboBox *>("sendingsSpan")->setCurrentIndex(1);
+    ASSERT_EQ(tree->topLevelItemCount(), 2);
+    EXPECT_EQ(tree->topLevelItem(0)->text(6), tree->topLevelItem(1)->text(0)) << "the resend names the broadcast";
+    EXPECT_EQ(tree->topLevelItem(1)->child(1)->text(1), "站点 5: 失败: 挂起");
+    tree->setCurrentItem(tree->topLevelItem(1));
+    EXPECT_FALSE(s.Enabled("resendButton"));
+    s.window->findChild<QComboBox *>("sendingsSpan")->setCurrentIndex(0);
+
     // Station 3 reports its link twice; its row opens the plot of what it reported.
     s.sim->UpdateStation(3, [](hostsim::Station &st) { st.peerLqi = 0x61; });
     s.sim->SendSignal(0x40, 3);
@@ -283,6 +307,13 @@ TEST(DataMode, ResultsViewResendsToTheFailedAndQualityIsPlottedAndKept) {
     EXPECT_EQ(plot->Station(), 3);
     EXPECT_EQ(plot->findChild<QLabel *>("qualityFigure00")->text(), "99");   // last
     EXPECT_EQ(plot->findChild<QLabel *>("qualityFigure01")->text(), "97");   // minimum
+    // The last week comes from the history store, which holds the same packets.
+    const auto count = plot->findChild<QLabel *>("qualityCount")->text();
+    ASSERT_TRUE(s.window->Core().Context().history.Flush());
+    plot->findChild<QComboBox *>("qualitySpan")->setCurrentIndex(3);
+    EXPECT_EQ(plot->findChild<QLabel *>("qualityCount")->text(), count);
+    EXPECT_EQ(plot->findChild<QLabel *>("qualityFigure00")->text(), "99");
+    EXPECT_EQ(plot->findChild<QLabel *>("qualityFigure01")->text(), "97");
 
     // The day's file holds the same packets.
     std::vector<meradon::QualityRow> rows;

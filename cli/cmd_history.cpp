@@ -1,0 +1,197 @@
+// history: what the manager's history store holds (sendings, receptions, link quality),
+// read-only, so it answers while the manager writes.
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "cli/commands.h"
+#include "cli/errors.h"
+#include "cli/output.h"
+#include "cli/quality_summary.h"
+#include "cli/values.h"
+#include "manager/core/history/history_reader.h"
+#include "manager/core/history/history_store.h"
+#include "manager/core/history/sending_codes.h"
+
+namespace cli {
+namespace {
+
+const char kHistoryHelp[] =
+    "usage: tevrolink history sendings [--since DATE] [--station N] [--failed] [--db FILE] [--json]\n"
+    "       tevrolink history receptions [--since DATE] [--station N] [--db FILE] [--json]\n"
+    "       tevrolink history quality --station N [--since DATE] [--until DATE] [--db FILE] [--json]\n"
+    "\n"
+    "Reads the manager's history store (history.sqlite in its output directory,\n"
+    "~/Meradon unless --db names another file). It is opened read-only and answers while\n"
+    "the manager runs.\n"
+    "  sendings    the files sent, newest first, with each station's outcome; --station N\n"
+    "              those meant for station N, --failed those in which a station (station N\n"
+    "              with --station) did not get the file\n"
+    "  receptions  the files stations sent to the PC, newest first, with their verdict\n"
+    "  quality     the link quality of station N summarised as by \"tevrolink quality\"\n"
+    "DATE is \"YYYY-MM-DD\" or \"YYYY-MM-DD hh:mm:ss\", local time; a day given to --until\n"
+    "includes that day. Needs no link.\n";
+
+int64_t Since(const Arguments &args) {
+    const std::optional<std::string> text = args.Value("--since");
+    if (!text) return meradon::kFromTheStart;
+    const std::optional<meradon::LocalTime> t = meradon::ParseLocalTime(*text);
+    if (!t) throw UsageError("--since wants YYYY-MM-DD or \"YYYY-MM-DD hh:mm:ss\"");
+    return meradon::EpochSeconds(*t);
+}
+
+int64_t Until(const Arguments &args) {
+    const std::optional<std::string> text = args.Value("--until");
+    if (!text) return meradon::kUntilNow;
+    const std::optional<meradon::LocalTime> t = meradon::ParseLocalTime(*text);
+    if (!t) throw UsageError("--until wants YYYY-MM-DD or \"YYYY-MM-DD hh:mm:ss\"");
+    if (text->size() > 10) return meradon::EpochSeconds(*t);
+    meradon::LocalTime nextDay = *t;
+    ++nextDay.day;  // mktime carries into the month
+    return meradon::EpochSeconds(nextDay) - 1;
+}
+
+uint8_t Station(const Arguments &args) {
+    const std::optional<std::string> text = args.Value("--station");
+    return text ? ParseStation(*text) : 0;
+}
+
+std::string StoreFile(const Arguments &args) {
+    if (const std::optional<std::string> db = args.Value("--db")) return *db;
+    const char *home = std::getenv("HOME");
+    return std::string(home ? home : "") + "/Meradon/" + meradon::kHistoryFileName;
+}
+
+meradon::HistoryReader OpenStore(const Arguments &args) { return meradon::HistoryReader(StoreFile(args)); }
+
+std::string Time(int64_t seconds) { return meradon::LocalTimeText(meradon::LocalFromEpoch(seconds)); }
+
+std::string Hex(uint32_t value) {
+    char text[12];
+    std::snprintf(text, sizeof text, "%08X", value);
+    return text;
+}
+
+std::string Outcomes(const meradon::SendingRecord &r) {
+    std::string text;
+    for (const meradon::StationResult &s : r.stations) {
+        const char *reason = meradon::ReasonCode(s.outcome);
+        text += (text.empty() ? "" : " ") + std::to_string(s.station) + ":" +
+                (reason ? reason : meradon::OutcomeCode(s.outcome));
+    }
+    return text;
+}
+
+int ListSendings(const Arguments &args) {
+    if (args.Value("--until")) throw UsageError("sendings takes no --until");
+    const meradon::SendingQuery query{Since(args), Station(args), args.Has("--failed")};
+    const auto sendings = OpenStore(args).Sendings(query);
+    if (args.Json()) {
+        JsonWriter json;
+        json.BeginObject().Key("sendings").BeginArray();
+        for (const meradon::StoredSending &s : sendings) {
+            const meradon::SendingRecord &r = s.record;
+            json.BeginObject().Field("id", r.id).Field("file", r.path).Field("size", int64_t{r.size});
+            s.crc ? json.Field("crc32", Hex(*s.crc)) : json.Key("crc32").Null();
+            json.Field("mode", meradon::ModeCode(r.mode)).Field("start", Time(s.start));
+            r.Ended() ? json.Field("duration_ms", r.durationMs) : json.Key("duration_ms").Null();
+            r.repeats ? json.Field("repeats", r.repeats) : json.Key("repeats").Null();
+            json.Key("stations").BeginArray();
+            for (const meradon::StationResult &st : r.stations) {
+                const char *reason = meradon::ReasonCode(st.outcome);
+                json.BeginObject().Field("station", unsigned{st.station})
+                    .Field("outcome", meradon::OutcomeCode(st.outcome));
+                reason ? json.Field("reason", reason) : json.Key("reason").Null();
+                json.EndObject();
+            }
+            json.EndArray().EndObject();
+        }
+        json.EndArray().EndObject().Print();
+        return kExitOk;
+    }
+    std::vector<std::vector<std::string>> rows;
+    for (const meradon::StoredSending &s : sendings) {
+        const meradon::SendingRecord &r = s.record;
+        char seconds[24] = "";
+        if (r.Ended()) std::snprintf(seconds, sizeof seconds, "%.1f", static_cast<double>(r.durationMs) / 1000);
+        rows.push_back({std::to_string(r.id), Time(s.start), r.path, std::to_string(r.size),
+                        s.crc ? Hex(*s.crc) : "", meradon::ModeCode(r.mode), seconds,
+                        r.repeats ? std::to_string(r.repeats) : "", Outcomes(r)});
+    }
+    PrintTable({"ID", "START", "FILE", "SIZE", "CRC32", "MODE", "SECONDS", "REPEATS", "STATIONS"}, rows);
+    return kExitOk;
+}
+
+int ListReceptions(const Arguments &args) {
+    if (args.Value("--until") || args.Has("--failed")) throw UsageError("receptions takes --since and --station only");
+    const int64_t since = Since(args);
+    const auto receptions = OpenStore(args).Receptions(since, Station(args));
+    if (args.Json()) {
+        JsonWriter json;
+        json.BeginObject().Key("receptions").BeginArray();
+        for (const meradon::StoredReception &r : receptions) {
+            json.BeginObject().Field("id", r.id).Field("station", unsigned{r.station})
+                .Field("file", r.path).Field("size", int64_t{r.size});
+            r.announcedSize ? json.Field("announced_size", int64_t{*r.announcedSize})
+                            : json.Key("announced_size").Null();
+            json.Field("verdict", r.verdict).Field("start", Time(r.start)).Field("end", Time(r.end))
+                .EndObject();
+        }
+        json.EndArray().EndObject().Print();
+        return kExitOk;
+    }
+    std::vector<std::vector<std::string>> rows;
+    for (const meradon::StoredReception &r : receptions)
+        rows.push_back({Time(r.start), Time(r.end), std::to_string(r.station), std::to_string(r.size),
+                        r.announcedSize ? std::to_string(*r.announcedSize) : "", r.verdict, r.path});
+    PrintTable({"START", "END", "STATION", "SIZE", "ANNOUNCED", "VERDICT", "FILE"}, rows);
+    return kExitOk;
+}
+
+int SummariseQuality(const Arguments &args) {
+    if (args.Has("--failed")) throw UsageError("quality takes no --failed");
+    const uint8_t station = Station(args);
+    if (!station) throw UsageError("history quality wants --station N");
+    const int64_t since = Since(args), until = Until(args);
+    QualitySummary summary;
+    for (const meradon::StoredQuality &q : OpenStore(args).Quality(station, since, until))
+        summary.Add(station, Time(q.time), q.values);
+    if (args.Json()) {
+        JsonWriter json;
+        json.BeginObject().Field("db", StoreFile(args));
+        summary.WriteJson(json);
+        json.EndObject().Print();
+        return kExitOk;
+    }
+    if (summary.Empty()) {
+        std::fprintf(stderr, "tevrolink: no quality samples of that station in that span\n");
+        return kExitOk;
+    }
+    summary.PrintTable();
+    return kExitOk;
+}
+
+int RunHistory(const Arguments &args) {
+    if (args.positional.size() != 1) throw UsageError("history wants one of sendings, receptions, quality");
+    const std::string &what = args.positional[0];
+    int (*list)(const Arguments &) =
+        what == "sendings" ? ListSendings : what == "receptions" ? ListReceptions
+                                          : what == "quality" ? SummariseQuality : nullptr;
+    if (!list) throw UsageError("history wants one of sendings, receptions, quality, not \"" + what + "\"");
+    try {
+        return list(args);
+    } catch (const meradon::DatabaseError &e) {
+        throw Failure("cannot read the history store: " + std::string(e.what()));
+    }
+}
+
+}  // namespace
+
+std::vector<Command> HistoryCommands() {
+    return {{"history", "list sendings, receptions or link quality from the manager's history",
+             kHistoryHelp, false,
+             {{"--since", true}, {"--until", true}, {"--station", true}, {"--failed", false}, {"--db", true}},
+             RunHistory}};
+}
+
+}  // namespace cli
