@@ -9,8 +9,6 @@ namespace meradon {
 
 namespace {
 
-constexpr uint32_t kCrcNotComputed = 0xFFFFFFFF;
-
 uint32_t LittleEndian32(const uint8_t *bytes) {
     return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
            static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;

@@ -32,12 +32,13 @@ void InCommandSetMode(AppState &state, Commands commands) {
     state.linkMode.store(LINK_DATA);
 }
 
-// The file is still the one the sending sent: it opens, with the size and CRC-32 recorded.
+// The file is still the one the sending sent: it opens, with the size and CRC-32 recorded
+// (a sending of the history store whose CRC-32 could not be computed: the size alone).
 bool FileAsRecorded(const SendingRecord &record) {
     SendFile file;
     if (!file.Open(record.path) || file.Size() != record.size) return false;
     file.Close();
-    return QuickFileCRC32(record.path.c_str()) == record.crc;
+    return record.crc == kCrcNotComputed || QuickFileCRC32(record.path.c_str()) == record.crc;
 }
 
 }  // namespace

@@ -40,6 +40,9 @@ struct StationResult {
     bool operator==(const StationResult &) const = default;
 };
 
+// QuickFileCRC32's answer for a file it cannot read, and a CRC-32 nobody could compute.
+constexpr uint32_t kCrcNotComputed = 0xFFFFFFFF;
+
 struct SendingRecord {
     int id = 0;  // 1, 2, ... in the order the sendings started
     std::string path;

@@ -234,6 +234,7 @@ TEST(SendingWithHostSim, AnEarlierRunsSendingIsResentFromTheStoreToItsFailedStat
         broadcast.id = 1;
         broadcast.path = file;
         broadcast.size = 700;
+        broadcast.crc = QuickFileCRC32(file.c_str());
         broadcast.start = s.clock.Local();
         broadcast.durationMs = 900;
         broadcast.mode = SendMode::Broadcast;

@@ -5,12 +5,6 @@
 
 namespace meradon {
 
-namespace {
-
-constexpr uint32_t kCrcNotComputed = 0xFFFFFFFF;
-
-}  // namespace
-
 BatchWriter::BatchWriter(Database &db)
     : db_(db),
       insertSending_(db, "INSERT INTO sendings (file, size, crc32, mode, start, duration_ms, repeats) "

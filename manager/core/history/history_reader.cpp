@@ -77,6 +77,7 @@ std::vector<StoredSending> HistoryReader::Read(const SendingQuery &query, int64_
         r.path = sendings.Text(1);
         r.size = static_cast<uint32_t>(sendings.Int(2));
         s.crc = OptionalU32(sendings, 3);
+        r.crc = s.crc.value_or(kCrcNotComputed);
         r.mode = ModeFromCode(sendings.Text(4));
         s.start = sendings.Int(5);
         r.start = LocalFromEpoch(s.start);
