@@ -31,6 +31,7 @@ void KeepReception(Core &core, uint32_t size, const char *verdict) {
     ReceptionFact fact{state.recvStation, state.recvPath, size, std::nullopt, verdict,
                        state.recvStart, core.clock.Local()};
     if (state.recvAnnounced) fact.announcedSize = state.recvSize;
+    core.view.FileReceived(fact);
     core.history.Add(std::move(fact));
 }
 

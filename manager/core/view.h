@@ -14,6 +14,8 @@
 #include <cstdint>
 #include <string>
 
+#include "manager/core/history/history_facts.h"
+
 namespace meradon {
 
 // Controls of the main window that the core refers to, by their dialog ids.
@@ -105,6 +107,9 @@ public:
     // Saves the operation record (Manager::SaveRecord); quiet = no message box
     // afterwards. The core asks for it every hour while AutoSave is checked.
     virtual void SaveRecords(bool quiet) = 0;
+    // A received file has ended, with its verdict. The window shows it in the record
+    // alone; the unattended manager publishes it.
+    virtual void FileReceived(const ReceptionFact &) {}
 };
 
 }  // namespace meradon

@@ -1,8 +1,10 @@
 #include "manager/daemon/bridge_payloads.h"
 
+#include <algorithm>
 #include <nlohmann/json.hpp>
 
 #include "manager/core/app_state.h"
+#include "manager/core/reception.h"
 
 namespace meradon::daemon {
 
@@ -51,6 +53,58 @@ std::string StationPayload(const StationSnapshot &s) {
         station[kQualityNames[i]] = s.quality ? nlohmann::json((*s.quality)[i]) : nlohmann::json(nullptr);
     station["last_seen"] = s.lastSeen ? nlohmann::json(IsoTime(*s.lastSeen)) : nlohmann::json(nullptr);
     return station.dump();
+}
+
+std::time_t EpochOf(const LocalTime &local) {
+    std::tm t {};
+    t.tm_year = local.year - 1900;
+    t.tm_mon = local.month - 1;
+    t.tm_mday = local.day;
+    t.tm_hour = local.hour;
+    t.tm_min = local.minute;
+    t.tm_sec = local.second;
+    t.tm_isdst = -1;
+    return std::mktime(&t);
+}
+
+namespace {
+
+// What the verdict says of the CRC-32: "ok", "bad", or "none" when it was not compared.
+const char *CrcWord(const std::string &verdict) {
+    if (verdict == kVerdictReceived) return "ok";
+    if (verdict == kVerdictWrongContent) return "bad";
+    return "none";
+}
+
+}  // namespace
+
+std::string ReceivedPayload(const ReceptionFact &file, const std::optional<std::string> &data) {
+    nlohmann::json received = {
+        {"station", file.station},
+        {"file", file.path},
+        {"size", file.size},
+        {"announced_size", file.announcedSize ? nlohmann::json(*file.announcedSize) : nlohmann::json(nullptr)},
+        {"crc", CrcWord(file.verdict)},
+        {"verdict", file.verdict},
+        {"started", IsoTime(EpochOf(file.start))},
+        {"ended", IsoTime(EpochOf(file.end))},
+    };
+    if (data) received["data"] = Base64(*data);
+    return received.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+std::string Base64(const std::string &bytes) {
+    static const char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string text;
+    text.reserve((bytes.size() + 2) / 3 * 4);
+    for (size_t i = 0; i < bytes.size(); i += 3) {
+        const size_t n = std::min<size_t>(3, bytes.size() - i);
+        uint32_t group = 0;
+        for (size_t k = 0; k < 3; ++k)
+            group = group << 8 | (k < n ? static_cast<uint8_t>(bytes[i + k]) : 0);
+        for (size_t k = 0; k < 4; ++k) text += k <= n ? kDigits[(group >> (18 - 6 * k)) & 0x3F] : '=';
+    }
+    return text;
 }
 
 }  // namespace meradon::daemon

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "manager/core/history/history_facts.h"
 #include "manager/core/host_settings.h"
 #include "manager/core/quality_values.h"
 
@@ -34,5 +35,15 @@ struct StationSnapshot {
 
 // <base>/station/<n>
 std::string StationPayload(const StationSnapshot &station);
+
+// The seconds since the epoch of a wall-clock time of this machine's zone.
+std::time_t EpochOf(const LocalTime &local);
+
+// <base>/station/<n>/received: the file's facts, and its bytes (base64) when `data` holds
+// them.
+std::string ReceivedPayload(const ReceptionFact &file, const std::optional<std::string> &data);
+
+// RFC 4648 base64, with padding.
+std::string Base64(const std::string &bytes);
 
 }  // namespace meradon::daemon

@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 
 #include "manager/core/host_settings.h"
 #include "manager/core/link_failure.h"
@@ -129,6 +131,21 @@ void Daemon::PublishStations(bool all) {
             bridge_->Publish("station/" + std::to_string(row + 1), stationPayloads_[row], true);
 }
 
+// One message per received file, with the file's bytes when it is small enough. Taken
+// also without a bridge, so that nothing piles up.
+void Daemon::PublishReceivedFiles() {
+    const std::vector<ReceptionFact> files = view_.TakeReceivedFiles();
+    if (!bridge_) return;
+    const uint32_t limit = settings_.broker.inlineLimit;
+    for (const ReceptionFact &file : files) {
+        std::optional<std::string> data;
+        if (limit > 0 && file.size <= limit)
+            if (std::ifstream in(file.path, std::ios::binary); in)
+                data = std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        bridge_->Publish("station/" + std::to_string(file.station) + "/received", ReceivedPayload(file, data), false);
+    }
+}
+
 // Said once for as long as the same failure lasts; the next attempt waits longer, up to
 // kMostReopenWaitMs.
 void Daemon::LinkFailed(const std::string &why) {
@@ -184,6 +201,7 @@ int64_t Daemon::Step() {
         if (connected) PublishInfo();
         PublishStations(connected);
     }
+    PublishReceivedFiles();
     int64_t wait = step.queuedLeft ? 0 : step.dueInMs;
     if (!inDataMode_) wait = std::min(wait, std::max<int64_t>(nextOpenMs_ - clock_.NowMs(), 0));
     return wait;

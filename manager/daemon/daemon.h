@@ -48,6 +48,7 @@ private:
     // after a connection, as a broker may have lost what it retained).
     void PublishInfo();
     void PublishStations(bool all);
+    void PublishReceivedFiles();
 
     const DaemonSettings &settings_;
     SystemClock clock_;

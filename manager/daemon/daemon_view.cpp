@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <utility>
+
 
 #include "manager/daemon/journal_log.h"
 
@@ -49,6 +51,19 @@ std::vector<int> DaemonView::TakeChangedRows() {
         if (changedRows_.test(static_cast<size_t>(row))) rows.push_back(row);
     changedRows_.reset();
     return rows;
+}
+
+void DaemonView::FileReceived(const ReceptionFact &file) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        received_.push_back(file);
+    }
+    Wake();
+}
+
+std::vector<ReceptionFact> DaemonView::TakeReceivedFiles() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return std::exchange(received_, {});
 }
 
 void DaemonView::PostCommand(int command) {

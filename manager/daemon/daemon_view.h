@@ -37,6 +37,8 @@ public:
     std::vector<LoopCommand> TakeCommands();
     // Main loop: the station rows (0-253) whose cells changed since the last call.
     std::vector<int> TakeChangedRows();
+    // Main loop: the files received since the last call, in order.
+    std::vector<ReceptionFact> TakeReceivedFiles();
     void Wake();
 
     void AddRecordLine(const std::string &text, LineStyle style) override;
@@ -56,6 +58,7 @@ public:
     bool IsChecked(ControlId box) override;
     std::string LinkSelectorText() override { return settings_.LinkText(); }
     void SaveRecords(bool quiet) override;
+    void FileReceived(const ReceptionFact &file) override;
 
 private:
     const DaemonSettings &settings_;
@@ -64,6 +67,7 @@ private:
     std::mutex mutex_;
     std::deque<LoopCommand> commands_;
     std::bitset<kStations> changedRows_;
+    std::vector<ReceptionFact> received_;
 };
 
 }  // namespace meradon::daemon

@@ -1,11 +1,12 @@
 // meradond's MQTT bridge against a real broker (Debian's mosquitto, started here on a free
 // loopback port): what the network does reaches the topics, also across a broker that is
-// killed and started again, and a gateway that dies is announced by its last will.
+// stopped and started again, and a gateway that dies is announced by its last will.
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 
 #include <gtest/gtest.h>
@@ -34,24 +35,30 @@ uint16_t FreeTcpPort() {
     return ntohs(a.sin_port);
 }
 
-// mosquitto on 127.0.0.1, keeping nothing on disk: a restart forgets what was retained.
+// mosquitto on 127.0.0.1. It keeps its sessions across a restart, so that a subscriber's
+// session gets what was published while the subscriber itself was away.
 class Broker {
 public:
     explicit Broker(uint16_t port) : port_(port), config_(TempPath("broker-" + std::to_string(port) + ".conf")) {
-        std::ofstream(config_) << "listener " << port << " 127.0.0.1\nallow_anonymous true\npersistence false\n";
+        const std::string store = TempPath("broker-" + std::to_string(port) + "/");
+        std::filesystem::create_directories(store);
+        std::ofstream(config_) << "listener " << port << " 127.0.0.1\nallow_anonymous true\n"
+                               << "persistence true\npersistence_location " << store << "\n";
     }
     bool Start() {
         process_ = std::make_unique<Child>(MOSQUITTO_PATH, std::vector<std::string>{"-c", config_}, std::vector<std::string>{});
         return process_->WaitForError("running", 10s);
     }
-    void Kill() {
-        ::kill(process_->Pid(), SIGKILL);
+    void Stop() {
+        ::kill(process_->Pid(), SIGTERM);
         process_->Finish();
     }
     std::string Url() const { return "mqtt://127.0.0.1:" + std::to_string(port_); }
+    // A subscriber to everything below the base, with a session that outlives it.
     std::unique_ptr<Child> Subscribe() const {
         return std::make_unique<Child>("mosquitto_sub", std::vector<std::string>{"-h", "127.0.0.1", "-p",
-                                        std::to_string(port_), "-v", "-t", kBase + "/#"},
+                                        std::to_string(port_), "-c", "-i", "watcher", "-q", "1", "-v",
+                                        "-t", kBase + "/#"},
                                        std::vector<std::string>{});
     }
 
@@ -95,19 +102,28 @@ TEST_P(BridgeUnderFaults, TopicsCarryWhatTheNetworkDoes) {
         EXPECT_TRUE(first->WaitForOutput(kBase + "/bridge/state offline", 20s));
         return;
     }
-    broker.Kill();
+    // A small file rides in its message.
+    const std::string hello = "hello world";
+    sim->SendFileFromStation(kStation, std::vector<uint8_t>(hello.begin(), hello.end()));
+    ASSERT_TRUE(first->WaitForOutput(kBase + "/station/2/received {", 20s)) << daemon.Finish().err;
+    EXPECT_TRUE(first->WaitForOutput("\"crc\":\"ok\",\"data\":\"aGVsbG8gd29ybGQ=\"", 5s)) << daemon.Finish().err;
     first->Finish(1s);
-    // Meanwhile station 2 is suspended and its quality changes; the gateway notices.
+
+    broker.Stop();
+    // Meanwhile station 2 is suspended, its quality changes and it sends a file.
     sim->UpdateStation(kStation, [](hostsim::Station &s) {
         s.suspended = true;
         s.hostLqi = 0x77;
     });
     sim->SendSignal(0x40, kStation);
+    sim->SendFileFromStation(kStation, std::vector<uint8_t>(5000, 0x5A));
+    ASSERT_TRUE(daemon.WaitForError("接收成功", 20s, 2)) << daemon.Finish().err;
     ASSERT_TRUE(broker.Start());
     auto second = broker.Subscribe();
     EXPECT_TRUE(second->WaitForOutput(kBase + "/bridge/state online", 30s)) << daemon.Finish().err;
     EXPECT_TRUE(second->WaitForOutput("\"host_lqi\":119", 30s)) << daemon.Finish().err;
     EXPECT_TRUE(second->WaitForOutput("\"suspended\":true", 30s)) << daemon.Finish().err;
+    EXPECT_TRUE(second->WaitForOutput("\"size\":5000", 30s)) << daemon.Finish().err;
 
     ::kill(daemon.Pid(), SIGTERM);
     const Result r = daemon.Finish(10s);
