@@ -183,6 +183,11 @@ private:
 // A waiter's registration left behind would hang every later close, and with it the
 // library: here a waiting thread cancelled in its sleep.
 TEST(ConcurrentExports, ACancelledWaiterLeavesTheCloseFree) {
+#if defined(__SANITIZE_ADDRESS__)
+    // Its runtime takes the forced unwinding of a cancelled thread for an overflow of its
+    // own sigaltstack buffer; the plain and the thread-sanitizer builds run this.
+    GTEST_SKIP() << "pthread_cancel's unwinding is not followed by the address sanitizer";
+#endif
     auto sim = OpenLink(Carrier::kUdp);
     ASSERT_TRUE(sim);
     SetHostHandShake(0);
@@ -231,6 +236,11 @@ TEST(ConcurrentExports, AChildOfForkClosesTheLinkItsParentWaitsOn) {
 // process with its descriptor table full, and in a child of fork(), whose wakes are its own,
 // every wake while its table stays full.
 TEST(ConcurrentExports, WakesReachTheWaiterWhenTheDescriptorTableIsFull) {
+#if defined(__SANITIZE_ADDRESS__)
+    // Its runtime needs descriptors of its own (its type checks read the process's maps),
+    // which a full table denies it; the plain and the thread-sanitizer builds run this.
+    GTEST_SKIP() << "the sanitizers' runtime cannot work with a full descriptor table";
+#endif
     {
         FullDescriptorTable full;
         ASSERT_TRUE(full.Full());

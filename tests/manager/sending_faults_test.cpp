@@ -117,8 +117,17 @@ TEST_P(SendingUnderFaults, SuccessOnlyForAFileTheStationHoldsWhole) {
         if (c.upset == Upset::kFileShrinks) std::filesystem::resize_file(path, content.size() / 2);
     };
     const auto told = [&] { return !s.view.Boxes().empty(); };
+    // Over once the operator has been told the outcome: the worker ends the sending first,
+    // then writes its lines and asks for its box.
+    const auto outcomeTold = [&] {
+        const auto lines = s.view.LineTexts();
+        return told() || Has(lines, "成功: 5") || Has(lines, "失败: 5") || Has(lines, "读取文件失败,传输中止: " + path);
+    };
     const bool ended = s.RunWindowUntil(
-        [&] { return (s.State().sendState.load() == IDLE || told()) && !s.State().sendFile.IsOpen() && !s.view.AnyPosted(); },
+        [&] {
+            return (s.State().sendState.load() == IDLE || told()) && !s.State().sendFile.IsOpen() &&
+                   !s.view.AnyPosted() && outcomeTold();
+        },
         15s, upsetOnCue);
     const auto texts = s.view.LineTexts();
     ASSERT_TRUE(ended) << "the sending neither ended nor told the operator: state "
