@@ -31,7 +31,7 @@ asan: deps
 # The tests where threads meet: the library called from several threads, the manager's
 # worker beside its window thread.
 TSAN_TARGETS = integration_tests manager_core_tests manager_hostsim_tests
-TSAN_TESTS = ConcurrentExports|SpscQueue|WindowRequest|Manager\.|WithHostSim|LoopSending\.|LinkLoss\.|SendingUnderFaults.*/(Loss5Udp|RestartUdp|LostAckUdpNoResend)|UnansweredActivation
+TSAN_TESTS = ConcurrentExports|SpscQueue|WindowRequest|Manager\.|WithHostSim|LoopSending\.|LinkLoss\.|SendingUnderFaults.*/(Loss5Udp|RestartUdp|LostAckUdpNoResend)|UnansweredActivation|HistoryStore\.
 
 tsan: deps
 	cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTEVROLINK_TSAN=ON $(CMAKE_FLAGS)

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <mutex>
 
 namespace meradon {
 
@@ -12,9 +13,17 @@ LocalTime FromTm(const std::tm &tm) {
     return LocalTime{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
 }
 
+// mktime() may reread the time zone and replace what localtime_r() reads; glibc locks
+// inside, where the thread sanitizer does not see it. Our own lock keeps the two apart.
+std::mutex &ZoneLock() {
+    static std::mutex lock;
+    return lock;
+}
+
 }  // namespace
 
 int64_t EpochSeconds(const LocalTime &t) {
+    const std::lock_guard<std::mutex> lock(ZoneLock());
     std::tm tm{};
     tm.tm_year = t.year - 1900;
     tm.tm_mon = t.month - 1;
@@ -29,6 +38,7 @@ int64_t EpochSeconds(const LocalTime &t) {
 LocalTime LocalFromEpoch(int64_t seconds) {
     const std::time_t time = static_cast<std::time_t>(seconds);
     std::tm tm{};
+    const std::lock_guard<std::mutex> lock(ZoneLock());
     localtime_r(&time, &tm);
     return FromTm(tm);
 }
@@ -68,6 +78,7 @@ int64_t SystemClock::NowMs() {
 LocalTime SystemClock::Local() {
     std::time_t now = std::time(nullptr);
     std::tm tm{};
+    const std::lock_guard<std::mutex> lock(ZoneLock());
     localtime_r(&now, &tm);
     return FromTm(tm);
 }

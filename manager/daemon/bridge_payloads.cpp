@@ -55,18 +55,6 @@ std::string StationPayload(const StationSnapshot &s) {
     return station.dump();
 }
 
-std::time_t EpochOf(const LocalTime &local) {
-    std::tm t {};
-    t.tm_year = local.year - 1900;
-    t.tm_mon = local.month - 1;
-    t.tm_mday = local.day;
-    t.tm_hour = local.hour;
-    t.tm_min = local.minute;
-    t.tm_sec = local.second;
-    t.tm_isdst = -1;
-    return std::mktime(&t);
-}
-
 namespace {
 
 // What the verdict says of the CRC-32: "ok", "bad", or "none" when it was not compared.
@@ -86,8 +74,8 @@ std::string ReceivedPayload(const ReceptionFact &file, const std::optional<std::
         {"announced_size", file.announcedSize ? nlohmann::json(*file.announcedSize) : nlohmann::json(nullptr)},
         {"crc", CrcWord(file.verdict)},
         {"verdict", file.verdict},
-        {"started", IsoTime(EpochOf(file.start))},
-        {"ended", IsoTime(EpochOf(file.end))},
+        {"started", IsoTime(EpochSeconds(file.start))},
+        {"ended", IsoTime(EpochSeconds(file.end))},
     };
     if (data) received["data"] = Base64(*data);
     return received.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);

@@ -36,9 +36,6 @@ struct StationSnapshot {
 // <base>/station/<n>
 std::string StationPayload(const StationSnapshot &station);
 
-// The seconds since the epoch of a wall-clock time of this machine's zone.
-std::time_t EpochOf(const LocalTime &local);
-
 // <base>/station/<n>/received: the file's facts, and its bytes (base64) when `data` holds
 // them.
 std::string ReceivedPayload(const ReceptionFact &file, const std::optional<std::string> &data);
