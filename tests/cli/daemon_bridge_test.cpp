@@ -1,9 +1,7 @@
 // meradond's MQTT bridge against a real broker (Debian's mosquitto, started here on a free
 // loopback port): what the network does reaches the topics, also across a broker that is
 // stopped and started again, and a gateway that dies is announced by its last will.
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -22,18 +20,7 @@ using namespace std::chrono_literals;
 constexpr uint8_t kStation = 2;
 const std::string kBase = "test/site";
 
-// A TCP port on 127.0.0.1 that nobody holds now.
-uint16_t FreeTcpPort() {
-    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(s, reinterpret_cast<sockaddr *>(&a), sizeof a);
-    socklen_t length = sizeof a;
-    ::getsockname(s, reinterpret_cast<sockaddr *>(&a), &length);
-    ::close(s);
-    return ntohs(a.sin_port);
-}
+using test_support::FreeTcpPort;
 
 // mosquitto on 127.0.0.1. It keeps its sessions across a restart, so that a subscriber's
 // session gets what was published while the subscriber itself was away.

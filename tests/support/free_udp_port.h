@@ -1,4 +1,5 @@
-// A UDP port on 127.0.0.1 that nothing is bound to, for a test's own socket or simulator.
+// A UDP (or TCP) port on 127.0.0.1 that nothing is bound to, for a test's own socket,
+// simulator or broker.
 #pragma once
 
 #include <arpa/inet.h>
@@ -10,8 +11,8 @@
 
 namespace test_support {
 
-inline uint16_t FreeUdpPort() {
-    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+inline uint16_t FreeLoopbackPort(int type) {
+    const int fd = ::socket(AF_INET, type, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -21,5 +22,8 @@ inline uint16_t FreeUdpPort() {
     ::close(fd);
     return ntohs(a.sin_port);
 }
+
+inline uint16_t FreeUdpPort() { return FreeLoopbackPort(SOCK_DGRAM); }
+inline uint16_t FreeTcpPort() { return FreeLoopbackPort(SOCK_STREAM); }
 
 }  // namespace test_support
