@@ -2,7 +2,6 @@
 // loopback port): what the network does reaches the topics, also across a broker that is
 // stopped and started again, and a gateway that dies is announced by its last will.
 #include <signal.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
