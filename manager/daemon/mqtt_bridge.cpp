@@ -88,6 +88,15 @@ void MqttBridge::Stop() {
 
 void MqttBridge::Publish(const std::string &topic, const std::string &payload, bool retain) {
     if (!client_) return;
+    if (!up_.load()) {
+        if (retain) return;
+        if (waitingBytes_.load() + payload.size() > kMostWaitingBytes) {
+            if (dropped_.fetch_add(1) == 0)
+                Log(LogLevel::Warning, "MQTT broker away for long: messages beyond 100 MiB are dropped");
+            return;
+        }
+        waitingBytes_.fetch_add(payload.size());
+    }
     const std::string full = settings_.base + "/" + topic;
     mosquitto_publish(client_, nullptr, full.c_str(), static_cast<int>(payload.size()), payload.data(), kQos,
                       retain);
@@ -101,6 +110,9 @@ void MqttBridge::OnConnect(mosquitto *, void *self, int result) {
         return;
     }
     Log(LogLevel::Notice, "MQTT broker " + bridge->settings_.url + " connected");
+    if (const size_t dropped = bridge->dropped_.exchange(0))
+        Log(LogLevel::Warning, std::to_string(dropped) + " MQTT messages were dropped while the broker was away");
+    bridge->waitingBytes_.store(0);
     bridge->up_.store(true);
     bridge->Publish("bridge/state", "online", true);
     bridge->connected_.store(true);

@@ -29,8 +29,12 @@ public:
     // "offline", then a clean disconnect: the will is not sent.
     void Stop();
 
-    // `topic` below the base ("station/5"). QoS 1.
+    // `topic` below the base ("station/5"). QoS 1. While the broker is away a retained
+    // topic is not queued (it is published again on connection), and the others wait in
+    // memory up to kMostWaitingBytes; beyond that they are dropped, and the count is logged.
     void Publish(const std::string &topic, const std::string &payload, bool retain);
+
+    static constexpr size_t kMostWaitingBytes = 100 * 1024 * 1024;
     // True once after each connection: the retained topics are to be published again.
     bool TakeConnected() { return connected_.exchange(false); }
 
@@ -45,6 +49,8 @@ private:
     mosquitto *client_ = nullptr;
     std::atomic<bool> connected_{false};
     std::atomic<bool> up_{false};
+    std::atomic<size_t> waitingBytes_{0};  // published while the broker was away
+    std::atomic<size_t> dropped_{0};
 };
 
 }  // namespace meradon::daemon
