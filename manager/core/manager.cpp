@@ -8,6 +8,7 @@
 #include "manager/core/reception.h"
 #include "manager/core/sending.h"
 #include "manager/core/station_list.h"
+#include "manager/core/text_format.h"
 #include "tevrolink/tevrolink.h"
 
 namespace meradon {
@@ -205,7 +206,12 @@ std::string Manager::KeepRecordLine(const std::string &text, LineStyle style) {
 
 std::filesystem::path Manager::SaveRecord(bool forgetSaved) {
     const std::string selector = core_.view.LinkSelectorText();
-    if (forgetSaved) return core_.record.SaveAndForget(core_.output, selector, core_.clock.Local());
+    if (forgetSaved) {
+        std::filesystem::path saved = core_.record.SaveAndForget(core_.output, selector, core_.clock.Local());
+        if (const std::size_t dropped = core_.record.TakeDropped())
+            core_.Line(Format("操作记录无法保存,最早的 %zu 行已丢弃 (history.sqlite 中仍有)", dropped));
+        return saved;
+    }
     return core_.record.Save(core_.output, selector, core_.clock.Local());
 }
 

@@ -124,6 +124,8 @@ public:
     // path, or empty when there was nothing to save or the file could not be written.
     // `forgetSaved`: the saved lines are dropped from the record (see SaveAndForget).
     std::filesystem::path SaveRecord(bool forgetSaved = false);
+    // The record's lines not saved yet (with forgetSaved: since the last save).
+    std::size_t RecordLines() const { return core_.record.Size(); }
 
     // The operator closed the worker's box of `text`: the next trouble of that text is shown again.
     void MessageBoxClosed(const std::string &text) { core_.boxes.Closed(text); }

@@ -1,6 +1,7 @@
 #include "manager/core/operation_record.h"
 
 #include <cstdio>
+#include <utility>
 
 #include "manager/core/text_format.h"
 #include "setup/text_encoding.h"
@@ -61,8 +62,23 @@ std::filesystem::path OperationRecord::SaveAndForget(const OutputDirectory &outp
     if (saved.empty()) {
         std::lock_guard<std::mutex> lock(mutex_);
         lines_.insert(lines_.begin(), std::make_move_iterator(lines.begin()), std::make_move_iterator(lines.end()));
+        if (lines_.size() > kMostWaiting) {
+            const std::size_t excess = lines_.size() - kMostWaiting;
+            lines_.erase(lines_.begin(), lines_.begin() + static_cast<std::ptrdiff_t>(excess));
+            dropped_ += excess;
+        }
     }
     return saved;
+}
+
+std::size_t OperationRecord::Size() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return lines_.size();
+}
+
+std::size_t OperationRecord::TakeDropped() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return std::exchange(dropped_, 0);
 }
 
 std::string ReportBytes(const std::vector<std::string> &lines) {

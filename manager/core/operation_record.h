@@ -27,13 +27,21 @@ public:
     std::filesystem::path Save(const OutputDirectory &output, const std::string &selector,
                                const LocalTime &now) const;
     // As Save, and the saved lines are forgotten, so that a record kept for months holds one
-    // save's worth; lines that could not be saved wait for the next save.
+    // save's worth; lines that could not be saved wait for the next save, the newest
+    // kMostWaiting of them (a disk that stays full must not fill the memory too).
     std::filesystem::path SaveAndForget(const OutputDirectory &output, const std::string &selector,
                                         const LocalTime &now);
+    // The lines kept and not saved yet.
+    std::size_t Size() const;
+    // How many waiting lines SaveAndForget dropped since the last call.
+    std::size_t TakeDropped();
+
+    static constexpr std::size_t kMostWaiting = 200'000;
 
 private:
     mutable std::mutex mutex_;
     std::vector<std::string> lines_;
+    std::size_t dropped_ = 0;
 };
 
 // `text` as the record shows it: "[hh:mm:ss] " in front, or six spaces.

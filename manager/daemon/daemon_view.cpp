@@ -107,7 +107,11 @@ bool DaemonView::IsChecked(ControlId box) {
 void DaemonView::SaveRecords(bool) {
     if (!manager_) return;
     const std::filesystem::path saved = manager_->SaveRecord(true);
-    if (!saved.empty()) Log(LogLevel::Info, "operation record saved: " + saved.string());
+    if (!saved.empty())
+        Log(LogLevel::Info, "operation record saved: " + saved.string());
+    else if (const std::size_t waiting = manager_->RecordLines())
+        Log(LogLevel::Warning, "the operation record cannot be written into " + settings_.outputDir.string() + "; " +
+                                   std::to_string(waiting) + " lines wait for the next save");
 }
 
 }  // namespace meradon::daemon

@@ -4,7 +4,9 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 
+#include "manager/core/operation_record.h"
 #include "manager/core/output_directory.h"
 #include "manager/core/send_report.h"
 
@@ -48,6 +50,33 @@ TEST(FileNames, OutputDirectoryIsCreatedAndKeepsFilesInside) {
     ASSERT_TRUE(file);
     EXPECT_TRUE(std::filesystem::exists(dir / "7 24-05-06 13-45-10.log"));
     std::filesystem::remove_all(dir.parent_path());
+}
+
+// A disk that stays full must not fill the memory of a gateway left alone for months: the
+// newest lines wait, the oldest go, and the next save that works writes what waited.
+TEST(OperationRecordSave, AnUnwritableRecordKeepsItsNewestLines) {
+    const auto base = std::filesystem::temp_directory_path() / ("meradon-record-" + std::to_string(::getpid()));
+    std::filesystem::remove_all(base);
+    std::filesystem::create_directories(base);
+    { FileHandle blocker(std::fopen((base / "file").c_str(), "wb")); }
+    const OutputDirectory unwritable(base / "file" / "out");
+    OperationRecord record;
+    constexpr std::size_t kExtra = 5;
+    for (std::size_t i = 0; i < OperationRecord::kMostWaiting + kExtra; ++i)
+        record.Add("line " + std::to_string(i), LineStyle::Stamped, kTime);
+    EXPECT_TRUE(record.SaveAndForget(unwritable, "udp", kTime).empty());
+    EXPECT_EQ(record.Size(), OperationRecord::kMostWaiting);
+    EXPECT_EQ(record.TakeDropped(), kExtra);
+    EXPECT_EQ(record.TakeDropped(), 0u);
+
+    const std::filesystem::path saved = record.SaveAndForget(OutputDirectory(base / "out"), "udp", kTime);
+    ASSERT_FALSE(saved.empty());
+    std::ifstream in(saved, std::ios::binary);
+    std::string first;
+    std::getline(in, first);
+    EXPECT_EQ(first, "[13:45:10] line " + std::to_string(kExtra) + "\r");
+    EXPECT_EQ(record.Size(), 0u);
+    std::filesystem::remove_all(base);
 }
 
 TEST(SendReport, SingleStationByHostFlags) {
