@@ -46,20 +46,15 @@ const char *const kProfileSettings[] = {"station", "peer", "freq1", "freq2", "po
 std::string RoleText(bool master) { return master ? "master" : "slave"; }
 
 std::string ProfileText(const HostSettings &s) {
-    JsonWriter json;
-    json.BeginObject().Field("station", s.station).Field("role", RoleText(s.master));
-    if (s.peer == 0) {
-        json.Field("peer", "broadcast");
-    } else {
-        json.Field("peer", s.peer);
-    }
-    json.Field("freq1", s.freq1)
-        .Field("freq2", s.freq2)
-        .Field("power", kPowerTexts[s.power & 7])
-        .Field("retransmission", s.retransmission)
-        .Field("firmware", s.firmware)
-        .EndObject();
-    return json.Text() + "\n";
+    const Json profile = {{"station", s.station},
+                          {"role", RoleText(s.master)},
+                          {"peer", s.peer == 0 ? Json("broadcast") : Json(s.peer)},
+                          {"freq1", s.freq1},
+                          {"freq2", s.freq2},
+                          {"power", kPowerTexts[s.power & 7]},
+                          {"retransmission", s.retransmission},
+                          {"firmware", s.firmware}};
+    return JsonText(profile) + "\n";
 }
 
 // A profile's value as the text `set` takes on its command line.
@@ -158,7 +153,7 @@ int RunSave(const Arguments &args) {
     const HostSettings settings = ReadHostSettings();
     WriteProfile(path, ProfileText(settings));
     if (args.Json()) {
-        JsonWriter().BeginObject().Field("saved", DisplayPath(path)).Field("station", settings.station).EndObject().Print();
+        PrintJson({{"saved", DisplayPath(path)}, {"station", settings.station}});
     } else {
         std::printf("saved the settings of station %u to %s\n", settings.station, path.c_str());
     }
@@ -212,15 +207,12 @@ int RunLoad(const Arguments &args) {
         if (!untaken.empty()) throw Failure("the host node did not take " + untaken + refusals);
     }
     if (args.Json()) {
-        JsonWriter json;
-        json.BeginObject().Field("dryRun", dryRun).Key("changes").BeginArray();
-        for (const Difference &d : differences) {
-            json.BeginObject().Field("setting", d.change.setting);
-            SettingJson(json.Key("from"), d.change.setting, d.from);
-            SettingJson(json.Key("to"), d.change.setting, d.change.value);
-            json.EndObject();
-        }
-        json.EndArray().EndObject().Print();
+        Json changes = Json::array();
+        for (const Difference &d : differences)
+            changes.push_back({{"setting", d.change.setting},
+                               {"from", SettingJson(d.change.setting, d.from)},
+                               {"to", SettingJson(d.change.setting, d.change.value)}});
+        PrintJson({{"dryRun", dryRun}, {"changes", changes}});
     } else if (!dryRun && !differences.empty()) {
         std::printf("applied %zu change%s\n", differences.size(), differences.size() == 1 ? "" : "s");
     }
