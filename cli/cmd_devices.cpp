@@ -106,21 +106,21 @@ std::string Description(const DeviceEntry &d) {
 
 unsigned CentrePort(const DeviceEntry &d) { return d.centrePort[0] * 256u + d.centrePort[1]; }
 
-void DeviceJson(JsonWriter &json, const DeviceEntry &d, const std::string *adapter = nullptr) {
-    json.BeginObject();
-    if (adapter) json.Field("adapter", *adapter);
-    json.Field("address", FormatIpv4(d.ipAddress))
-        .Field("mask", FormatIpv4(d.subnetMask))
-        .Field("gateway", FormatIpv4(d.gateway))
-        .Field("mac", FormatMac(d.macAddress))
-        .Field("dns1", FormatIpv4(d.primaryDns))
-        .Field("dns2", FormatIpv4(d.secondaryDns))
-        .Field("centre", FormatIpv4(d.centreAddress))
-        .Field("centre_port", CentrePort(d))
-        .Field("description", Description(d))
-        .Field("dhcp", d.autoAddress != 0)
-        .Field("auto_dns", d.autoDns != 0)
-        .EndObject();
+Json DeviceJson(const DeviceEntry &d, const std::string *adapter = nullptr) {
+    Json json = Json::object();
+    if (adapter) json["adapter"] = *adapter;
+    json["address"] = FormatIpv4(d.ipAddress);
+    json["mask"] = FormatIpv4(d.subnetMask);
+    json["gateway"] = FormatIpv4(d.gateway);
+    json["mac"] = FormatMac(d.macAddress);
+    json["dns1"] = FormatIpv4(d.primaryDns);
+    json["dns2"] = FormatIpv4(d.secondaryDns);
+    json["centre"] = FormatIpv4(d.centreAddress);
+    json["centre_port"] = CentrePort(d);
+    json["description"] = Description(d);
+    json["dhcp"] = d.autoAddress != 0;
+    json["auto_dns"] = d.autoDns != 0;
+    return json;
 }
 
 std::vector<std::string> DeviceRow(const DeviceEntry &d) {
@@ -142,10 +142,9 @@ int RunDiscover(const Arguments &args) {
     if (!args.positional.empty()) throw UsageError("discover takes no arguments");
     const std::vector<FoundDevice> devices = Search();
     if (args.Json()) {
-        JsonWriter json;
-        json.BeginObject().Key("devices").BeginArray();
-        for (const FoundDevice &d : devices) DeviceJson(json, d.entry, &d.adapter);
-        json.EndArray().EndObject().Print();
+        Json list = Json::array();
+        for (const FoundDevice &d : devices) list.push_back(DeviceJson(d.entry, &d.adapter));
+        PrintJson({{"devices", list}});
         return kExitOk;
     }
     if (devices.empty()) {
@@ -264,10 +263,7 @@ int RunConfigure(const Arguments &args) {
     CloseShell();
     if (got <= 0) throw Failure("the device " + macText + " did not confirm its new configuration");
     if (args.Json()) {
-        JsonWriter json;
-        json.BeginObject().Field("mac", macText).Field("confirmed", true).Key("device");
-        DeviceJson(json, entry);
-        json.EndObject().Print();
+        PrintJson({{"mac", macText}, {"confirmed", true}, {"device", DeviceJson(entry)}});
         return kExitOk;
     }
     std::printf("device %s confirmed its new configuration:\n", macText.c_str());

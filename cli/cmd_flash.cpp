@@ -139,15 +139,7 @@ void ConnectStation(uint8_t station) {
 void PrintResult(const Arguments &args, const std::string &path, uint32_t bytes, uint32_t at,
                  int station, const std::string &text) {
     if (args.Json()) {
-        JsonWriter json;
-        json.BeginObject().Field("file", path).Field("bytes", static_cast<int64_t>(bytes))
-            .Field("at", static_cast<int64_t>(at));
-        if (station) {
-            json.Field("station", station);
-        } else {
-            json.Key("station").Null();
-        }
-        json.EndObject().Print();
+        PrintJson({{"file", path}, {"bytes", bytes}, {"at", at}, {"station", station ? Json(station) : Json()}});
     } else {
         std::printf("%s\n", text.c_str());
     }

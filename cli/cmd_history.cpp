@@ -87,26 +87,27 @@ int ListSendings(const Arguments &args) {
     const meradon::SendingQuery query{Since(args), Station(args), args.Has("--failed")};
     const auto sendings = OpenStore(args).Sendings(query);
     if (args.Json()) {
-        JsonWriter json;
-        json.BeginObject().Key("sendings").BeginArray();
+        Json list = Json::array();
         for (const meradon::StoredSending &s : sendings) {
             const meradon::SendingRecord &r = s.record;
-            json.BeginObject().Field("id", r.id).Field("file", r.path).Field("size", int64_t{r.size});
-            s.crc ? json.Field("crc32", Hex(*s.crc)) : json.Key("crc32").Null();
-            json.Field("mode", meradon::ModeCode(r.mode)).Field("start", Time(s.start));
-            r.Ended() ? json.Field("duration_ms", r.durationMs) : json.Key("duration_ms").Null();
-            r.repeats ? json.Field("repeats", r.repeats) : json.Key("repeats").Null();
-            json.Key("stations").BeginArray();
+            Json stations = Json::array();
             for (const meradon::StationResult &st : r.stations) {
                 const char *reason = meradon::ReasonCode(st.outcome);
-                json.BeginObject().Field("station", unsigned{st.station})
-                    .Field("outcome", meradon::OutcomeCode(st.outcome));
-                reason ? json.Field("reason", reason) : json.Key("reason").Null();
-                json.EndObject();
+                stations.push_back({{"station", st.station},
+                                    {"outcome", meradon::OutcomeCode(st.outcome)},
+                                    {"reason", reason ? Json(reason) : Json()}});
             }
-            json.EndArray().EndObject();
+            list.push_back({{"id", r.id},
+                            {"file", r.path},
+                            {"size", r.size},
+                            {"crc32", s.crc ? Json(Hex(*s.crc)) : Json()},
+                            {"mode", meradon::ModeCode(r.mode)},
+                            {"start", Time(s.start)},
+                            {"duration_ms", r.Ended() ? Json(r.durationMs) : Json()},
+                            {"repeats", r.repeats ? Json(r.repeats) : Json()},
+                            {"stations", stations}});
         }
-        json.EndArray().EndObject().Print();
+        PrintJson({{"sendings", list}});
         return kExitOk;
     }
     std::vector<std::vector<std::string>> rows;
@@ -127,17 +128,18 @@ int ListReceptions(const Arguments &args) {
     const int64_t since = Since(args);
     const auto receptions = OpenStore(args).Receptions(since, Station(args));
     if (args.Json()) {
-        JsonWriter json;
-        json.BeginObject().Key("receptions").BeginArray();
+        Json list = Json::array();
         for (const meradon::StoredReception &r : receptions) {
-            json.BeginObject().Field("id", r.id).Field("station", unsigned{r.station})
-                .Field("file", r.path).Field("size", int64_t{r.size});
-            r.announcedSize ? json.Field("announced_size", int64_t{*r.announcedSize})
-                            : json.Key("announced_size").Null();
-            json.Field("verdict", r.verdict).Field("start", Time(r.start)).Field("end", Time(r.end))
-                .EndObject();
+            list.push_back({{"id", r.id},
+                            {"station", r.station},
+                            {"file", r.path},
+                            {"size", r.size},
+                            {"announced_size", r.announcedSize ? Json(*r.announcedSize) : Json()},
+                            {"verdict", r.verdict},
+                            {"start", Time(r.start)},
+                            {"end", Time(r.end)}});
         }
-        json.EndArray().EndObject().Print();
+        PrintJson({{"receptions", list}});
         return kExitOk;
     }
     std::vector<std::vector<std::string>> rows;
@@ -157,10 +159,7 @@ int SummariseQuality(const Arguments &args) {
     for (const meradon::StoredQuality &q : OpenStore(args).Quality(station, since, until))
         summary.Add(station, Time(q.time), q.values);
     if (args.Json()) {
-        JsonWriter json;
-        json.BeginObject().Field("db", StoreFile(args));
-        summary.WriteJson(json);
-        json.EndObject().Print();
+        PrintJson({{"db", StoreFile(args)}, {"stations", summary.StationsJson()}});
         return kExitOk;
     }
     if (summary.Empty()) {

@@ -111,17 +111,11 @@ int RunMonitor(const Arguments &args) {
     if (!lineLost) StartMonitorService(0);  // best effort: the node may be gone, and the run ends anyway
 
     if (args.Json()) {
-        JsonWriter json;
-        json.BeginObject().Key("packets").BeginArray();
-        for (const auto &[stamp, packet] : packets) {
-            json.BeginObject().Field("time", stamp).Key("packet");
-            packet.Json(json);
-            json.EndObject();
-        }
+        Json list = Json::array();
+        for (const auto &[stamp, packet] : packets) list.push_back({{"time", stamp}, {"packet", packet.ToJson()}});
         const char *stoppedBy = stopRequested ? "signal" : count && seen >= count ? "count" : "time";
         if (lineLost) stoppedBy = "line lost";
-        json.EndArray().Field("count", seen).Field("stopped_by", stoppedBy);
-        json.EndObject().Print();
+        PrintJson({{"packets", list}, {"count", seen}, {"stopped_by", stoppedBy}});
     }
     if (lineLost)
         throw Failure("the line to the host node went away (" + options.Describe() + "): is the adapter plugged in?");

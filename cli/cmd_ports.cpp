@@ -34,18 +34,10 @@ int RunPorts(const Arguments &args) {
     if (!args.positional.empty()) throw UsageError("ports takes no arguments");
     const std::vector<tevrolink::SerialPortInfo> ports = tevrolink::ListSerialPorts();
     if (args.Json()) {
-        JsonWriter json;
-        json.BeginObject().Key("ports").BeginArray();
-        for (const auto &p : ports) {
-            json.BeginObject().Field("path", p.path);
-            if (p.driver.empty()) {
-                json.Key("driver").Null();
-            } else {
-                json.Field("driver", p.driver);
-            }
-            json.EndObject();
-        }
-        json.EndArray().EndObject().Print();
+        Json list = Json::array();
+        for (const auto &p : ports)
+            list.push_back({{"path", p.path}, {"driver", p.driver.empty() ? Json() : Json(p.driver)}});
+        PrintJson({{"ports", list}});
         return kExitOk;
     }
     if (ports.empty()) {
@@ -75,16 +67,7 @@ int RunDetect(const Arguments &args) {
     };
     const uint32_t rate = tevrolink::SearchBaudRate(port, events);
     if (args.Json()) {
-        JsonWriter json;
-        json.BeginObject().Field("port", port).Field("found", rate != 0);
-        if (rate) {
-            json.Field("baud", rate);
-        } else {
-            json.Key("baud").Null();
-        }
-        json.Key("log").BeginArray();
-        for (const std::string &line : log) json.String(line);
-        json.EndArray().EndObject().Print();
+        PrintJson({{"port", port}, {"found", rate != 0}, {"baud", rate ? Json(rate) : Json()}, {"log", log}});
     }
     if (rate) return kExitOk;
     // A search that ran through every rate ends with an empty line; one that could not

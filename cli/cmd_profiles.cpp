@@ -10,10 +10,11 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "cli/commands.h"
 #include "cli/errors.h"
 #include "cli/host_settings.h"
-#include "cli/json_reader.h"
 #include "cli/link_open.h"
 #include "cli/output.h"
 #include "cli/values.h"
@@ -42,35 +43,29 @@ const char kSettingsHelp[] =
 // The settings a profile applies, in the order they are applied.
 const char *const kProfileSettings[] = {"station", "peer", "freq1", "freq2", "power", "retransmission"};
 
-const char kUtf8Bom[] = "\xEF\xBB\xBF";
-
 std::string RoleText(bool master) { return master ? "master" : "slave"; }
 
 std::string ProfileText(const HostSettings &s) {
-    JsonWriter json;
-    json.BeginObject().Field("station", s.station).Field("role", RoleText(s.master));
-    if (s.peer == 0) {
-        json.Field("peer", "broadcast");
-    } else {
-        json.Field("peer", s.peer);
-    }
-    json.Field("freq1", s.freq1)
-        .Field("freq2", s.freq2)
-        .Field("power", kPowerTexts[s.power & 7])
-        .Field("retransmission", s.retransmission)
-        .Field("firmware", s.firmware)
-        .EndObject();
-    return json.Text() + "\n";
+    const Json profile = {{"station", s.station},
+                          {"role", RoleText(s.master)},
+                          {"peer", s.peer == 0 ? Json("broadcast") : Json(s.peer)},
+                          {"freq1", s.freq1},
+                          {"freq2", s.freq2},
+                          {"power", kPowerTexts[s.power & 7]},
+                          {"retransmission", s.retransmission},
+                          {"firmware", s.firmware}};
+    return JsonText(profile) + "\n";
 }
 
 // A profile's value as the text `set` takes on its command line.
-std::string ValueText(const std::string &setting, const Json &value) {
-    if (const auto *text = std::get_if<std::string>(&value.value)) return *text;
-    if (const auto *on = std::get_if<bool>(&value.value)) return *on ? "on" : "off";
-    if (const auto *number = std::get_if<double>(&value.value)) {
-        if (setting == "peer" && *number == 0) return "broadcast";
+std::string ValueText(const std::string &setting, const nlohmann::json &value) {
+    if (value.is_string()) return value.get<std::string>();
+    if (value.is_boolean()) return value.get<bool>() ? "on" : "off";
+    if (value.is_number()) {
+        const double number = value.get<double>();
+        if (setting == "peer" && number == 0) return "broadcast";
         std::ostringstream text;
-        text << *number;
+        text << number;
         return text.str();
     }
     throw UsageError("the profile's " + setting + " is neither a number, a text nor true or false");
@@ -89,35 +84,34 @@ Profile ReadProfile(const std::string &path) {
         throw Failure("cannot read the profile " + path + ": it is a directory");
     std::ifstream in(path, std::ios::binary);
     if (!in) throw Failure("cannot read the profile " + path + ": " + std::strerror(errno));
-    std::ostringstream read;
-    read << in.rdbuf();
-    std::string text = read.str();
-    if (text.rfind(kUtf8Bom, 0) == 0) text.erase(0, sizeof kUtf8Bom - 1);  // as Notepad saves it
-    std::string why;
-    const std::optional<Json> doc = ParseJson(text, &why);
-    if (!doc) throw UsageError(path + " is no profile: " + why);
-    if (!doc->IsObject()) throw UsageError(path + " is no profile: not a JSON object");
-    const JsonObject &object = std::get<JsonObject>(doc->value);
-    for (const auto &[key, value] : object) {
+    nlohmann::json object;
+    try {
+        object = nlohmann::json::parse(in);  // a leading byte order mark, as Notepad saves it, is skipped
+    } catch (const nlohmann::json::out_of_range &) {
+        throw UsageError(path + " is no profile: number out of range");
+    } catch (const nlohmann::json::exception &) {
+        throw UsageError(path + " is no profile: not valid JSON");
+    }
+    if (!object.is_object()) throw UsageError(path + " is no profile: not a JSON object");
+    for (const auto &item : object.items()) {
+        const std::string &key = item.key();
         bool known = key == "role" || key == "firmware";
         for (const char *setting : kProfileSettings) known = known || key == setting;
         if (!known) throw UsageError("the profile has a setting \"" + key + "\" that a host node does not have");
     }
     Profile profile;
     if (const auto role = object.find("role"); role != object.end()) {
-        const auto *text = std::get_if<std::string>(&role->second.value);
-        if (!text || (*text != "master" && *text != "slave"))
+        if (*role != "master" && *role != "slave")
             throw UsageError("the profile's role must be \"master\" or \"slave\"");
-        profile.master = *text == "master";
+        profile.master = *role == "master";
     }
     if (const auto firmware = object.find("firmware"); firmware != object.end()) {
-        const auto *text = std::get_if<std::string>(&firmware->second.value);
-        if (!text) throw UsageError("the profile's firmware must be a text");
-        profile.firmware = *text;
+        if (!firmware->is_string()) throw UsageError("the profile's firmware must be a text");
+        profile.firmware = firmware->get<std::string>();
     }
     for (const char *setting : kProfileSettings) {
         const auto it = object.find(setting);
-        if (it != object.end()) profile.changes.push_back(CheckSetting(setting, ValueText(setting, it->second)));
+        if (it != object.end()) profile.changes.push_back(CheckSetting(setting, ValueText(setting, *it)));
     }
     return profile;
 }
@@ -159,7 +153,7 @@ int RunSave(const Arguments &args) {
     const HostSettings settings = ReadHostSettings();
     WriteProfile(path, ProfileText(settings));
     if (args.Json()) {
-        JsonWriter().BeginObject().Field("saved", DisplayPath(path)).Field("station", settings.station).EndObject().Print();
+        PrintJson({{"saved", DisplayPath(path)}, {"station", settings.station}});
     } else {
         std::printf("saved the settings of station %u to %s\n", settings.station, path.c_str());
     }
@@ -213,15 +207,12 @@ int RunLoad(const Arguments &args) {
         if (!untaken.empty()) throw Failure("the host node did not take " + untaken + refusals);
     }
     if (args.Json()) {
-        JsonWriter json;
-        json.BeginObject().Field("dryRun", dryRun).Key("changes").BeginArray();
-        for (const Difference &d : differences) {
-            json.BeginObject().Field("setting", d.change.setting);
-            SettingJson(json.Key("from"), d.change.setting, d.from);
-            SettingJson(json.Key("to"), d.change.setting, d.change.value);
-            json.EndObject();
-        }
-        json.EndArray().EndObject().Print();
+        Json changes = Json::array();
+        for (const Difference &d : differences)
+            changes.push_back({{"setting", d.change.setting},
+                               {"from", SettingJson(d.change.setting, d.from)},
+                               {"to", SettingJson(d.change.setting, d.change.value)}});
+        PrintJson({{"dryRun", dryRun}, {"changes", changes}});
     } else if (!dryRun && !differences.empty()) {
         std::printf("applied %zu change%s\n", differences.size(), differences.size() == 1 ? "" : "s");
     }

@@ -58,10 +58,7 @@ int RunQuality(const Arguments &args) {
     if (skipped > 1) std::fprintf(stderr, "tevrolink: %zu lines that are no quality lines skipped\n", skipped);
 
     if (args.Json()) {
-        JsonWriter json;
-        json.BeginObject().Field("file", DisplayPath(path));
-        summary.WriteJson(json);
-        json.Field("skipped_lines", static_cast<int64_t>(skipped)).EndObject().Print();
+        PrintJson({{"file", DisplayPath(path)}, {"stations", summary.StationsJson()}, {"skipped_lines", skipped}});
         return kExitOk;
     }
     if (summary.Empty()) {

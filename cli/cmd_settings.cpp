@@ -1,7 +1,6 @@
 // info: everything the host node reports about itself; set: change one setting.
 #include <cstdio>
 #include <ctime>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -62,19 +61,16 @@ int RunInfo(const Arguments &args) {
         std::fprintf(stderr, "tevrolink: %s (host node %s, --handshake %s)\n", kRetransmissionMismatch,
                      settings.retransmission ? "on" : "off", options.handShake ? "on" : "off");
     if (args.Json()) {
-        JsonWriter json;
-        json.BeginObject()
-            .Field("station", settings.station)
-            .Field("role", settings.master ? "master" : "slave")
-            .Field("peer", settings.peer)
-            .Field("broadcast", settings.peer == 0)
-            .Field("freq1", settings.freq1)
-            .Field("freq2", settings.freq2);
-        SettingJson(json.Key("power"), "power", settings.power);
-        json.Field("retransmission", settings.retransmission).Field("firmware", settings.firmware);
-        json.Key("active").BeginArray();
-        for (uint8_t s : active) json.Number(s);
-        json.EndArray().EndObject().Print();
+        PrintJson({{"station", settings.station},
+                   {"role", settings.master ? "master" : "slave"},
+                   {"peer", settings.peer},
+                   {"broadcast", settings.peer == 0},
+                   {"freq1", settings.freq1},
+                   {"freq2", settings.freq2},
+                   {"power", SettingJson("power", settings.power)},
+                   {"retransmission", settings.retransmission},
+                   {"firmware", settings.firmware},
+                   {"active", active}});
         return kExitOk;
     }
     PrintFields({
@@ -112,13 +108,9 @@ void CheckInForce(const std::string &what, uint32_t asked, uint32_t inForce) {
                       std::to_string(inForce));
 }
 
-void Report(const Arguments &args, const SettingChange &r, const std::string &text,
-            const std::function<void(JsonWriter &)> &value) {
+void Report(const Arguments &args, const SettingChange &r, const std::string &text, const Json &value) {
     if (args.Json()) {
-        JsonWriter json;
-        json.BeginObject().Field("setting", r.setting).Key("value");
-        value(json);
-        json.EndObject().Print();
+        PrintJson({{"setting", r.setting}, {"value", value}});
     } else {
         std::printf("%s\n", text.c_str());
     }
@@ -134,11 +126,11 @@ int RunSet(const Arguments &args) {
         Require(SetHostRTCTimer(), "the clock setting");
         char stamp[32];
         std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", std::localtime(&now));
-        Report(args, r, std::string("clock set to ") + stamp, [&](JsonWriter &j) { j.String(stamp); });
+        Report(args, r, std::string("clock set to ") + stamp, stamp);
         return kExitOk;
     }
     const uint32_t out = ApplySetting(r);
-    const auto number = [out](JsonWriter &j) { j.Number(out); };
+    const Json number = out;
     if (r.setting == "station") {
         CheckInForce("station number", r.value, out);
         Report(args, r, "station number: " + std::to_string(out), number);
@@ -152,10 +144,10 @@ int RunSet(const Arguments &args) {
     } else if (r.setting == "power") {
         CheckInForce("power level", r.value, out);
         Report(args, r, "power: " + DescribeSetting("power", out),
-               [&](JsonWriter &j) { SettingJson(j, "power", out); });
+               SettingJson("power", out));
     } else if (r.setting == "retransmission") {
         Report(args, r, "retransmission: " + DescribeSetting("retransmission", out),
-               [&](JsonWriter &j) { j.Bool(out != 0); });
+               out != 0);
     } else {
         Report(args, r,
                "baud rate: " + std::to_string(out) + " bit/s from the host node's next restart", number);

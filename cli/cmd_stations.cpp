@@ -54,12 +54,7 @@ int ChangeActive(const Arguments &args, bool activate) {
             std::string("the request to ") + verb + " stations " + FormatStationList(stations));
     const std::vector<uint8_t> active = ActiveStations();
     if (args.Json()) {
-        JsonWriter json;
-        json.BeginObject().Key(activate ? "activated" : "suspended").BeginArray();
-        for (uint8_t s : stations) json.Number(s);
-        json.EndArray().Key("active").BeginArray();
-        for (uint8_t s : active) json.Number(s);
-        json.EndArray().EndObject().Print();
+        PrintJson({{activate ? "activated" : "suspended", stations}, {"active", active}});
     } else {
         std::printf("%s: %s\nactive stations: %s\n", activate ? "activated" : "suspended",
                     FormatStationList(stations).c_str(),
@@ -98,14 +93,13 @@ int RunStatus(const Arguments &args) {
         if (any) rows.push_back(row);
     }
     if (args.Json()) {
-        JsonWriter json;
-        json.BeginObject().Key("stations").BeginArray();
+        Json list = Json::array();
         for (const Row &r : rows) {
-            json.BeginObject().Field("station", r.station);
-            for (int m = 0; m < kBitmaps; ++m) json.Field(kBitmapNames[m], r.flags[m]);
-            json.EndObject();
+            Json station = {{"station", r.station}};
+            for (int m = 0; m < kBitmaps; ++m) station[kBitmapNames[m]] = r.flags[m];
+            list.push_back(station);
         }
-        json.EndArray().EndObject().Print();
+        PrintJson({{"stations", list}});
         return kExitOk;
     }
     if (rows.empty()) {

@@ -91,18 +91,14 @@ std::string DescribeSetting(const std::string &setting, uint32_t value) {
     return std::to_string(value);
 }
 
-void SettingJson(JsonWriter &json, const std::string &setting, uint32_t value) {
+Json SettingJson(const std::string &setting, uint32_t value) {
     if (setting == "power") {
         const uint32_t level = value & 7;
-        json.BeginObject().Field("level", level).Field("dbm", kPowerDbm[level]).Field("text", kPowerTexts[level])
-            .EndObject();
-    } else if (setting == "retransmission") {
-        json.Bool(value != 0);
-    } else if (setting == "peer" && value == 0) {
-        json.String("broadcast");
-    } else {
-        json.Number(value);
+        return {{"level", level}, {"dbm", kPowerDbm[level]}, {"text", kPowerTexts[level]}};
     }
+    if (setting == "retransmission") return value != 0;
+    if (setting == "peer" && value == 0) return "broadcast";
+    return value;
 }
 
 }  // namespace cli

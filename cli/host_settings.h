@@ -5,11 +5,10 @@
 #include <cstdint>
 #include <string>
 
+#include "cli/output.h"
 #include "manager/core/host_settings.h"
 
 namespace cli {
-
-class JsonWriter;
 
 using meradon::HostSettings;
 
@@ -37,6 +36,6 @@ uint32_t SettingValue(const HostSettings &settings, const std::string &setting);
 std::string DescribeSetting(const std::string &setting, uint32_t value);
 // The value as a JSON value in the units people read: a power as its level, dBm and text,
 // retransmission true or false, peer 0 as "broadcast".
-void SettingJson(JsonWriter &json, const std::string &setting, uint32_t value);
+Json SettingJson(const std::string &setting, uint32_t value);
 
 }  // namespace cli

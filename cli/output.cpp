@@ -1,6 +1,7 @@
 #include "cli/output.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 
 #include "setup/text_encoding.h"
@@ -73,116 +74,12 @@ std::string DisplayPath(const std::string &path) {
     return ValidUtf8(path) ? path : tevrolink::GbkToUtf8(path);
 }
 
-std::string JsonEscape(const std::string &utf8) {
-    std::string out = "\"";
-    for (std::size_t i = 0; i < utf8.size(); ++i) {
-        const char ch = utf8[i];
-        const unsigned char c = static_cast<unsigned char>(ch);
-        if (c >= 0x80) {
-            const std::size_t n = Utf8SequenceLength(utf8, i);
-            out += n ? utf8.substr(i, n) : "\xEF\xBF\xBD";  // U+FFFD for a byte that is no UTF-8
-            if (n) i += n - 1;
-            continue;
-        }
-        switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        case '\b': out += "\\b"; break;
-        case '\f': out += "\\f"; break;
-        default:
-            if (c < 0x20) {
-                char esc[8];
-                std::snprintf(esc, sizeof esc, "\\u%04x", c);
-                out += esc;
-            } else {
-                out += ch;
-            }
-        }
-    }
-    return out + "\"";
+std::string JsonText(const Json &document) {
+    return document.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
-void JsonWriter::BeforeValue() {
-    if (afterKey_) {
-        afterKey_ = false;
-        return;
-    }
-    if (!first_.empty()) {
-        if (!first_.back()) text_ += ',';
-        first_.back() = false;
-    }
-}
-
-JsonWriter &JsonWriter::BeginObject() {
-    BeforeValue();
-    text_ += '{';
-    first_.push_back(true);
-    return *this;
-}
-
-JsonWriter &JsonWriter::EndObject() {
-    text_ += '}';
-    first_.pop_back();
-    return *this;
-}
-
-JsonWriter &JsonWriter::BeginArray() {
-    BeforeValue();
-    text_ += '[';
-    first_.push_back(true);
-    return *this;
-}
-
-JsonWriter &JsonWriter::EndArray() {
-    text_ += ']';
-    first_.pop_back();
-    return *this;
-}
-
-JsonWriter &JsonWriter::Key(const std::string &key) {
-    BeforeValue();
-    text_ += JsonEscape(key) + ':';
-    afterKey_ = true;
-    return *this;
-}
-
-JsonWriter &JsonWriter::String(const std::string &value) {
-    BeforeValue();
-    text_ += JsonEscape(value);
-    return *this;
-}
-
-JsonWriter &JsonWriter::Number(int64_t value) {
-    BeforeValue();
-    text_ += std::to_string(value);
-    return *this;
-}
-
-JsonWriter &JsonWriter::Decimal(double value) {
-    BeforeValue();
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f", value);
-    text_ += text;
-    return *this;
-}
-
-JsonWriter &JsonWriter::Bool(bool value) {
-    BeforeValue();
-    text_ += value ? "true" : "false";
-    return *this;
-}
-
-JsonWriter &JsonWriter::Null() {
-    BeforeValue();
-    text_ += "null";
-    return *this;
-}
-
-void JsonWriter::Print() const {
-    std::fputs(text_.c_str(), stdout);
+void PrintJson(const Json &document) {
+    std::fputs(JsonText(document).c_str(), stdout);
     std::fputc('\n', stdout);
     std::fflush(stdout);
 }

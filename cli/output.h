@@ -2,48 +2,22 @@
 // document on standard output).
 #pragma once
 
-#include <cstdint>
+#include <cstddef>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include <nlohmann/json.hpp>
 
 namespace cli {
 
-// Builds one JSON document. Commas and nesting are tracked, so a caller only says what
-// comes next; strings are taken as UTF-8 and escaped.
-class JsonWriter {
-public:
-    JsonWriter &BeginObject();
-    JsonWriter &EndObject();
-    JsonWriter &BeginArray();
-    JsonWriter &EndArray();
-    JsonWriter &Key(const std::string &key);
-    JsonWriter &String(const std::string &value);
-    JsonWriter &Number(int64_t value);
-    // A number with one decimal place.
-    JsonWriter &Decimal(double value);
-    JsonWriter &Bool(bool value);
-    JsonWriter &Null();
-    // Key and value at once.
-    JsonWriter &Field(const std::string &key, const std::string &value) { return Key(key).String(value); }
-    JsonWriter &Field(const std::string &key, const char *value) { return Key(key).String(value); }
-    JsonWriter &Field(const std::string &key, int64_t value) { return Key(key).Number(value); }
-    JsonWriter &Field(const std::string &key, int value) { return Key(key).Number(value); }
-    JsonWriter &Field(const std::string &key, unsigned value) { return Key(key).Number(value); }
-    JsonWriter &Field(const std::string &key, bool value) { return Key(key).Bool(value); }
+// A document for scripts: its keys keep the order in which they were set.
+using Json = nlohmann::ordered_json;
 
-    const std::string &Text() const { return text_; }
-    // Writes the document and a newline to standard output.
-    void Print() const;
-
-private:
-    void BeforeValue();
-    std::string text_;
-    std::vector<bool> first_;  // per open container: nothing written in it yet
-    bool afterKey_ = false;
-};
-
-// A JSON string; bytes that are not UTF-8 become U+FFFD, so the document stays valid.
-std::string JsonEscape(const std::string &utf8);
+// The document on one line; bytes that are not UTF-8 become U+FFFD, so the text stays valid.
+std::string JsonText(const Json &document);
+// Writes the document and a newline to standard output.
+void PrintJson(const Json &document);
 
 bool ValidUtf8(const std::string &text);
 // A path as text: as it is when it is UTF-8, else read as GBK (the encoding of names

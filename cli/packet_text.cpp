@@ -184,17 +184,10 @@ std::string DecodedPacket::Line() const {
     return line;
 }
 
-void DecodedPacket::Json(JsonWriter &json) const {
-    json.BeginObject().Field("type", type);
-    for (const PacketField &f : fields) {
-        json.Key(f.name);
-        if (f.number) {
-            json.Number(std::stoll(f.text));
-        } else {
-            json.String(f.text);
-        }
-    }
-    json.EndObject();
+Json DecodedPacket::ToJson() const {
+    Json json = {{"type", type}};
+    for (const PacketField &f : fields) json[f.name] = f.number ? Json(std::stoll(f.text)) : Json(f.text);
+    return json;
 }
 
 DecodedPacket DecodeReceivedPacket() {

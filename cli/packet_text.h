@@ -20,8 +20,8 @@ struct DecodedPacket {
     std::string type;  // "data", "status", "debug", "signal" or "other"
     std::vector<PacketField> fields;
 
-    std::string Line() const;          // "data station=5 kind=file ..."
-    void Json(JsonWriter &json) const;  // {"type":"data","station":5,...}
+    std::string Line() const;  // "data station=5 kind=file ..."
+    Json ToJson() const;       // {"type":"data","station":5,...}
 };
 
 // Decodes the frame the last poll reported (the library's receive frame).

@@ -1,6 +1,7 @@
 #include "cli/quality_summary.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <vector>
 
 namespace cli {
@@ -13,6 +14,13 @@ std::string Figures(const meradon::QualityStats &s, int i) {
     return text;
 }
 
+// To one decimal place, exactly as the table prints it.
+double OneDecimal(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", value);
+    return std::strtod(text, nullptr);
+}
+
 }  // namespace
 
 void QualitySummary::Add(uint8_t station, const std::string &time, const meradon::QualityValues &values) {
@@ -22,21 +30,18 @@ void QualitySummary::Add(uint8_t station, const std::string &time, const meradon
     s.stats.Add(values);
 }
 
-void QualitySummary::WriteJson(JsonWriter &json) const {
-    json.Key("stations").BeginArray();
+Json QualitySummary::StationsJson() const {
+    Json list = Json::array();
     for (const auto &[number, s] : stations_) {
-        json.BeginObject().Field("station", unsigned{number})
-            .Field("packets", static_cast<int64_t>(s.stats.Count()))
-            .Field("from", s.from).Field("to", s.to);
+        Json station = {{"station", number}, {"packets", s.stats.Count()}, {"from", s.from}, {"to", s.to}};
         for (int i = 0; i < 4; ++i) {
-            json.Key(meradon::kQualityNames[i]).BeginObject()
-                .Field("last", unsigned{s.stats.Last(i)}).Field("min", unsigned{s.stats.Min(i)})
-                .Key("mean").Decimal(s.stats.Mean(i)).Field("max", unsigned{s.stats.Max(i)})
-                .EndObject();
+            station[meradon::kQualityNames[i]] = {{"last", s.stats.Last(i)}, {"min", s.stats.Min(i)},
+                                                  {"mean", OneDecimal(s.stats.Mean(i))},
+                                                  {"max", s.stats.Max(i)}};
         }
-        json.EndObject();
+        list.push_back(station);
     }
-    json.EndArray();
+    return list;
 }
 
 void QualitySummary::PrintTable() const {

@@ -18,8 +18,8 @@ public:
     void Add(uint8_t station, const std::string &time, const meradon::QualityValues &values);
     bool Empty() const { return stations_.empty(); }
 
-    // The "stations" member of an open JSON object.
-    void WriteJson(JsonWriter &json) const;
+    // One object per station, for the "stations" member of a document.
+    Json StationsJson() const;
     void PrintTable() const;
 
 private:

@@ -117,6 +117,19 @@ Result RunProgram(const std::vector<std::string> &args) {
 }
 
 
+std::size_t Json::Size() const {
+    if (!value_.is_structured()) throw std::runtime_error("not an array or object: " + value_.dump());
+    return value_.size();
+}
+
+std::optional<Json> ParseJson(const std::string &text) {
+    try {
+        return Json(nlohmann::json::parse(text));
+    } catch (const nlohmann::json::exception &) {
+        return std::nullopt;
+    }
+}
+
 std::vector<std::string> Lines(const std::string &text) {
     std::vector<std::string> lines;
     std::istringstream in(text);

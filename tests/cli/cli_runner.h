@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstddef>
 #include <functional>
 #include <map>
 #include <memory>
@@ -12,10 +13,11 @@
 #include <optional>
 #include <string>
 #include <thread>
-#include <variant>
+#include <utility>
 #include <vector>
 
-#include "cli/json_reader.h"
+#include <nlohmann/json.hpp>
+
 #include "tests/support/free_udp_port.h"
 
 namespace clitest {
@@ -59,9 +61,28 @@ private:
 // Runs the program to its end.
 Result RunProgram(const std::vector<std::string> &args);
 
-// Documents the program prints are read with its own reader.
-using cli::Json;
-using cli::ParseJson;
+// A document the program printed, read with checked access: a missing key or element, or
+// a value of another type, throws and so fails the test that asked for it.
+class Json {
+public:
+    Json() = default;
+    explicit Json(nlohmann::json value) : value_(std::move(value)) {}
+
+    Json operator[](const std::string &key) const { return Json(value_.at(key)); }
+    Json operator[](std::size_t index) const { return Json(value_.at(index)); }
+    std::size_t Size() const;  // of an array or object
+    bool IsArray() const { return value_.is_array(); }
+    double Number() const { return value_.get<double>(); }
+    int Int() const { return value_.get<int>(); }
+    std::string Str() const { return value_.get<std::string>(); }
+    bool Bool() const { return value_.get<bool>(); }
+
+private:
+    nlohmann::json value_;
+};
+
+// Exactly one JSON document (with surrounding white space); nullopt when the text is not.
+std::optional<Json> ParseJson(const std::string &text);
 
 // The lines of a text, without their newlines.
 std::vector<std::string> Lines(const std::string &text);
