@@ -89,6 +89,11 @@ Profile ReadProfile(const std::string &path) {
         object = nlohmann::json::parse(in);  // a leading byte order mark, as Notepad saves it, is skipped
     } catch (const nlohmann::json::out_of_range &) {
         throw UsageError(path + " is no profile: number out of range");
+    } catch (const nlohmann::json::parse_error &error) {
+        // A profile edited in a Chinese Windows editor is often saved as GBK.
+        if (std::strstr(error.what(), "UTF-8"))
+            throw UsageError(path + " is no profile: not UTF-8 text (save it as UTF-8)");
+        throw UsageError(path + " is no profile: not valid JSON");
     } catch (const nlohmann::json::exception &) {
         throw UsageError(path + " is no profile: not valid JSON");
     }

@@ -109,6 +109,8 @@ TEST_F(CliAgainstSim, BadValuesAreRefusedBeforeAnythingIsSent) {
     std::ofstream(roleProfile) << R"({"station": 7, "role": 42})";
     const std::string levelProfile = TempPath("level-profile.json");
     std::ofstream(levelProfile) << R"({"power": 0})";
+    const std::string gbkProfile = TempPath("gbk-profile.json");
+    std::ofstream(gbkProfile) << "{\"firmware\": \"\xd6\xd0\"}";
     struct Case {
         std::vector<std::string> args;
         std::string message;
@@ -141,6 +143,7 @@ TEST_F(CliAgainstSim, BadValuesAreRefusedBeforeAnythingIsSent) {
         {{"settings", "load", hugeProfile}, "number out of range"},
         {{"settings", "load", roleProfile}, "role must be \"master\" or \"slave\""},
         {{"settings", "load", levelProfile}, "bare number"},
+        {{"settings", "load", gbkProfile}, "not UTF-8 text"},
         {{"settings", "save", "x.json", "--force"}, "--force belongs to settings load"},
     };
     for (const Case &c : cases) {
