@@ -202,6 +202,7 @@ int64_t Daemon::Step() {
         PublishStations(connected);
     }
     PublishReceivedFiles();
+    if (bridge_) bridge_->SendQueued();
     int64_t wait = step.queuedLeft ? 0 : step.dueInMs;
     if (!inDataMode_) wait = std::min(wait, std::max<int64_t>(nextOpenMs_ - clock_.NowMs(), 0));
     return wait;
@@ -215,15 +216,20 @@ int Daemon::Run(int signalFd) {
                                  error.message());
         return 1;
     }
+    manager_.Start();
     if (!settings_.broker.url.empty()) {
         bridge_ = std::make_unique<MqttBridge>(settings_.broker, [this] { view_.Wake(); });
+        // The store's writer makes (or brings up to date) the file first, so that a new
+        // one takes in the quality files as it does without a broker.
+        manager_.Context().history.Flush();
+        bridge_->UseOutbox(settings_.outputDir / kHistoryFileName,
+                           [this](const std::string &line) { manager_.Context().Line(line); });
         std::string why;
         if (!bridge_->Start(why)) {
             Log(LogLevel::Error, "MQTT: " + why);
             return 1;
         }
     }
-    manager_.Start();
     Log(LogLevel::Info, "meradond " MERADON_VERSION " on " + settings_.LinkText() + ", output in " +
                             settings_.outputDir.string());
     sd_notify(0, "READY=1");

@@ -2,9 +2,11 @@
 
 #include <mosquitto.h>
 
+#include <ctime>
 #include <fstream>
-#include <mutex>
 
+#include "manager/core/history/database.h"
+#include "manager/core/text_format.h"
 #include "manager/daemon/journal_log.h"
 
 namespace meradon::daemon {
@@ -12,6 +14,9 @@ namespace meradon::daemon {
 namespace {
 
 constexpr int kQos = 1;
+// Outbox messages with the client at a time: enough to keep the connection busy, few
+// enough that the outbox rather than the client's memory holds a backlog.
+constexpr std::size_t kMostHanded = 64;
 
 void InitLibraryOnce() {
     static std::once_flag once;
@@ -38,6 +43,7 @@ bool MqttBridge::Start(std::string &error) {
                          settings_.protocol == 5 ? MQTT_PROTOCOL_V5 : MQTT_PROTOCOL_V311);
     mosquitto_connect_callback_set(client_, OnConnect);
     mosquitto_disconnect_callback_set(client_, OnDisconnect);
+    mosquitto_publish_callback_set(client_, OnPublish);
     mosquitto_reconnect_delay_set(client_, 1, 10, true);
     const std::string stateTopic = settings_.base + "/bridge/state";
     mosquitto_will_set(client_, stateTopic.c_str(), 7, "offline", kQos, true);
@@ -82,24 +88,122 @@ void MqttBridge::Stop() {
     Publish("bridge/state", "offline", true);
     mosquitto_disconnect(client_);
     mosquitto_loop_stop(client_, false);
+    // What is not acknowledged stays in the outbox for the next start.
+    std::string dropped;
+    if (outbox_) {
+        std::lock_guard<std::mutex> lock(outboxMutex_);
+        try {
+            outbox_->Remove(acknowledged_);
+        } catch (const DatabaseError &) {
+            // Sent again after the next start: a duplicate, not a loss.
+        }
+        dropped = TakeDroppedLine();
+    }
+    if (!dropped.empty() && report_) report_(dropped);
     mosquitto_destroy(client_);
     client_ = nullptr;
 }
 
+void MqttBridge::UseOutbox(const std::filesystem::path &file, std::function<void(const std::string &)> report) {
+    report_ = std::move(report);
+    try {
+        outbox_ = std::make_unique<Outbox>(file, settings_.outboxLimit);
+    } catch (const DatabaseError &e) {
+        Log(LogLevel::Warning, std::string("MQTT outbox: ") + e.what() + "; messages wait in memory instead");
+        return;
+    }
+    if (const uint64_t bytes = outbox_->Bytes())
+        Log(LogLevel::Notice, Format("MQTT outbox: %llu bytes wait from before", static_cast<unsigned long long>(bytes)));
+}
+
 void MqttBridge::Publish(const std::string &topic, const std::string &payload, bool retain) {
     if (!client_) return;
+    const std::string full = settings_.base + "/" + topic;
+    if (!retain && outbox_ && Queue(full, payload)) {
+        SendQueued();
+        return;
+    }
     if (!up_.load()) {
         if (retain) return;
-        if (waitingBytes_.load() + payload.size() > kMostWaitingBytes) {
+        if (waitingBytes_.load() + payload.size() > settings_.outboxLimit) {
             if (dropped_.fetch_add(1) == 0)
-                Log(LogLevel::Warning, "MQTT broker away for long: messages beyond 100 MiB are dropped");
+                Log(LogLevel::Warning, "MQTT broker away for long: messages beyond the outbox limit are dropped");
             return;
         }
         waitingBytes_.fetch_add(payload.size());
     }
-    const std::string full = settings_.base + "/" + topic;
     mosquitto_publish(client_, nullptr, full.c_str(), static_cast<int>(payload.size()), payload.data(), kQos,
                       retain);
+}
+
+bool MqttBridge::Queue(const std::string &topic, const std::string &payload) {
+    std::lock_guard<std::mutex> lock(outboxMutex_);
+    std::size_t dropped = 0;
+    try {
+        dropped = outbox_->Append(topic, payload, static_cast<int64_t>(std::time(nullptr)));
+    } catch (const DatabaseError &e) {
+        if (!outboxFailing_)
+            Log(LogLevel::Warning, std::string("MQTT outbox cannot be written (") + e.what() +
+                                       "): messages wait in memory until it can");
+        outboxFailing_ = true;
+        return false;
+    }
+    if (outboxFailing_) Log(LogLevel::Notice, "MQTT outbox written again");
+    outboxFailing_ = false;
+    if (dropped && !outboxDropped_)
+        Log(LogLevel::Warning, Format("MQTT outbox full (%llu bytes): the oldest messages are dropped",
+                                      static_cast<unsigned long long>(settings_.outboxLimit)));
+    outboxDropped_ += dropped;
+    return true;
+}
+
+void MqttBridge::SendQueued() {
+    if (!outbox_ || !client_) return;
+    std::string dropped;
+    {
+        std::lock_guard<std::mutex> lock(outboxMutex_);
+        try {
+            // The broker takes messages again: the episode of drops, if any, is over.
+            if (!acknowledged_.empty()) dropped = TakeDroppedLine();
+            outbox_->Remove(acknowledged_);
+            acknowledged_.clear();
+            if (up_.load()) HandNext();
+        } catch (const DatabaseError &e) {
+            // Tried again on the next pass; a deletion that never happens is a duplicate.
+            if (!outboxFailing_) Log(LogLevel::Warning, std::string("MQTT outbox: ") + e.what());
+            outboxFailing_ = true;
+        }
+    }
+    if (!dropped.empty() && report_) report_(dropped);
+}
+
+void MqttBridge::HandNext() {
+    while (handed_.size() < kMostHanded) {
+        const std::vector<OutboxMessage> messages = outbox_->After(handedUpTo_, kMostHanded - handed_.size());
+        if (messages.empty()) return;
+        for (const OutboxMessage &message : messages) {
+            handedUpTo_ = message.sequence;
+            int mid = 0;
+            const int result = mosquitto_publish(client_, &mid, message.topic.c_str(),
+                                                 static_cast<int>(message.payload.size()), message.payload.data(),
+                                                 kQos, false);
+            if (result == MOSQ_ERR_SUCCESS) {
+                handed_[mid] = message.sequence;
+                continue;
+            }
+            // A message the client refuses (too large for the broker) would hold up all
+            // after it for good.
+            Log(LogLevel::Warning, "MQTT message on " + message.topic + " not sent: " + mosquitto_strerror(result));
+            acknowledged_.push_back(message.sequence);
+        }
+    }
+}
+
+std::string MqttBridge::TakeDroppedLine() {
+    if (!outboxDropped_) return {};
+    const std::string line = Format("MQTT 发件箱已满,最早的 %zu 条消息已丢弃", outboxDropped_);
+    outboxDropped_ = 0;
+    return line;
 }
 
 void MqttBridge::OnConnect(mosquitto *, void *self, int result) {
@@ -117,6 +221,20 @@ void MqttBridge::OnConnect(mosquitto *, void *self, int result) {
     bridge->Publish("bridge/state", "online", true);
     bridge->connected_.store(true);
     bridge->wake_();
+}
+
+void MqttBridge::OnPublish(mosquitto *, void *self, int mid) {
+    auto *bridge = static_cast<MqttBridge *>(self);
+    bool first = false;
+    {
+        std::lock_guard<std::mutex> lock(bridge->outboxMutex_);
+        const auto handed = bridge->handed_.find(mid);
+        if (handed == bridge->handed_.end()) return;  // not from the outbox
+        first = bridge->acknowledged_.empty();
+        bridge->acknowledged_.push_back(handed->second);
+        bridge->handed_.erase(handed);
+    }
+    if (first) bridge->wake_();
 }
 
 void MqttBridge::OnDisconnect(mosquitto *, void *self, int result) {
