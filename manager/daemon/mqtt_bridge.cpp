@@ -72,14 +72,16 @@ bool MqttBridge::Start(std::string &error) {
             return false;
         }
     }
-    // A broker that is not there yet is tried again by the client's thread.
-    const int result = mosquitto_connect_async(client_, settings_.host.c_str(), settings_.port, settings_.keepalive);
-    if (result != MOSQ_ERR_SUCCESS && result != MOSQ_ERR_ERRNO && result != MOSQ_ERR_EAI)
-        Log(LogLevel::Warning, std::string("MQTT broker ") + settings_.url + ": " + mosquitto_strerror(result));
+    // A broker that is not there yet is tried again by the client's thread. The thread
+    // starts first: started after a connection that failed, libmosquitto's thread waits
+    // for a connection that nobody makes again, and the broker is never reached.
     if (mosquitto_loop_start(client_) != MOSQ_ERR_SUCCESS) {
         error = "cannot start the MQTT client's thread";
         return false;
     }
+    const int result = mosquitto_connect_async(client_, settings_.host.c_str(), settings_.port, settings_.keepalive);
+    if (result != MOSQ_ERR_SUCCESS && result != MOSQ_ERR_ERRNO && result != MOSQ_ERR_EAI)
+        Log(LogLevel::Warning, std::string("MQTT broker ") + settings_.url + ": " + mosquitto_strerror(result));
     return true;
 }
 
