@@ -197,7 +197,8 @@ TEST(HistoryStore, AFirstVersionStoreIsBroughtUpToDateAndThinnedForAPlot) {
     store.Close();
 
     Database db(StoreFile(f.dir), Database::Access::ReadOnly);
-    EXPECT_EQ(db.QueryInt("PRAGMA user_version"), 2);
+    EXPECT_EQ(db.QueryInt("PRAGMA user_version"), kHistorySchemaVersion);
+    EXPECT_EQ(db.QueryInt("SELECT count(*) FROM outbox"), 0);
     EXPECT_EQ(db.QueryInt("SELECT count(*) FROM quality_minutes WHERE station = 4"), 2 * 1440 + 1);
     EXPECT_EQ(db.QueryInt("SELECT sum(samples) FROM quality_minutes"), 21601);
     EXPECT_EQ(db.QueryInt("SELECT count(*) FROM quality_hours WHERE station = 4"), 2 * 24 + 1);
