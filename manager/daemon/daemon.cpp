@@ -216,13 +216,11 @@ int Daemon::Run(int signalFd) {
                                  error.message());
         return 1;
     }
-    manager_.Start();
     if (!settings_.broker.url.empty()) {
         bridge_ = std::make_unique<MqttBridge>(settings_.broker, [this] { view_.Wake(); });
-        // The store's writer makes (or brings up to date) the file first, so that a new
-        // one takes in the quality files as it does without a broker.
-        manager_.Context().history.Flush();
-        bridge_->UseOutbox(settings_.outputDir / kHistoryFileName,
+        HistoryStore &history = manager_.Context().history;
+        history.WhenOutboxWritten([this] { view_.Wake(); });
+        bridge_->UseOutbox(history, settings_.outputDir / kHistoryFileName,
                            [this](const std::string &line) { manager_.Context().Line(line); });
         std::string why;
         if (!bridge_->Start(why)) {
@@ -230,6 +228,7 @@ int Daemon::Run(int signalFd) {
             return 1;
         }
     }
+    manager_.Start();
     Log(LogLevel::Info, "meradond " MERADON_VERSION " on " + settings_.LinkText() + ", output in " +
                             settings_.outputDir.string());
     sd_notify(0, "READY=1");
@@ -265,10 +264,13 @@ void Daemon::Shutdown() {
     sd_notify(0, "STOPPING=1");
     manager_.CloseLink();  // a file being received ends with its verdict line
     for (const LoopCommand &command : view_.TakeCommands()) HandleCommand(command);
+    // Before the store closes: a file that ended with the link goes into the outbox, and
+    // what the broker acknowledged leaves it.
+    PublishReceivedFiles();
+    if (bridge_) bridge_->Stop();
     manager_.Stop();
     view_.SaveRecords(true);
     CloseShell();
-    if (bridge_) bridge_->Stop();
 }
 
 int Daemon::Check() {

@@ -2,7 +2,7 @@
 
 #include <mosquitto.h>
 
-#include <ctime>
+#include <chrono>
 #include <fstream>
 
 #include "manager/core/history/database.h"
@@ -17,6 +17,8 @@ constexpr int kQos = 1;
 // Outbox messages with the client at a time: enough to keep the connection busy, few
 // enough that the outbox rather than the client's memory holds a backlog.
 constexpr std::size_t kMostHanded = 64;
+// How long a stop waits for the broker to acknowledge what it was handed.
+constexpr auto kMostStopWait = std::chrono::seconds(2);
 
 void InitLibraryOnce() {
     static std::once_flag once;
@@ -87,102 +89,61 @@ bool MqttBridge::Start(std::string &error) {
 
 void MqttBridge::Stop() {
     if (!client_) return;
+    {
+        // A message the broker has but did not acknowledge yet would be sent again after
+        // the next start.
+        std::unique_lock<std::mutex> lock(outboxMutex_);
+        acknowledged_.wait_for(lock, kMostStopWait, [this] { return handed_.empty() || !up_.load(); });
+    }
     Publish("bridge/state", "offline", true);
     mosquitto_disconnect(client_);
     mosquitto_loop_stop(client_, false);
-    // What is not acknowledged stays in the outbox for the next start.
-    std::string dropped;
-    if (outbox_) {
-        std::lock_guard<std::mutex> lock(outboxMutex_);
-        try {
-            outbox_->Remove(acknowledged_);
-        } catch (const DatabaseError &) {
-            // Sent again after the next start: a duplicate, not a loss.
-        }
-        dropped = TakeDroppedLine();
-    }
-    if (!dropped.empty() && report_) report_(dropped);
     mosquitto_destroy(client_);
     client_ = nullptr;
 }
 
-void MqttBridge::UseOutbox(const std::filesystem::path &file, std::function<void(const std::string &)> report) {
+void MqttBridge::UseOutbox(HistoryStore &store, const std::filesystem::path &file,
+                           std::function<void(const std::string &)> report) {
+    outbox_ = std::make_unique<Outbox>(store, file, settings_.outboxLimit);
     report_ = std::move(report);
-    try {
-        outbox_ = std::make_unique<Outbox>(file, settings_.outboxLimit);
-    } catch (const DatabaseError &e) {
-        Log(LogLevel::Warning, std::string("MQTT outbox: ") + e.what() + "; messages wait in memory instead");
-        return;
-    }
-    if (const uint64_t bytes = outbox_->Bytes())
-        Log(LogLevel::Notice, Format("MQTT outbox: %llu bytes wait from before", static_cast<unsigned long long>(bytes)));
 }
 
 void MqttBridge::Publish(const std::string &topic, const std::string &payload, bool retain) {
     if (!client_) return;
     const std::string full = settings_.base + "/" + topic;
-    if (!retain && outbox_ && Queue(full, payload)) {
-        SendQueued();
+    if (!retain && outbox_) {
+        // Sent once the store's writer has it on the disk and wakes the main loop.
+        outbox_->Append(full, payload);
         return;
     }
-    if (!up_.load()) {
-        if (retain) return;
-        if (waitingBytes_.load() + payload.size() > settings_.outboxLimit) {
-            if (dropped_.fetch_add(1) == 0)
-                Log(LogLevel::Warning, "MQTT broker away for long: messages beyond the outbox limit are dropped");
-            return;
-        }
-        waitingBytes_.fetch_add(payload.size());
-    }
+    if (!up_.load()) return;
     mosquitto_publish(client_, nullptr, full.c_str(), static_cast<int>(payload.size()), payload.data(), kQos,
                       retain);
 }
 
-bool MqttBridge::Queue(const std::string &topic, const std::string &payload) {
-    std::lock_guard<std::mutex> lock(outboxMutex_);
-    std::size_t dropped = 0;
-    try {
-        dropped = outbox_->Append(topic, payload, static_cast<int64_t>(std::time(nullptr)));
-    } catch (const DatabaseError &e) {
-        if (!outboxFailing_)
-            Log(LogLevel::Warning, std::string("MQTT outbox cannot be written (") + e.what() +
-                                       "): messages wait in memory until it can");
-        outboxFailing_ = true;
-        return false;
-    }
-    if (outboxFailing_) Log(LogLevel::Notice, "MQTT outbox written again");
-    outboxFailing_ = false;
-    if (dropped && !outboxDropped_)
-        Log(LogLevel::Warning, Format("MQTT outbox full (%llu bytes): the oldest messages are dropped",
-                                      static_cast<unsigned long long>(settings_.outboxLimit)));
-    outboxDropped_ += dropped;
-    return true;
-}
-
 void MqttBridge::SendQueued() {
-    if (!outbox_ || !client_) return;
-    std::string dropped;
+    if (!outbox_ || !client_ || !up_.load()) return;
+    std::string said;
     {
         std::lock_guard<std::mutex> lock(outboxMutex_);
         try {
-            // The broker takes messages again: the episode of drops, if any, is over.
-            if (!acknowledged_.empty()) dropped = TakeDroppedLine();
-            outbox_->Remove(acknowledged_);
-            acknowledged_.clear();
-            if (up_.load()) HandNext();
-        } catch (const DatabaseError &e) {
-            // Tried again on the next pass; a deletion that never happens is a duplicate.
-            if (!outboxFailing_) Log(LogLevel::Warning, std::string("MQTT outbox: ") + e.what());
-            outboxFailing_ = true;
+            HandNext(said);
+        } catch (const DatabaseError &) {
+            // The store is not made yet, or cannot be read: tried again when next woken.
         }
     }
-    if (!dropped.empty() && report_) report_(dropped);
+    if (!said.empty() && report_) report_(said);
 }
 
-void MqttBridge::HandNext() {
+void MqttBridge::HandNext(std::string &said) {
+    if (!handedUpTo_) handedUpTo_ = outbox_->Start();
+    std::vector<int64_t> refused;
     while (handed_.size() < kMostHanded) {
-        const std::vector<OutboxMessage> messages = outbox_->After(handedUpTo_, kMostHanded - handed_.size());
-        if (messages.empty()) return;
+        const std::vector<OutboxMessage> messages = outbox_->After(*handedUpTo_, kMostHanded - handed_.size());
+        if (messages.empty()) break;
+        // The oldest go first when the outbox is full: a gap before what is left.
+        if (const int64_t dropped = messages.front().sequence - *handedUpTo_ - 1; dropped > 0)
+            said = Format("MQTT 发件箱已满,最早的 %lld 条消息已丢弃", static_cast<long long>(dropped));
         for (const OutboxMessage &message : messages) {
             handedUpTo_ = message.sequence;
             int mid = 0;
@@ -196,16 +157,10 @@ void MqttBridge::HandNext() {
             // A message the client refuses (too large for the broker) would hold up all
             // after it for good.
             Log(LogLevel::Warning, "MQTT message on " + message.topic + " not sent: " + mosquitto_strerror(result));
-            acknowledged_.push_back(message.sequence);
+            refused.push_back(message.sequence);
         }
     }
-}
-
-std::string MqttBridge::TakeDroppedLine() {
-    if (!outboxDropped_) return {};
-    const std::string line = Format("MQTT 发件箱已满,最早的 %zu 条消息已丢弃", outboxDropped_);
-    outboxDropped_ = 0;
-    return line;
+    outbox_->Acknowledged(std::move(refused));
 }
 
 void MqttBridge::OnConnect(mosquitto *, void *self, int result) {
@@ -216,9 +171,6 @@ void MqttBridge::OnConnect(mosquitto *, void *self, int result) {
         return;
     }
     Log(LogLevel::Notice, "MQTT broker " + bridge->settings_.url + " connected");
-    if (const size_t dropped = bridge->dropped_.exchange(0))
-        Log(LogLevel::Warning, std::to_string(dropped) + " MQTT messages were dropped while the broker was away");
-    bridge->waitingBytes_.store(0);
     bridge->up_.store(true);
     bridge->Publish("bridge/state", "online", true);
     bridge->connected_.store(true);
@@ -227,22 +179,30 @@ void MqttBridge::OnConnect(mosquitto *, void *self, int result) {
 
 void MqttBridge::OnPublish(mosquitto *, void *self, int mid) {
     auto *bridge = static_cast<MqttBridge *>(self);
-    bool first = false;
+    int64_t sequence = 0;
+    bool wasFull = false;
     {
         std::lock_guard<std::mutex> lock(bridge->outboxMutex_);
         const auto handed = bridge->handed_.find(mid);
         if (handed == bridge->handed_.end()) return;  // not from the outbox
-        first = bridge->acknowledged_.empty();
-        bridge->acknowledged_.push_back(handed->second);
+        wasFull = bridge->handed_.size() >= kMostHanded;
+        sequence = handed->second;
         bridge->handed_.erase(handed);
     }
-    if (first) bridge->wake_();
+    bridge->acknowledged_.notify_all();
+    bridge->outbox_->Acknowledged({sequence});
+    // Below the most, new messages are handed as the store's writer has them.
+    if (wasFull) bridge->wake_();
 }
 
 void MqttBridge::OnDisconnect(mosquitto *, void *self, int result) {
     auto *bridge = static_cast<MqttBridge *>(self);
     if (result != 0 && bridge->up_.exchange(false))
         Log(LogLevel::Warning, "MQTT broker " + bridge->settings_.url + " lost; messages wait until it is back");
+    {
+        std::lock_guard<std::mutex> lock(bridge->outboxMutex_);  // a stop waiting sees up_ false
+    }
+    bridge->acknowledged_.notify_all();
 }
 
 }  // namespace meradon::daemon

@@ -1,17 +1,14 @@
-// The MQTT bridge's messages on disk until the broker has acknowledged them: the `outbox`
-// table of the history store, so that a broker away for long, and meradond stopped or
-// killed meanwhile, lose nothing. Messages go out in the order of their sequence. The
-// outbox is bounded in bytes (topic and payload); an append beyond the bound deletes the
-// oldest rows.
+// The MQTT bridge's side of the outbox, the messages in the history store that wait for
+// the broker's acknowledgement: they are appended, and deleted once acknowledged, through
+// the store's writer, and read back in the order of their sequence through a connection
+// that only reads.
 //
-// It has a SQLite connection of its own rather than going through the history store's
-// writer: an append is on the disk when Append returns (the writer queues facts in memory
-// and writes them later, so a kill in between would lose the message), and the bridge
-// needs each row's sequence at once to delete it when the broker acknowledges it. The
-// writer's batches are short transactions, so the busy timeout is short too: one append
-// (a commit with its fsync) takes a few milliseconds on the main loop.
-//
-// Not thread-safe: the bridge serialises its calls.
+// Through the writer rather than a connection of its own that writes: SQLite lets one
+// connection write at a time, and under load (a thousand signal packets a second) the
+// writer holds the lock batch after batch, so that a second writer waited up to 2 s for
+// it, on the main loop, in the history benchmark. Through the writer an append is a queued
+// fact, on the disk with the batch it lands in a few milliseconds later; and a reader of
+// the store (WAL) never waits for the writer.
 #pragma once
 
 #include <cstdint>
@@ -22,6 +19,7 @@
 
 namespace meradon {
 class Database;
+class HistoryStore;
 class Statement;
 }  // namespace meradon
 
@@ -35,28 +33,29 @@ struct OutboxMessage {
 
 class Outbox {
 public:
-    // Opens (creating and migrating when needed) the store `file`. Throws DatabaseError.
-    Outbox(const std::filesystem::path &file, uint64_t limitBytes);
+    // `file` is the store's.
+    Outbox(HistoryStore &store, std::filesystem::path file, uint64_t limitBytes);
     ~Outbox();
     Outbox(const Outbox &) = delete;
     Outbox &operator=(const Outbox &) = delete;
 
-    // Appends a message stamped `time` (Unix seconds) and returns how many of the oldest
-    // were deleted to stay within the bound. Throws DatabaseError with nothing changed.
-    std::size_t Append(const std::string &topic, const std::string &payload, int64_t time);
-    // At most `most` messages with a sequence after `after`, oldest first.
+    void Append(const std::string &topic, const std::string &payload);
+    void Acknowledged(std::vector<int64_t> sequences);
+    // The sequence before the oldest message that waits: a message after it that is gone
+    // unacknowledged was dropped. Throws DatabaseError (as the next one) when the store
+    // cannot be read.
+    int64_t Start();
+    // At most `most` messages after the sequence `after`, oldest first.
     std::vector<OutboxMessage> After(int64_t after, std::size_t most);
-    // Deletes the rows of `sequences` (those not there any more are skipped), in one
-    // transaction. Throws DatabaseError with nothing deleted.
-    void Remove(const std::vector<int64_t> &sequences);
-
-    uint64_t Bytes() const { return bytes_; }
 
 private:
+    Database &Reader();
+
+    HistoryStore &store_;
+    std::filesystem::path file_;
     uint64_t limit_;
-    uint64_t bytes_ = 0;  // of the rows in the table
-    std::unique_ptr<Database> db_;
-    std::unique_ptr<Statement> insert_, oldest_, after_, remove_;
+    std::unique_ptr<Database> reader_;  // opened once the store is there
+    std::unique_ptr<Statement> after_;
 };
 
 }  // namespace meradon::daemon

@@ -266,6 +266,39 @@ TEST(HistoryStore, RetentionDeletesOldSamplesAndLinesAndKeepsSendingsAndReceptio
     std::filesystem::remove_all(dir);
 }
 
+// Within its bound the outbox keeps the newest messages, counting what acknowledgements
+// freed, also once the store is opened again.
+TEST(HistoryStore, TheOutboxDropsItsOldestMessagesBeyondItsBound) {
+    const auto dir = meradon_test::FreshDirectory("history-outbox");
+    const LocalTime t{2026, 3, 1, 12, 0, 0};
+    const OutboxFact message{t, "a/b/c", std::string(95, 'x'), 350};  // 100 bytes of 350
+    auto sequences = [&] {
+        Database db(StoreFile(dir), Database::Access::ReadOnly);
+        Statement query(db, "SELECT sequence FROM outbox ORDER BY sequence");
+        std::vector<int64_t> found;
+        while (query.Step()) found.push_back(query.Int(0));
+        return found;
+    };
+    {
+        HistoryStore store;
+        store.Open(dir, {});
+        for (int i = 0; i < 5; ++i) store.Add(message);
+        ASSERT_TRUE(store.Flush());
+        EXPECT_EQ(sequences(), (std::vector<int64_t>{3, 4, 5}));
+        store.Add(OutboxAcknowledgedFact{{4}});
+        store.Add(message);  // room for it
+        ASSERT_TRUE(store.Flush());
+        EXPECT_EQ(sequences(), (std::vector<int64_t>{3, 5, 6}));
+    }
+    HistoryStore store;
+    store.Open(dir, {});
+    store.Add(message);  // the oldest goes
+    ASSERT_TRUE(store.Flush());
+    store.Close();
+    EXPECT_EQ(sequences(), (std::vector<int64_t>{5, 6, 7}));
+    std::filesystem::remove_all(dir);
+}
+
 TEST(HistoryStore, ALockedStoreIsSaidOnceAndWrittenWhenFree) {
     CoreFixture f("history-locked");
     HistoryOptions options;
