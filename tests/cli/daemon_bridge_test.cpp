@@ -58,15 +58,16 @@ private:
     std::unique_ptr<Child> process_;
 };
 
-// Waits until the gateway's outbox in `outputDir` holds `rows` messages. It appends a
-// received file's message on its main loop, after the record has named the file, and says
-// nothing about it: the store is looked at until then.
-bool WaitForOutbox(const std::string &outputDir, int64_t rows, std::chrono::milliseconds timeout) {
+// Waits until the gateway has appended `messages` messages to its outbox in `outputDir`.
+// It does so on its main loop, after the record has named the file, and says nothing about
+// it: the store is looked at until then.
+bool WaitForOutbox(const std::string &outputDir, int64_t messages, std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     do {
         try {
             meradon::Database db(outputDir + "/history.sqlite", meradon::Database::Access::ReadOnly);
-            if (db.QueryInt("SELECT count(*) FROM outbox").value_or(0) >= rows) return true;
+            if (db.QueryInt("SELECT seq FROM sqlite_sequence WHERE name = 'outbox'").value_or(0) >= messages)
+                return true;
         } catch (const meradon::DatabaseError &) {
             // Not made yet, or busy: looked at again.
         }
@@ -75,11 +76,12 @@ bool WaitForOutbox(const std::string &outputDir, int64_t rows, std::chrono::mill
     return false;
 }
 
-enum class Upset { kBrokerRestart, kGatewayKilled, kGatewayKilledWhileBrokerAway };
+enum class Upset { kBrokerRestart, kGatewayKilled, kGatewayKilledWhileBrokerAway, kOutboxFullWhileBrokerAway };
 
 struct BridgeCase {
     const char *name;
     Upset upset;
+    int outboxLimit = 100 << 20;  // bytes
 };
 
 void PrintTo(const BridgeCase &c, std::ostream *os) { *os << c.name; }
@@ -92,7 +94,8 @@ TEST_P(BridgeUnderFaults, TopicsCarryWhatTheNetworkDoes) {
     auto sim = hostsim::HostSim::StartUdp("127.0.0.1", 0);
     sim->AddStations({kStation}, true);
     const std::string settings = TempPath(std::string("bridge-") + GetParam().name + ".toml");
-    std::ofstream(settings) << "local_port = " << FreeUdpPort() << "\n[mqtt]\nkeepalive = 5\n";
+    std::ofstream(settings) << "local_port = " << FreeUdpPort() << "\n[mqtt]\nkeepalive = 5\noutbox_limit = "
+                            << GetParam().outboxLimit << "\n";
     const std::string outputDir = TempPath(std::string("bridge-out-") + GetParam().name);
     std::filesystem::remove_all(outputDir);
     auto startDaemon = [&] {
@@ -116,7 +119,8 @@ TEST_P(BridgeUnderFaults, TopicsCarryWhatTheNetworkDoes) {
         EXPECT_TRUE(first->WaitForOutput(kBase + "/bridge/state offline", 20s));
         return;
     }
-    if (GetParam().upset == Upset::kGatewayKilledWhileBrokerAway) {
+    const bool full = GetParam().upset == Upset::kOutboxFullWhileBrokerAway;
+    if (full || GetParam().upset == Upset::kGatewayKilledWhileBrokerAway) {
         first->Finish(1s);
         broker.Stop();
         const std::vector<std::size_t> sizes = {1001, 1002, 1003};
@@ -125,13 +129,21 @@ TEST_P(BridgeUnderFaults, TopicsCarryWhatTheNetworkDoes) {
             ASSERT_TRUE(daemon->WaitForError("接收成功", 20s, i + 1)) << daemon->Finish().err;
         }
         ASSERT_TRUE(WaitForOutbox(outputDir, static_cast<int64_t>(sizes.size()), 10s)) << daemon->Finish().err;
-        ::kill(daemon->Pid(), SIGKILL);
-        daemon->Finish();
-        daemon = startDaemon();
-        ASSERT_TRUE(daemon->WaitForError("数据传输模式", 20s)) << daemon->Finish().err;
+        if (!full) {
+            ::kill(daemon->Pid(), SIGKILL);
+            daemon->Finish();
+            daemon = startDaemon();
+            ASSERT_TRUE(daemon->WaitForError("数据传输模式", 20s)) << daemon->Finish().err;
+        }
         ASSERT_TRUE(broker.Start());
         auto second = broker.Subscribe();
         ASSERT_TRUE(second->WaitForOutput("\"size\":1003", 30s)) << daemon->Finish().err;
+        if (full) {
+            // Room for one message: the newest is kept, and the record counts the others.
+            EXPECT_TRUE(daemon->WaitForError("最早的 2 条消息已丢弃", 10s)) << daemon->Finish().err;
+            EXPECT_EQ(second->Finish(1s).out.find("\"size\":1001"), std::string::npos);
+            return;
+        }
         const std::string seen = second->Finish(1s).out;
         std::size_t previous = 0;
         for (const std::size_t size : sizes) {
@@ -178,7 +190,9 @@ INSTANTIATE_TEST_SUITE_P(Meradond, BridgeUnderFaults,
                          ::testing::Values(BridgeCase{"BrokerRestart", Upset::kBrokerRestart},
                                            BridgeCase{"GatewayKilled", Upset::kGatewayKilled},
                                            BridgeCase{"GatewayKilledWhileBrokerAway",
-                                                      Upset::kGatewayKilledWhileBrokerAway}),
+                                                      Upset::kGatewayKilledWhileBrokerAway},
+                                           BridgeCase{"OutboxFullWhileBrokerAway", Upset::kOutboxFullWhileBrokerAway,
+                                                      2048}),
                          [](const auto &info) { return std::string(info.param.name); });
 
 }  // namespace

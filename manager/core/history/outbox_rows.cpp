@@ -17,7 +17,9 @@ OutboxRows::OutboxRows(Database &db)
       remove_(db, "DELETE FROM outbox WHERE sequence = ?1 RETURNING " + kRowBytes) {}
 
 uint64_t OutboxRows::Bytes() {
-    if (!bytes_) bytes_ = static_cast<uint64_t>(db_.QueryInt("SELECT coalesce(sum(" + kRowBytes + "), 0) FROM outbox").value_or(0));
+    if (!bytes_)
+        bytes_ = static_cast<uint64_t>(
+            db_.QueryInt("SELECT coalesce(sum(" + kRowBytes + "), 0) FROM outbox").value_or(0));
     return *bytes_;
 }
 
