@@ -150,7 +150,9 @@ void MqttBridge::HandNext(std::string &said) {
             const int result = mosquitto_publish(client_, &mid, message.topic.c_str(),
                                                  static_cast<int>(message.payload.size()), message.payload.data(),
                                                  kQos, false);
-            if (result == MOSQ_ERR_SUCCESS) {
+            // Without a connection (lost since up_ was read) the client keeps the message
+            // and sends it once connected again.
+            if (result == MOSQ_ERR_SUCCESS || result == MOSQ_ERR_NO_CONN) {
                 handed_[mid] = message.sequence;
                 continue;
             }
