@@ -218,9 +218,7 @@ int Daemon::Run(int signalFd) {
     }
     if (!settings_.broker.url.empty()) {
         bridge_ = std::make_unique<MqttBridge>(settings_.broker, [this] { view_.Wake(); });
-        HistoryStore &history = manager_.Context().history;
-        history.WhenOutboxWritten([this] { view_.Wake(); });
-        bridge_->UseOutbox(history, settings_.outputDir / kHistoryFileName,
+        bridge_->UseOutbox(manager_.Context().history, settings_.outputDir / kHistoryFileName,
                            [this](const std::string &line) { manager_.Context().Line(line); });
         std::string why;
         if (!bridge_->Start(why)) {

@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "manager/core/history/database.h"
+#include "manager/core/history/history_store.h"
 #include "manager/core/text_format.h"
 #include "manager/daemon/journal_log.h"
 
@@ -106,6 +107,10 @@ void MqttBridge::UseOutbox(HistoryStore &store, const std::filesystem::path &fil
                            std::function<void(const std::string &)> report) {
     outbox_ = std::make_unique<Outbox>(store, file, settings_.outboxLimit);
     report_ = std::move(report);
+    store.WhenOutboxWritten([this] {
+        toSend_.store(true);
+        wake_();
+    });
 }
 
 void MqttBridge::Publish(const std::string &topic, const std::string &payload, bool retain) {
@@ -122,14 +127,15 @@ void MqttBridge::Publish(const std::string &topic, const std::string &payload, b
 }
 
 void MqttBridge::SendQueued() {
-    if (!outbox_ || !client_ || !up_.load()) return;
+    if (!outbox_ || !client_ || !up_.load() || !toSend_.exchange(false)) return;
     std::string said;
     {
         std::lock_guard<std::mutex> lock(outboxMutex_);
         try {
             HandNext(said);
         } catch (const DatabaseError &) {
-            // The store is not made yet, or cannot be read: tried again when next woken.
+            // The store is not made yet, or cannot be read: tried again on the next pass.
+            toSend_.store(true);
         }
     }
     if (!said.empty() && report_) report_(said);
@@ -176,6 +182,7 @@ void MqttBridge::OnConnect(mosquitto *, void *self, int result) {
     bridge->up_.store(true);
     bridge->Publish("bridge/state", "online", true);
     bridge->connected_.store(true);
+    bridge->toSend_.store(true);
     bridge->wake_();
 }
 
@@ -194,7 +201,9 @@ void MqttBridge::OnPublish(mosquitto *, void *self, int mid) {
     bridge->acknowledged_.notify_all();
     bridge->outbox_->Acknowledged({sequence});
     // Below the most, new messages are handed as the store's writer has them.
-    if (wasFull) bridge->wake_();
+    if (!wasFull) return;
+    bridge->toSend_.store(true);
+    bridge->wake_();
 }
 
 void MqttBridge::OnDisconnect(mosquitto *, void *self, int result) {

@@ -40,7 +40,9 @@ public:
     void Stop();
 
     // The outbox in the history store `store` (whose file is `file`), bounded by the
-    // settings' outbox limit; `report` takes a line for the operation record. Before Start.
+    // settings' outbox limit; `report` takes a line for the operation record. Before
+    // Start, and before the store opens: the store's writer wakes the main loop when it
+    // has written messages.
     void UseOutbox(HistoryStore &store, const std::filesystem::path &file,
                    std::function<void(const std::string &)> report);
 
@@ -50,8 +52,8 @@ public:
     // with the count, when the broker takes messages again). Without an outbox they are
     // sent only while the broker is there. Safe from any thread.
     void Publish(const std::string &topic, const std::string &payload, bool retain);
-    // Main loop, when woken: hands the client the outbox's next messages while the broker
-    // is there.
+    // Main loop: hands the client the outbox's next messages while the broker is there,
+    // when the store wrote some, the broker acknowledged some, or it connected.
     void SendQueued();
 
     // True once after each connection: the retained topics are to be published again.
@@ -79,6 +81,7 @@ private:
     std::map<int, int64_t> handed_;  // message id to sequence: with the client, not acknowledged
     std::condition_variable acknowledged_;  // handed_ shrank, or the broker was lost
     std::optional<int64_t> handedUpTo_;  // the newest sequence handed to the client, once read
+    std::atomic<bool> toSend_{true};     // the outbox may hold messages not handed yet
 };
 
 }  // namespace meradon::daemon
