@@ -22,6 +22,7 @@ struct BrokerSettings {
     int keepalive = 30;  // seconds
     int protocol = 4;    // 4: MQTT 3.1.1, 5: MQTT 5
     uint32_t inlineLimit = 64 * 1024;  // a received file up to this size rides in its message
+    uint64_t outboxLimit = 100 * 1024 * 1024;  // bytes waiting for the broker; beyond, the oldest go
 };
 
 // Takes `url` apart into `settings`; the reason when it is no broker URL.

@@ -202,6 +202,7 @@ int64_t Daemon::Step() {
         PublishStations(connected);
     }
     PublishReceivedFiles();
+    if (bridge_) bridge_->SendQueued();
     int64_t wait = step.queuedLeft ? 0 : step.dueInMs;
     if (!inDataMode_) wait = std::min(wait, std::max<int64_t>(nextOpenMs_ - clock_.NowMs(), 0));
     return wait;
@@ -217,6 +218,8 @@ int Daemon::Run(int signalFd) {
     }
     if (!settings_.broker.url.empty()) {
         bridge_ = std::make_unique<MqttBridge>(settings_.broker, [this] { view_.Wake(); });
+        bridge_->UseOutbox(manager_.Context().history, settings_.outputDir / kHistoryFileName,
+                           [this](const std::string &line) { manager_.Context().Line(line); });
         std::string why;
         if (!bridge_->Start(why)) {
             Log(LogLevel::Error, "MQTT: " + why);
@@ -259,10 +262,13 @@ void Daemon::Shutdown() {
     sd_notify(0, "STOPPING=1");
     manager_.CloseLink();  // a file being received ends with its verdict line
     for (const LoopCommand &command : view_.TakeCommands()) HandleCommand(command);
+    // Before the store closes: a file that ended with the link goes into the outbox, and
+    // what the broker acknowledged leaves it.
+    PublishReceivedFiles();
+    if (bridge_) bridge_->Stop();
     manager_.Stop();
     view_.SaveRecords(true);
     CloseShell();
-    if (bridge_) bridge_->Stop();
 }
 
 int Daemon::Check() {

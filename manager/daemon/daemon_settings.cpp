@@ -184,6 +184,12 @@ const std::map<std::string, KeyReader> &Keys() {
              s.broker.inlineLimit = static_cast<uint32_t>(v);
              return std::nullopt;
          }},
+        {"mqtt.outbox_limit", [](const toml::node &n, DaemonSettings &s) -> std::optional<std::string> {
+             int64_t v = 0;
+             if (auto e = Number(n, 1024, int64_t{1} << 40, v)) return e;
+             s.broker.outboxLimit = static_cast<uint64_t>(v);
+             return std::nullopt;
+         }},
     };
     return keys;
 }

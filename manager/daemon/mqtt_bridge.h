@@ -1,15 +1,24 @@
 // meradond's connection to an MQTT broker (libmosquitto, its own network thread). The
 // broker learns "offline" on <base>/bridge/state as our last will, and "online" on every
-// connection; messages of QoS 1 published while the broker is away wait in the client and
-// go out in order once it is back. The main loop is woken on every (re)connection, so
-// that it publishes its retained topics again.
+// connection. Messages that are not retained go through the outbox in the history store:
+// they are sent from it in order, QoS 1, a few at a time, and deleted when the broker has
+// acknowledged them, so that a broker away for long or meradond killed meanwhile loses
+// none (one may arrive twice). The main loop is woken on every (re)connection, so that it
+// publishes its retained topics again, and when it may hand the client more messages.
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
+#include <filesystem>
 #include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 
 #include "manager/daemon/broker_settings.h"
+#include "manager/daemon/outbox.h"
 
 struct mosquitto;
 
@@ -26,15 +35,27 @@ public:
     // Starts connecting (and reconnecting, for as long as it runs). False with `error`
     // when the settings cannot work (a certificate file missing, the client not made).
     bool Start(std::string &error);
-    // "offline", then a clean disconnect: the will is not sent.
+    // Waits a little for the broker to acknowledge what it was handed, then "offline"
+    // and a clean disconnect: the will is not sent.
     void Stop();
 
-    // `topic` below the base ("station/5"). QoS 1. While the broker is away a retained
-    // topic is not queued (it is published again on connection), and the others wait in
-    // memory up to kMostWaitingBytes; beyond that they are dropped, and the count is logged.
-    void Publish(const std::string &topic, const std::string &payload, bool retain);
+    // The outbox in the history store `store` (whose file is `file`), bounded by the
+    // settings' outbox limit; `report` takes a line for the operation record. Before
+    // Start, and before the store opens: the store's writer wakes the main loop when it
+    // has written messages.
+    void UseOutbox(HistoryStore &store, const std::filesystem::path &file,
+                   std::function<void(const std::string &)> report);
 
-    static constexpr size_t kMostWaitingBytes = 100 * 1024 * 1024;
+    // `topic` below the base ("station/5"). QoS 1. A retained topic is not queued while
+    // the broker is away (it is published again on connection); the others are appended
+    // to the outbox, whose oldest messages are dropped beyond its bound (said in the record,
+    // with the count, when the broker takes messages again). Without an outbox they are
+    // sent only while the broker is there. Safe from any thread.
+    void Publish(const std::string &topic, const std::string &payload, bool retain);
+    // Main loop: hands the client the outbox's next messages while the broker is there,
+    // when the store wrote some, the broker acknowledged some, or it connected.
+    void SendQueued();
+
     // True once after each connection: the retained topics are to be published again.
     bool TakeConnected() { return connected_.exchange(false); }
 
@@ -43,14 +64,24 @@ public:
 private:
     static void OnConnect(mosquitto *client, void *self, int result);
     static void OnDisconnect(mosquitto *client, void *self, int result);
+    static void OnPublish(mosquitto *client, void *self, int mid);
+    // Under outboxMutex_: hands the client the outbox's next messages, a few at a time;
+    // the record line for messages found dropped goes into `said`.
+    void HandNext(std::string &said);
 
     BrokerSettings settings_;
     std::function<void()> wake_;
     mosquitto *client_ = nullptr;
     std::atomic<bool> connected_{false};
     std::atomic<bool> up_{false};
-    std::atomic<size_t> waitingBytes_{0};  // published while the broker was away
-    std::atomic<size_t> dropped_{0};
+
+    std::unique_ptr<Outbox> outbox_;  // set before Start, then there for good
+    std::function<void(const std::string &)> report_;
+    std::mutex outboxMutex_;  // what follows
+    std::map<int, int64_t> handed_;  // message id to sequence: with the client, not acknowledged
+    std::condition_variable acknowledged_;  // handed_ shrank, or the broker was lost
+    std::optional<int64_t> handedUpTo_;  // the newest sequence handed to the client, once read
+    std::atomic<bool> toSend_{true};     // the outbox may hold messages not handed yet
 };
 
 }  // namespace meradon::daemon

@@ -5,6 +5,10 @@
 //    once a second: how long one enqueue takes (the worker must never wait on the store),
 //    how long the plot's query takes while the store is written, and how far the writer
 //    lags at the end.
+//    Meanwhile a thread standing in for meradond's main loop appends MQTT messages of a
+//    received file's size to the outbox, --outbox-rate a second, and acknowledges each
+//    once it can be read back: how long an append holds up the main loop, and how long
+//    the writer takes to put it on the disk while it writes the samples.
 // 2. A year of --year-stations stations, one sample every 8 s each, generated straight into
 //    a scratch store in time order (as a store fills): the time of one station's year
 //    thinned for the plot, and the store's size per sample.
@@ -22,6 +26,7 @@
 #include "manager/core/history/history_store.h"
 #include "manager/core/history/quality_rows.h"
 #include "manager/core/history/schema.h"
+#include "manager/daemon/outbox.h"
 #include "tests/bench/bench_options.h"
 
 using namespace meradon;
@@ -51,11 +56,44 @@ uint64_t StoreBytes(const std::filesystem::path &file) {
     return bytes;
 }
 
-void UnderLoad(const std::filesystem::path &dir, int seconds, int rate) {
+// The main loop's appends to the outbox until `done`, one every `every`: how long one
+// takes, and how long until the message can be read back to be sent.
+struct OutboxFigures {
+    std::vector<double> appendUs, readableMs;
+};
+
+OutboxFigures AppendToOutbox(HistoryStore &store, const std::filesystem::path &file, std::chrono::nanoseconds every,
+                             const std::atomic<bool> &done) {
+    OutboxFigures figures;
+    daemon::Outbox outbox(store, file, 100 * 1024 * 1024);
+    const std::string payload(1600, 'A');  // a file of 1 KiB with its base64 and fields
+    int64_t last = outbox.Start();
+    for (auto next = Steady::now(); !done.load(); next += every) {
+        std::this_thread::sleep_until(next);
+        const auto t0 = Steady::now();
+        outbox.Append("meradon/bench/station/2/received", payload);
+        figures.appendUs.push_back(Ms(Steady::now() - t0) * 1000);
+        std::vector<daemon::OutboxMessage> written;
+        while ((written = outbox.After(last, 1)).empty()) std::this_thread::sleep_for(std::chrono::microseconds(200));
+        figures.readableMs.push_back(Ms(Steady::now() - t0));
+        last = written.front().sequence;
+        outbox.Acknowledged({last});
+    }
+    return figures;
+}
+
+void UnderLoad(const std::filesystem::path &dir, int seconds, int rate, int outboxRate) {
     HistoryStore store;
     store.Open(dir, {});
     const std::filesystem::path file = dir / kHistoryFileName;
+    store.Flush();  // the store is made before the outbox reads it
     std::atomic<bool> done{false};
+    OutboxFigures outbox;
+    std::thread mainLoop;
+    if (outboxRate > 0)
+        mainLoop = std::thread([&] {
+            outbox = AppendToOutbox(store, file, std::chrono::nanoseconds(1'000'000'000LL / outboxRate), done);
+        });
     std::vector<double> plotMs;
     std::thread plot([&] {
         while (!done.load()) {
@@ -92,6 +130,7 @@ void UnderLoad(const std::filesystem::path &dir, int seconds, int rate) {
     const double lagMs = Ms(Steady::now() - t0);
     done = true;
     plot.join();
+    if (mainLoop.joinable()) mainLoop.join();
     store.Close();
     Database db(file, Database::Access::ReadOnly);
     std::printf("under load: %d samples at %d/s in %.1f s; %lld in the store\n", total, rate,
@@ -103,6 +142,14 @@ void UnderLoad(const std::filesystem::path &dir, int seconds, int rate) {
     std::printf("  plot of station 1 while written (%zu queries): median %.1f ms, longest %.1f ms\n",
                 plotMs.size(), Percentile(plotMs, 0.5),
                 plotMs.empty() ? 0.0 : *std::max_element(plotMs.begin(), plotMs.end()));
+    if (!outbox.appendUs.empty()) {
+        std::printf("  outbox append meanwhile (%zu at %d/s): median %.2f us, longest %.1f us\n",
+                    outbox.appendUs.size(), outboxRate, Percentile(outbox.appendUs, 0.5),
+                    *std::max_element(outbox.appendUs.begin(), outbox.appendUs.end()));
+        std::printf("    readable to be sent after: median %.1f ms, 99 %% %.1f ms, longest %.1f ms\n",
+                    Percentile(outbox.readableMs, 0.5), Percentile(outbox.readableMs, 0.99),
+                    *std::max_element(outbox.readableMs.begin(), outbox.readableMs.end()));
+    }
     std::printf("  store: %.1f MB\n", StoreBytes(file) / 1e6);
 }
 
@@ -152,11 +199,12 @@ void AYear(const std::filesystem::path &dir, int stations) {
 }  // namespace
 
 int main(int argc, char **argv) {
-    int seconds = 60, rate = 1000, yearStations = 4;
-    bench::ParseOptions(argc, argv, "[--seconds N] [--rate N] [--year-stations N]",
+    int seconds = 60, rate = 1000, outboxRate = 20, yearStations = 4;
+    bench::ParseOptions(argc, argv, "[--seconds N] [--rate N] [--outbox-rate N] [--year-stations N]",
                         [&](const std::string &name, const char *value) {
                             if (name == "--seconds") seconds = std::atoi(value);
                             else if (name == "--rate") rate = std::atoi(value);
+                            else if (name == "--outbox-rate") outboxRate = std::atoi(value);
                             else if (name == "--year-stations") yearStations = std::atoi(value);
                             else return false;
                             return true;
@@ -164,7 +212,7 @@ int main(int argc, char **argv) {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);  // each figure as soon as it is measured
     const auto dir = std::filesystem::temp_directory_path() / ("history-bench-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
-    if (seconds > 0 && rate > 0) UnderLoad(dir, seconds, rate);
+    if (seconds > 0 && rate > 0) UnderLoad(dir, seconds, rate, outboxRate);
     if (yearStations > 0) AYear(dir, std::min(yearStations, int{kLastQualityStation}));
     std::filesystem::remove_all(dir);
 }

@@ -197,7 +197,8 @@ TEST(HistoryStore, AFirstVersionStoreIsBroughtUpToDateAndThinnedForAPlot) {
     store.Close();
 
     Database db(StoreFile(f.dir), Database::Access::ReadOnly);
-    EXPECT_EQ(db.QueryInt("PRAGMA user_version"), 2);
+    EXPECT_EQ(db.QueryInt("PRAGMA user_version"), kHistorySchemaVersion);
+    EXPECT_EQ(db.QueryInt("SELECT count(*) FROM outbox"), 0);
     EXPECT_EQ(db.QueryInt("SELECT count(*) FROM quality_minutes WHERE station = 4"), 2 * 1440 + 1);
     EXPECT_EQ(db.QueryInt("SELECT sum(samples) FROM quality_minutes"), 21601);
     EXPECT_EQ(db.QueryInt("SELECT count(*) FROM quality_hours WHERE station = 4"), 2 * 24 + 1);
@@ -262,6 +263,39 @@ TEST(HistoryStore, RetentionDeletesOldSamplesAndLinesAndKeepsSendingsAndReceptio
     EXPECT_EQ(Count(dir, "receptions"), 2);
     HistoryReader reader(StoreFile(dir));
     EXPECT_EQ(reader.Quality(2, kFromTheStart, kUntilNow).at(0).time, EpochSeconds(recent));
+    std::filesystem::remove_all(dir);
+}
+
+// Within its bound the outbox keeps the newest messages, counting what acknowledgements
+// freed, also once the store is opened again.
+TEST(HistoryStore, TheOutboxDropsItsOldestMessagesBeyondItsBound) {
+    const auto dir = meradon_test::FreshDirectory("history-outbox");
+    const LocalTime t{2026, 3, 1, 12, 0, 0};
+    const OutboxFact message{t, "a/b/c", std::string(95, 'x'), 350};  // 100 bytes of 350
+    auto sequences = [&] {
+        Database db(StoreFile(dir), Database::Access::ReadOnly);
+        Statement query(db, "SELECT sequence FROM outbox ORDER BY sequence");
+        std::vector<int64_t> found;
+        while (query.Step()) found.push_back(query.Int(0));
+        return found;
+    };
+    {
+        HistoryStore store;
+        store.Open(dir, {});
+        for (int i = 0; i < 5; ++i) store.Add(message);
+        ASSERT_TRUE(store.Flush());
+        EXPECT_EQ(sequences(), (std::vector<int64_t>{3, 4, 5}));
+        store.Add(OutboxAcknowledgedFact{{4}});
+        store.Add(message);  // room for it
+        ASSERT_TRUE(store.Flush());
+        EXPECT_EQ(sequences(), (std::vector<int64_t>{3, 5, 6}));
+    }
+    HistoryStore store;
+    store.Open(dir, {});
+    store.Add(message);  // the oldest goes
+    ASSERT_TRUE(store.Flush());
+    store.Close();
+    EXPECT_EQ(sequences(), (std::vector<int64_t>{5, 6, 7}));
     std::filesystem::remove_all(dir);
 }
 

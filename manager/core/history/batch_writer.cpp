@@ -16,7 +16,8 @@ BatchWriter::BatchWriter(Database &db)
       insertReception_(db, "INSERT INTO receptions (station, path, size, announced_size, verdict, "
                            "start, end) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)"),
       insertLine_(db, "INSERT INTO record_lines (time, text) VALUES (?1, ?2)"),
-      quality_(db) {}
+      quality_(db),
+      outbox_(db) {}
 
 void BatchWriter::Write(const std::vector<HistoryFact> &facts) {
     added_.clear();
@@ -26,6 +27,7 @@ void BatchWriter::Write(const std::vector<HistoryFact> &facts) {
         transaction.Commit();
     } catch (...) {
         for (int id : added_) sendingRows_.erase(id);
+        outbox_.Forget();
         throw;
     }
 }
@@ -69,5 +71,11 @@ void BatchWriter::Put(const QualityFact &f) { quality_.Insert(EpochSeconds(f.tim
 void BatchWriter::Put(const RecordLineFact &f) {
     insertLine_.Bind(1, EpochSeconds(f.time)).Bind(2, f.text).Run();
 }
+
+void BatchWriter::Put(const OutboxFact &f) {
+    outbox_.Insert(EpochSeconds(f.time), f.topic, f.payload, f.limitBytes);
+}
+
+void BatchWriter::Put(const OutboxAcknowledgedFact &f) { outbox_.Remove(f.sequences); }
 
 }  // namespace meradon

@@ -9,6 +9,7 @@
 
 #include "manager/core/history/database.h"
 #include "manager/core/history/history_facts.h"
+#include "manager/core/history/outbox_rows.h"
 #include "manager/core/history/quality_rows.h"
 
 namespace meradon {
@@ -26,11 +27,14 @@ private:
     void Put(const ReceptionFact &fact);
     void Put(const QualityFact &fact);
     void Put(const RecordLineFact &fact);
+    void Put(const OutboxFact &fact);
+    void Put(const OutboxAcknowledgedFact &fact);
 
     Database &db_;
     Statement insertSending_, updateSending_, deleteStations_, insertStation_;
     Statement insertReception_, insertLine_;
     QualityRows quality_;
+    OutboxRows outbox_;
     // Row of each sending of this run, by the run's id.
     std::unordered_map<int, int64_t> sendingRows_;
     std::vector<int> added_;  // sendings first seen in the batch under way

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <variant>
+#include <vector>
 
 #include "manager/core/clock.h"
 #include "manager/core/quality_values.h"
@@ -40,6 +41,20 @@ struct RecordLineFact {
     std::string text;  // as the record shows it, stamp or indent included
 };
 
-using HistoryFact = std::variant<SendingFact, ReceptionFact, QualityFact, RecordLineFact>;
+// A message for meradond's MQTT broker, kept in the outbox until the broker has
+// acknowledged it. Beyond `limitBytes` of topics and payloads the oldest messages go.
+struct OutboxFact {
+    LocalTime time;
+    std::string topic, payload;
+    uint64_t limitBytes = 0;
+};
+
+// Messages of the outbox that the broker acknowledged, by sequence.
+struct OutboxAcknowledgedFact {
+    std::vector<int64_t> sequences;
+};
+
+using HistoryFact = std::variant<SendingFact, ReceptionFact, QualityFact, RecordLineFact, OutboxFact,
+                                 OutboxAcknowledgedFact>;
 
 }  // namespace meradon

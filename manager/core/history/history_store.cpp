@@ -1,5 +1,6 @@
 #include "manager/core/history/history_store.h"
 
+#include <algorithm>
 #include <ctime>
 
 #include "manager/core/history/batch_writer.h"
@@ -90,6 +91,9 @@ void HistoryStore::Run() {
         const std::size_t batch = pending_.size();
         pendingCount_ = batch;
         lock.unlock();
+        const bool outbox = std::any_of(pending_.begin(), pending_.end(), [](const HistoryFact &fact) {
+            return std::holds_alternative<OutboxFact>(fact);
+        });
 
         const SteadyTime now = std::chrono::steady_clock::now();
         bool ok = true;
@@ -112,6 +116,7 @@ void HistoryStore::Run() {
         retryAt = now + options_.retryAfter;
         lock.unlock();
         written_.notify_all();
+        if (ok && outbox && outboxWritten_) outboxWritten_();
         if (ok && failureSaid_) Say("历史记录恢复写入");
         if (ok) failureSaid_ = false;
         if (dropped) Say(Format("历史记录队列已满,%zu 条未能保存", dropped));

@@ -58,6 +58,9 @@ public:
     // Waits until what was queued before has been written; false when the writer's next
     // attempt failed (it goes on trying).
     bool Flush();
+    // `written` is called from the writer's thread once a batch with outbox facts is on
+    // the disk, so that meradond sends the messages. Before Open.
+    void WhenOutboxWritten(std::function<void()> written) { outboxWritten_ = std::move(written); }
 
 private:
     using SteadyTime = std::chrono::steady_clock::time_point;
@@ -71,6 +74,7 @@ private:
 
     std::filesystem::path file_;
     HistoryOptions options_;
+    std::function<void()> outboxWritten_;
     std::thread writer_;
 
     std::mutex mutex_;

@@ -91,6 +91,17 @@ constexpr std::array<const char *, kHistorySchemaVersion> kMigrations = {
                sum(peer_rssi), min(peer_rssi), max(peer_rssi), sum(host_rssi), min(host_rssi), max(host_rssi)
         FROM quality GROUP BY station, time / 3600;
     )",
+    // What meradond is to publish and its broker has not acknowledged yet. AUTOINCREMENT:
+    // a sequence is never used twice, also once the table was empty, so that it orders
+    // the messages across restarts.
+    R"(
+    CREATE TABLE outbox (
+        sequence INTEGER PRIMARY KEY AUTOINCREMENT,
+        topic TEXT NOT NULL,
+        payload TEXT NOT NULL,
+        time INTEGER NOT NULL
+    );
+    )",
 };
 
 }  // namespace

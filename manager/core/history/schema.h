@@ -13,6 +13,8 @@
 //                     and maximum of each value
 //   quality_hours     the same per station and hour
 //   record_lines      the operation record's lines as written, with their time
+//   outbox            meradond's MQTT messages not yet acknowledged by the broker: topic,
+//                     payload, time queued (Unix seconds), in the order of their sequence
 #pragma once
 
 #include <functional>
@@ -21,7 +23,7 @@
 
 namespace meradon {
 
-constexpr int kHistorySchemaVersion = 2;
+constexpr int kHistorySchemaVersion = 3;
 
 // Sets the connection's pragmas (WAL, full sync, foreign keys) and migrates the schema to
 // `version` (an older one only to make files of that version) in one transaction; a new
