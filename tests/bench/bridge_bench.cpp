@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <cstring>
 #include <cstdio>
@@ -252,8 +253,9 @@ public:
     const bench::ChildProcess &Gateway() const { return *gateway_; }
     const std::string &Base() const { return base_; }
 
-    // A signal packet from `station` whose link quality differs from its last one, so that
-    // the station's topic changes; the quality it gives.
+    // The `n`th signal packet, from `station`: its link quality differs from the packet's
+    // before it (whatever its station), which the manager takes for a change of the station's
+    // row, so that its topic changes; the quality it gives.
     int SendChangedSignal(uint8_t station, long n) {
         const auto lqi = static_cast<uint8_t>(1 + n % 250);
         sim_->With([&](hostsim::HostNode &node) {
@@ -356,6 +358,7 @@ void Load(const Broker &broker, const fs::path &dir, int seconds, int rate) {
     const long dropsBefore = bench::UdpDrops(pid);
     const long messagesBefore = sub.Count();
     const double cpuBefore = site.Gateway().CpuSeconds();
+    const auto threadsBefore = bench::TicksOfThreads(pid);
     const std::vector<uint8_t> payload(64, 0x5A);
     int second = 0;
     const auto start = Clock::now();
@@ -367,7 +370,7 @@ void Load(const Broker &broker, const fs::path &dir, int seconds, int rate) {
                 site.Sim().SendFrame(tevrolink::kCodeData, static_cast<uint8_t>(i / 2), kStation, hostsim::kAttrFile,
                                      payload);
             else
-                site.SendChangedSignal(static_cast<uint8_t>(1 + (i / 2) % kStations), i / 2 / kStations);
+                site.SendChangedSignal(static_cast<uint8_t>(1 + (i / 2) % kStations), i / 2);
         },
         [&] {
             site.Sim().ClearRecord();
@@ -385,6 +388,14 @@ void Load(const Broker &broker, const fs::path &dir, int seconds, int rate) {
     std::printf("           VmRSS every 10 s:");
     for (long kib : rss) std::printf(" %ld", kib);
     std::printf(" KiB (start %ld, middle %ld, end %ld)\n", rss.front(), rss[rss.size() / 2], rss.back());
+    std::printf("           its threads, %% of one core:");
+    const double tick = static_cast<double>(sysconf(_SC_CLK_TCK));
+    for (const auto &[tid, now] : bench::TicksOfThreads(pid)) {
+        const auto was = threadsBefore.find(tid);
+        const long spent = now.ticks - (was == threadsBefore.end() ? 0 : was->second.ticks);
+        if (spent > 0) std::printf(" %s %.1f", now.name.c_str(), 100.0 * static_cast<double>(spent) / tick / wall);
+    }
+    std::printf("\n");
 }
 
 // ---- broker outage ------------------------------------------------------------------------
@@ -413,21 +424,25 @@ void Outage(Broker &broker, const fs::path &dir, int seconds, int rate) {
     }
     const pid_t pid = site.Gateway().Pid();
     std::optional<bench::ResidentSampler> rss(pid);
+    std::atomic<long> sent{0};
     std::thread events([&] {
         bench::SendPaced(
             count, rate,
-            [&](long i) { site.Sim().SendFileFromStation(static_cast<uint8_t>(1 + i % 8), contents[i]); },
+            [&](long i) {
+                site.Sim().SendFileFromStation(static_cast<uint8_t>(1 + i % 8), contents[i]);
+                sent = i + 1;
+            },
             [&] { site.Sim().ClearRecord(); });
     });
     std::this_thread::sleep_for(std::chrono::seconds(kBefore));
     broker.Stop();
     const auto stopped = Clock::now();
     std::this_thread::sleep_for(std::chrono::seconds(seconds));
+    const long sentWhileAway = sent.load();
     const bool restarted = broker.Start();
     const auto back = Clock::now();
     events.join();
     sub->WaitForCount(count, 30s);
-    const double recovery = SecondsSince(back);
     std::printf("outage     %ld events (small files) %d a second; the broker stopped for %.1f s, %s; meradond VmRSS "
                 "%ld KiB before, peak %ld KiB\n",
                 count, rate, std::chrono::duration<double>(back - stopped).count(),
@@ -437,15 +452,18 @@ void Outage(Broker &broker, const fs::path &dir, int seconds, int rate) {
 
     std::vector<long> arrived;
     long unreadable = 0;
+    auto backlogIn = back;  // when the last of the events sent before the restart had come
     for (const Message &m : sub->Messages()) {
         const auto json = nlohmann::json::parse(m.payload, nullptr, false);
         const auto found = json.is_object() && json.contains("data") && json["data"].is_string()
                                ? eventOf.find(json["data"].get<std::string>())
                                : eventOf.end();
-        if (found == eventOf.end())
+        if (found == eventOf.end()) {
             ++unreadable;
-        else
-            arrived.push_back(found->second);
+            continue;
+        }
+        arrived.push_back(found->second);
+        if (found->second < sentWhileAway) backlogIn = std::max(backlogIn, m.at);
     }
     std::set<long> distinct;
     long twice = 0, early = 0, highest = -1;
@@ -458,9 +476,10 @@ void Outage(Broker &broker, const fs::path &dir, int seconds, int rate) {
         highest = std::max(highest, e);
     }
     std::printf("           the subscriber got %zu messages: %zu of %ld events, %ld missing, %ld twice, %ld first "
-                "arrivals out of order, %ld not ours; the last %.1f s after the restart\n",
+                "arrivals out of order, %ld not ours; the events sent before the restart were all in %.2f s after it\n",
                 arrived.size() + static_cast<std::size_t>(unreadable), distinct.size(), count,
-                count - static_cast<long>(distinct.size()), twice, early, unreadable, recovery);
+                count - static_cast<long>(distinct.size()), twice, early, unreadable,
+                std::chrono::duration<double>(backlogIn - back).count());
     if (distinct.size() < static_cast<std::size_t>(count)) {
         long firstMissing = 0;
         while (distinct.count(firstMissing)) ++firstMissing;
@@ -503,7 +522,7 @@ void Fleet(const Broker &broker, const fs::path &dir, int gateways, int seconds,
         [&](long i) {
             Site &site = *sites[static_cast<std::size_t>(i % gateways)];
             const long n = i / gateways;
-            site.SendChangedSignal(static_cast<uint8_t>(1 + n % kStations), n / kStations);
+            site.SendChangedSignal(static_cast<uint8_t>(1 + n % kStations), n);
         },
         [&] {
             for (auto &site : sites) site->Sim().ClearRecord();
