@@ -6,9 +6,9 @@
 //                [--load-seconds N] [--load-rate N] [--outage-seconds N] [--outage-rate N]
 //                [--gateways N] [--fleet-seconds N] [--fleet-rate N]
 //
-// Every hostsim runs inside this process, so a datagram's departure (hostsim's record of the
-// frame) and its message's arrival (the subscriber's callback, libmosquitto in this process)
-// are stamped on one steady clock. meradond runs as its own process, so that the CPU and
+// Every hostsim runs inside this process, so the moment it is told to send a datagram and its
+// message's arrival (the subscriber's callback, libmosquitto in this process) are stamped on
+// one steady clock. meradond runs as its own process, so that the CPU and
 // memory figures of its process are its own; so does the broker.
 #include <arpa/inet.h>
 #include <mosquitto.h>
@@ -291,31 +291,22 @@ bool Ready(Site &site, Subscriber &sub) {
 
 // ---- latency ------------------------------------------------------------------------------
 
-// From a datagram of hostsim to the message on `topic` that tells of it (its payload holds
-// what the trigger returns), `samples` times, 5 ms apart. A datagram that the trigger sends
-// at once (a signal packet) is timed from just before the call, so hostsim's own work is in
-// the figure. One that the node's link protocol sends later, after the PC's acknowledgement
-// of the packet before it (a file's last packet, `laterCode`), is timed from hostsim's record
-// of it, stamped right after it went out.
+// From hostsim being told to send a datagram to the message on `topic` that tells of it (its
+// payload holds what the trigger returns), `samples` times, 5 ms apart. The start is taken
+// before the call, so hostsim's own work (and for a data packet, which its link protocol
+// sends from its own thread, that thread's waking) is in the figure. hostsim's record of
+// a frame is no stamp for this: it is taken after the sending, and a preemption between
+// the two has put it after the message's arrival.
 std::vector<double> Latencies(Site &site, Subscriber &sub, int samples, const std::string &topic,
-                              std::optional<uint8_t> laterCode, const std::function<std::string(long)> &trigger) {
+                              const std::function<std::string(long)> &trigger) {
     std::vector<double> ms;
     for (long i = 0; i < samples; ++i) {
         std::this_thread::sleep_for(5ms);
         site.Sim().ClearRecord();
         sub.Forget();
-        auto start = Clock::now();
+        const auto start = Clock::now();
         const std::string told = trigger(i);
-        const auto message = sub.WaitFor(topic, 5s, 0, told);
-        if (!message) continue;
-        if (laterCode) {
-            const auto sent = site.Sim().Sent();
-            const auto last =
-                std::find_if(sent.rbegin(), sent.rend(), [&](const auto &f) { return f.Code() == *laterCode; });
-            if (last == sent.rend()) continue;
-            start = last->at;
-        }
-        ms.push_back(Ms(message->at - start));
+        if (const auto message = sub.WaitFor(topic, 5s, 0, told)) ms.push_back(Ms(message->at - start));
     }
     return ms;
 }
@@ -335,15 +326,19 @@ void Latency(const Broker &broker, const fs::path &dir, int samples) {
     std::this_thread::sleep_for(2s);  // the retained topics of the start are through
     const std::string station = site.Base() + "/station/" + std::to_string(kStation);
     PrintLatencies("a signal packet to its station's topic", samples,
-                   Latencies(site, sub, samples, station, std::nullopt,
+                   Latencies(site, sub, samples, station,
                              [&](long i) {
                                  return "\"host_lqi\":" + std::to_string(site.SendChangedSignal(kStation, i)) + ",";
                              }));
-    // A file of one packet after its information packet.
-    PrintLatencies("a small file's last packet to its received message", samples,
-                   Latencies(site, sub, samples, station + "/received", tevrolink::kCodeData, [&](long i) {
+    // A file of one packet, head and tail at once, with no information packet before it (which
+    // would hold the file's packet back until the PC's acknowledgement).
+    hostsim::FileSendOptions onePacket;
+    onePacket.announce = false;
+    PrintLatencies("a small file (one data packet) to its received message", samples,
+                   Latencies(site, sub, samples, station + "/received", [&](long i) {
                        const std::string text = "reading " + std::to_string(i);
-                       site.Sim().SendFileFromStation(kStation, std::vector<uint8_t>(text.begin(), text.end()));
+                       site.Sim().SendFileFromStation(kStation, std::vector<uint8_t>(text.begin(), text.end()),
+                                                      onePacket);
                        return "\"data\":\"" + meradon::daemon::Base64(text) + "\"";
                    }));
 }
@@ -570,6 +565,7 @@ void Fleet(const Broker &broker, const fs::path &dir, int gateways, int seconds,
 }  // namespace
 
 int main(int argc, char **argv) {
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);  // each figure as it comes, also into a file
     Options o;
     bench::ParseOptions(
         argc, argv,
