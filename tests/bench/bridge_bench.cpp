@@ -394,7 +394,9 @@ void Load(const Broker &broker, const fs::path &dir, int seconds, int rate) {
     for (const auto &[tid, now] : bench::TicksOfThreads(pid)) {
         const auto was = threadsBefore.find(tid);
         const long spent = now.ticks - (was == threadsBefore.end() ? 0 : was->second.ticks);
-        if (spent > 0) std::printf(" %s %.1f", now.name.c_str(), 100.0 * static_cast<double>(spent) / tick / wall);
+        if (spent > 0)
+            std::printf(" %s%s %.1f", tid == pid ? "main " : "", now.name.c_str(),
+                        100.0 * static_cast<double>(spent) / tick / wall);
     }
     std::printf("\n");
 }
