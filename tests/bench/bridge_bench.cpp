@@ -8,8 +8,8 @@
 //
 // Every hostsim runs inside this process, so the moment it is told to send a datagram and its
 // message's arrival (the subscriber's callback, libmosquitto in this process) are stamped on
-// one steady clock. meradond runs as its own process, so that the CPU and
-// memory figures of its process are its own; so does the broker.
+// one steady clock. meradond runs as a process of its own, so that the CPU and memory
+// figures of its process are its own; so does the broker.
 #include <arpa/inet.h>
 #include <mosquitto.h>
 #include <netinet/in.h>
@@ -19,8 +19,8 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -28,8 +28,8 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <numeric>
 #include <nlohmann/json.hpp>
+#include <numeric>
 #include <optional>
 #include <set>
 #include <string>
@@ -323,7 +323,7 @@ void Latency(const Broker &broker, const fs::path &dir, int samples) {
     Site site(broker, dir / "latency", "bench/latency");
     Subscriber sub(broker.Port(), site.Base() + "/#", true);
     if (!sub.WaitSubscribed(10s) || !Ready(site, sub)) return;
-    std::this_thread::sleep_for(2s);  // the retained topics of the start are through
+    sub.WaitForCount(std::numeric_limits<long>::max(), 1s);  // the start's retained topics are through
     const std::string station = site.Base() + "/station/" + std::to_string(kStation);
     PrintLatencies("a signal packet to its station's topic", samples,
                    Latencies(site, sub, samples, station,
@@ -352,7 +352,7 @@ void Load(const Broker &broker, const fs::path &dir, int seconds, int rate) {
     Site site(broker, dir / "load", "bench/load");
     Subscriber sub(broker.Port(), site.Base() + "/#", true);
     if (!sub.WaitSubscribed(10s) || !Ready(site, sub)) return;
-    std::this_thread::sleep_for(2s);
+    sub.WaitForCount(std::numeric_limits<long>::max(), 1s);  // the start's retained topics are through
     sub.Forget();
     const pid_t pid = site.Gateway().Pid();
     std::vector<long> rss = {bench::ResidentKiB(pid)};
