@@ -44,7 +44,9 @@
 #include "sim/host_sim.h"
 #include "sim/station_traffic.h"
 #include "tests/bench/bench_options.h"
+#include "tests/bench/child_process.h"
 #include "tests/bench/closed_file_watch.h"
+#include "tests/bench/pacing.h"
 #include "tests/bench/process_figures.h"
 #include "tests/bench/stream_writer_loop.h"
 #include "tests/manager/hostsim_session.h"
@@ -55,7 +57,10 @@ extern char **environ;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::Median;
+using bench::SecondsSince;
+using bench::SendPaced;
 using namespace std::chrono_literals;
 using bench::kLineRate;
 constexpr uint8_t kStation = 5;
@@ -80,25 +85,6 @@ struct Options {
     uint16_t sendToPort = 0;
 };
 
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
-}
-
-double SecondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
-
-// Calls `send(i)` for i from 0 to `count`, the i-th at start + i / `rate` seconds, and
-// `eachSecond` after each whole second.
-void SendPaced(long count, int rate, const std::function<void(long)> &send,
-               const std::function<void()> &eachSecond = [] {}) {
-    const auto start = Clock::now();
-    for (long i = 0; i < count; ++i) {
-        std::this_thread::sleep_until(start + std::chrono::nanoseconds(1'000'000'000LL * i / rate));
-        send(i);
-        if ((i + 1) % rate == 0) eachSecond();
-    }
-}
-
 std::uintmax_t DirectoryBytes(const std::filesystem::path &dir) {
     std::uintmax_t bytes = 0;
     for (const auto &entry : std::filesystem::directory_iterator(dir))
@@ -108,34 +94,13 @@ std::uintmax_t DirectoryBytes(const std::filesystem::path &dir) {
 
 // ---- meradon as a process --------------------------------------------------------------
 
-class MeradonProcess {
+// meradon in data transfer mode towards the hostsim at `hostPort` (offscreen: RunMeradon says so
+// in the environment it inherits).
+class MeradonProcess : public bench::ChildProcess {
 public:
-    MeradonProcess(const std::string &program, const std::filesystem::path &outputDir, uint16_t hostPort) {
-        const std::string connect = "127.0.0.1:" + std::to_string(hostPort);
-        const std::string dir = outputDir.string();
-        std::vector<const char *> argv = {program.c_str(), "--output-dir", dir.c_str(), "--connect",
-                                          connect.c_str(), "--data-mode", nullptr};
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        if (posix_spawn(&pid_, program.c_str(), nullptr, nullptr, const_cast<char **>(argv.data()), environ) != 0)
-            pid_ = -1;
-    }
-    ~MeradonProcess() {
-        if (pid_ <= 0) return;
-        kill(pid_, SIGTERM);  // meradon ends as on "退出"
-        int status = 0;
-        waitpid(pid_, &status, 0);
-    }
-    MeradonProcess(const MeradonProcess &) = delete;
-    MeradonProcess &operator=(const MeradonProcess &) = delete;
-
-    bool Running() const { return pid_ > 0 && kill(pid_, 0) == 0; }
-    pid_t Pid() const { return pid_; }
-    double CpuSeconds() const {
-        return static_cast<double>(bench::ProcessTicks(pid_)) / static_cast<double>(sysconf(_SC_CLK_TCK));
-    }
-
-private:
-    pid_t pid_ = -1;
+    MeradonProcess(const std::string &program, const std::filesystem::path &outputDir, uint16_t hostPort)
+        : ChildProcess(program, {"--output-dir", outputDir.string(), "--connect", "127.0.0.1:" + std::to_string(hostPort),
+                        "--data-mode"}) {}
 };
 
 // What meradon took of a run of data packets.
@@ -315,6 +280,7 @@ void RunMeradon(const Options &options) {
     sim->AddStations({kStation}, true);
     const auto dir = meradon_test::FreshDirectory("bench");
     std::filesystem::create_directories(dir);
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
     {
         MeradonProcess meradon(options.meradon, dir, sim->Port());
         if (!meradon.Running() || !WaitForDataMode(*sim)) {
