@@ -142,7 +142,9 @@ struct AppState {
 
     // Last known state byte of each station, index = station number - 1.
     std::array<std::atomic<uint8_t>, kStations> stationState;
-    std::array<uint8_t, 4> lastSignal{};  // window only
+    // The quality bytes last shown in each station's row (window only). Compared per
+    // station: a station whose quality equals another's last signal is still redrawn.
+    std::array<std::array<uint8_t, 4>, kStations> lastSignal{};
 
     std::atomic<int32_t> retryCount{0};
     std::atomic<uint8_t> linkPicture{LINK_PICTURE_IDLE};

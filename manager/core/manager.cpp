@@ -192,7 +192,7 @@ void Manager::RefreshStationList(const uint8_t *bitmaps) { meradon::RefreshStati
 bool Manager::StartNetworkSearch() {
     AppState &state = core_.state;
     for (auto &s : state.stationState) s.store(0xFF);
-    state.lastSignal.fill(0x80);
+    for (auto &shown : state.lastSignal) shown.fill(0x80);
     uint8_t start = 1;
     if (SearchZelkoraNetwork(&start) != 1) return false;
     state.lastRxTime.store(core_.Now());

@@ -90,10 +90,11 @@ void ShowStationFromSignal(Core &core, const uint8_t *p) {
         state.stationState[row].store(p[2]);
         core.view.SelectStationRow(row);
     }
-    if (std::equal(p + 3, p + 7, state.lastSignal.begin())) return;
+    std::array<uint8_t, 4> &shown = state.lastSignal[row];
+    if (std::equal(p + 3, p + 7, shown.begin())) return;
     core.view.SetStationCell(row, kColumnPeerQuality, Format("%02X-%02X", p[6], p[5]));
     core.view.SetStationCell(row, kColumnOwnQuality, Format("%02X-%02X", p[4], p[3]));
-    if (state.linkMode.load() == LINK_DATA) std::copy(p + 3, p + 7, state.lastSignal.begin());
+    if (state.linkMode.load() == LINK_DATA) std::copy(p + 3, p + 7, shown.begin());
     core.view.SelectStationRow(row);
 }
 

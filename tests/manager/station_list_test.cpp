@@ -63,16 +63,20 @@ TEST(StationList, SignalPacketsUpdateOneRow) {
     EXPECT_EQ(f.view.Cell(11, kColumnSuspended), "Х");
     EXPECT_EQ(f.view.Cell(11, kColumnPeerQuality), "44-33");
     EXPECT_EQ(f.view.Cell(11, kColumnOwnQuality), "22-11");
-    EXPECT_EQ(f.core.state.lastSignal, (std::array<uint8_t, 4>{})) << "kept only in data mode";
+    EXPECT_EQ(f.core.state.lastSignal[11], (std::array<uint8_t, 4>{})) << "kept only in data mode";
 
     f.core.state.linkMode = LINK_DATA;
     f.view.ClearRecords();
     ShowStationFromSignal(f.core, signal);
     EXPECT_EQ(f.view.CellCount(), 2u) << "same state: only the quality is redrawn";
-    EXPECT_EQ(f.core.state.lastSignal, (std::array<uint8_t, 4>{0x11, 0x22, 0x33, 0x44}));
+    EXPECT_EQ(f.core.state.lastSignal[11], (std::array<uint8_t, 4>{0x11, 0x22, 0x33, 0x44}));
     f.view.ClearRecords();
     ShowStationFromSignal(f.core, signal);
     EXPECT_EQ(f.view.CellCount(), 0u) << "same quality as last shown";
+    const uint8_t sameQualityElsewhere[7] = {0x45, 13, 0xD0, 0x11, 0x22, 0x33, 0x44};
+    ShowStationFromSignal(f.core, sameQualityElsewhere);
+    EXPECT_EQ(f.view.Cell(12, kColumnPeerQuality), "44-33") << "another station's row is its own";
+    f.view.ClearRecords();
 
     const uint8_t noStation[7] = {0x90, 0, 0xFF, 1, 2, 3, 4};
     ShowStationFromSignal(f.core, noStation);
