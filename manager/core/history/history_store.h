@@ -1,8 +1,9 @@
 // The history of sendings, receptions, link quality and the operation record, kept in
 // "history.sqlite" in the output directory so that it outlives the run and any tool can
 // read it. The core's threads only queue facts (a short lock, never SQLite); one writer
-// thread of the store opens the file, writes the queue in batches, one transaction each,
-// and deletes quality samples and record lines older than the retention once a day
+// thread of the store opens the file, writes the queue in batches, one transaction each
+// (quality samples and record lines gather for a quarter second first; a kill loses at
+// most that much of them), and deletes quality samples and record lines older than the retention once a day
 // (sendings and receptions are kept).
 //
 // When the store cannot be written (a full disk, a file locked by another program), the
@@ -85,6 +86,8 @@ private:
     uint64_t queuedCount_ = 0, writtenCount_ = 0, attempts_ = 0;
     std::size_t pendingCount_ = 0;  // facts the writer holds: they count against the limit
     std::size_t dropped_ = 0;
+    SteadyTime gatherUntil_{};  // the queue is written by then at the latest
+    bool urgent_ = false;       // the queue holds a fact that is written at once
 
     // The writer thread's own.
     std::unique_ptr<Database> db_;
