@@ -38,6 +38,7 @@ bool MqttBridge::Start(std::string &error) {
                          settings_.protocol == 5 ? MQTT_PROTOCOL_V5 : MQTT_PROTOCOL_V311);
     mosquitto_connect_callback_set(client_, OnConnect);
     mosquitto_disconnect_callback_set(client_, OnDisconnect);
+    mosquitto_message_callback_set(client_, OnMessage);
     mosquitto_reconnect_delay_set(client_, 1, 10, true);
     const std::string stateTopic = settings_.base + "/bridge/state";
     mosquitto_will_set(client_, stateTopic.c_str(), 7, "offline", kQos, true);
@@ -115,6 +116,10 @@ void MqttBridge::OnConnect(mosquitto *, void *self, int result) {
     bridge->waitingBytes_.store(0);
     bridge->up_.store(true);
     bridge->Publish("bridge/state", "online", true);
+    if (bridge->takeRequest_) {
+        const std::string requests = bridge->settings_.base + "/request/+";
+        mosquitto_subscribe(bridge->client_, nullptr, requests.c_str(), kQos);
+    }
     bridge->connected_.store(true);
     bridge->wake_();
 }
@@ -123,6 +128,16 @@ void MqttBridge::OnDisconnect(mosquitto *, void *self, int result) {
     auto *bridge = static_cast<MqttBridge *>(self);
     if (result != 0 && bridge->up_.exchange(false))
         Log(LogLevel::Warning, "MQTT broker " + bridge->settings_.url + " lost; messages wait until it is back");
+}
+
+void MqttBridge::OnMessage(mosquitto *, void *self, const mosquitto_message *message) {
+    auto *bridge = static_cast<MqttBridge *>(self);
+    const std::string_view topic(message->topic);
+    const std::string prefix = bridge->settings_.base + "/request/";
+    if (!bridge->takeRequest_ || topic.substr(0, prefix.size()) != prefix) return;
+    bridge->takeRequest_(topic.substr(prefix.size()),
+                         std::string_view(static_cast<const char *>(message->payload),
+                                          message->payloadlen > 0 ? static_cast<size_t>(message->payloadlen) : 0));
 }
 
 }  // namespace meradon::daemon

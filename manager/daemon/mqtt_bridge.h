@@ -8,10 +8,12 @@
 #include <atomic>
 #include <functional>
 #include <string>
+#include <string_view>
 
 #include "manager/daemon/broker_settings.h"
 
 struct mosquitto;
+struct mosquitto_message;
 
 namespace meradon::daemon {
 
@@ -40,12 +42,20 @@ public:
 
     const std::string &Base() const { return settings_.base; }
 
+    // What arrives on <base>/request/<command> (subscribed with QoS 1 on every
+    // connection) is handed to `take` on the client's thread: the command and the payload.
+    // Set before Start.
+    using RequestTaker = std::function<void(std::string_view command, std::string_view payload)>;
+    void TakeRequests(RequestTaker take) { takeRequest_ = std::move(take); }
+
 private:
     static void OnConnect(mosquitto *client, void *self, int result);
     static void OnDisconnect(mosquitto *client, void *self, int result);
+    static void OnMessage(mosquitto *client, void *self, const mosquitto_message *message);
 
     BrokerSettings settings_;
     std::function<void()> wake_;
+    RequestTaker takeRequest_;
     mosquitto *client_ = nullptr;
     std::atomic<bool> connected_{false};
     std::atomic<bool> up_{false};
