@@ -131,6 +131,10 @@ bool Manager::StartResendTo(uint8_t station) {
         SetPeerNodeID(station, nullptr);
     });
     state.peerNode.store(station);
+    // The flags of the last status report were the old receiver's; until the next one
+    // tells, the new receiver is taken to need activation, which the sending then asks
+    // for. Else a station not linked yet would count as ready, and then as missing.
+    state.hostFlags.store(HOST_NEEDS_ACTIVATION);
     if (PrepareSending(resend_.file.path, resend_.of) != PrepareResult::Armed) return false;
     resend_.running = true;
     MeradonView &view = core_.view;
