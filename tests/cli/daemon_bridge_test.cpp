@@ -303,16 +303,20 @@ TEST(BridgeRequestFlood, LeavesReceptionWhole) {
         default: lines += "{\"id\":true}\n"; break;
         }
     }
-    const std::string file = TempPath("flood-lines");
+    const std::string file = TempPath("flood-lines"), stop = TempPath("flood-stop");
     std::ofstream(file) << lines;
-    Child flood("sh", {"-c", "mosquitto_pub -h 127.0.0.1 -p " + std::to_string(gw.broker.Port()) + " -q 0 -t " + kBase +
-                                 "/request/info -l < '" + file + "'"},
+    std::filesystem::remove(stop);
+    // Again and again until the file has arrived, so that the flood spans its reception.
+    Child flood("sh", {"-c", "while [ ! -e '" + stop + "' ]; do mosquitto_pub -h 127.0.0.1 -p " +
+                                 std::to_string(gw.broker.Port()) + " -q 0 -t " + kBase + "/request/info -l < '" +
+                                 file + "' || exit 1; done"},
                 {});
     ASSERT_TRUE(gw.daemon->WaitForError("refused", 20s)) << gw.daemon->Finish().err;
     const std::vector<uint8_t> content(40'000, 0x3C);
     gw.sim->SendFileFromStation(kStation, content);
     EXPECT_TRUE(gw.watcher->WaitForOutput("\"crc\":\"ok\",\"data\":", 60s)) << gw.daemon->Finish().err;
     EXPECT_TRUE(gw.watcher->WaitForOutput("\"size\":40000", 1s));
+    std::ofstream{stop};
     EXPECT_EQ(flood.Finish().status, 0);
     gw.broker.PublishLines("request/info", R"({"id":"after"})");
     EXPECT_TRUE(gw.watcher->WaitForOutput(R"("id":"after","link":)", 20s)) << gw.daemon->Finish().err;
