@@ -12,6 +12,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "manager/core/clock.h"
 #include "manager/core/host_settings.h"
@@ -89,6 +90,7 @@ private:
         std::vector<uint8_t> stations;  // 0: broadcast
     };
     struct RunningSend {
+        RunningSend(WaitingSend waiting, int first) : send(std::move(waiting)), firstSending(first) {}
         WaitingSend send;
         int firstSending = 0;  // the sendings of the log it made: from this id on
         bool cancelled = false;

@@ -83,9 +83,7 @@ void Daemon::StartNextSend() {
         switch (manager_.SendToStations(next.path.string(), next.stations)) {
         case ResendResult::Started:
             Log(LogLevel::Info, "sending " + next.path.string() + " as requested");
-            runningSend_.emplace();
-            runningSend_->send = std::move(next);
-            runningSend_->firstSending = first;
+            runningSend_.emplace(std::move(next), first);
             break;
         case ResendResult::CannotOpen:
             state.loopSend.store(0);
