@@ -227,7 +227,8 @@ TEST_P(BridgeRequests, AreRunOrRefused) {
         gw.broker.PublishLines(std::string("request/") + c.command, c.payload);
     }
     if (!c.answer.empty()) {
-        EXPECT_TRUE(gw.watcher->WaitForOutput(kBase + "/" + c.answer, 10s)) << gw.daemon->Finish(1s).err << gw.watcher->Finish(1s).out;
+        EXPECT_TRUE(gw.watcher->WaitForOutput(kBase + "/" + c.answer, 30s))
+            << gw.daemon->Finish(1s).err << gw.watcher->Finish(1s).out;
     }
     if (!c.logged.empty()) {
         EXPECT_TRUE(gw.daemon->WaitForError(c.logged, 20s)) << gw.daemon->Finish().err;
