@@ -24,7 +24,7 @@ const nlohmann::json *Field(const nlohmann::json &object, const char *name) {
 uint8_t Station(const nlohmann::json &value, const std::string &what, bool broadcastAllowed) {
     if (broadcastAllowed && (value == "broadcast" || (value.is_number_integer() && value == 0))) return 0;
     if (!value.is_number_integer())
-        throw Refusal{what + (broadcastAllowed ? " must be a station number or \"broadcast\"" : " must be a station number")};
+        throw Refusal{what + " must be a station number" + (broadcastAllowed ? " or \"broadcast\"" : "")};
     // Read as unsigned first: a number beyond int64_t's range would wrap.
     const bool inRange = value.is_number_unsigned()
                              ? value.get<uint64_t>() >= kFirstStation && value.get<uint64_t>() <= kLastStation
@@ -95,8 +95,9 @@ RequestBody ReadBody(std::string_view command, const nlohmann::json &object) {
     if (command == "set_receiver") return SetReceiverRequest{RequiredStation(object, true)};
     if (command == "refresh") return RefreshRequest{};
     if (command == "info") return InfoRequest{};
-    throw Refusal{"unknown command " + nlohmann::json(std::string(command)).dump(-1, ' ', false,
-                                                                                  nlohmann::json::error_handler_t::replace)};
+    // Quoted as JSON, so that whatever the topic held reads as one string.
+    const nlohmann::json name = std::string(command);
+    throw Refusal{"unknown command " + name.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)};
 }
 
 }  // namespace

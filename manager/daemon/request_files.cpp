@@ -86,8 +86,8 @@ std::optional<std::filesystem::path> WriteRequestedFile(const std::filesystem::p
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%y-%m-%d %H-%M-%S", &local);
     for (int copy = 1; copy < 1000; ++copy) {
-        const std::filesystem::path path =
-            folder / (copy == 1 ? Format("%s %s", stamp, name.c_str()) : Format("%s (%d) %s", stamp, copy, name.c_str()));
+        const std::filesystem::path path = folder / (copy == 1 ? Format("%s %s", stamp, name.c_str())
+                                                               : Format("%s (%d) %s", stamp, copy, name.c_str()));
         const Descriptor file(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644));
         if (file.Get() < 0 && errno == EEXIST) continue;
         if (file.Get() < 0) break;
