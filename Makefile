@@ -42,7 +42,7 @@ tsan: deps
 # libFuzzer targets over the receive path and every parser of received bytes, built with
 # clang in build-fuzz/ and run FUZZ_SECONDS each on their seed corpora.
 FUZZ_SECONDS ?= 30
-FUZZ_TARGETS ?= serial_receive udp_receive packet_profiles discovery_answer station_bitmaps trace_writer
+FUZZ_TARGETS ?= serial_receive udp_receive packet_profiles discovery_answer station_bitmaps trace_writer bridge_request
 
 fuzz: deps
 	CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \

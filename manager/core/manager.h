@@ -10,6 +10,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -88,7 +89,15 @@ public:
     // The same for the history store's sending `row`, of this run or an earlier one: to
     // its stations that have not got the same file (by size and CRC-32) since.
     ResendResult ResendStored(int row);
-    bool Resending() const { return resend_.of != 0; }
+    // A front end's sending to several stations: the file at `path` goes to each of
+    // `stations` in turn, the same way as a resend (0 in the list: one broadcast sending,
+    // to every active station). With loop sending checked, only one entry is allowed, as
+    // its passes never end by themselves.
+    ResendResult SendToStations(const std::string &path, const std::vector<uint8_t> &stations);
+    bool Resending() const { return !resend_.file.path.empty(); }
+    // Runs host-node commands from the window thread in command set mode, as the window's
+    // own commands do, then gives the link back to the worker in data transfer mode.
+    void InCommandSetMode(const std::function<void()> &commands);
     // CMD_TRANSFER_END and CMD_FILE_SENT: closes the file being sent.
     void FinishSending();
     // The core's part of opening the link, after the shell opened: the worker watches the
@@ -133,17 +142,17 @@ public:
     void CommandFinished() { core_.command.Answer(); }
 
 private:
-    // The stations still to be resent to (window thread only).
+    // The stations still to be sent to, one after the other (window thread only).
     struct ResendPlan {
-        int of = 0;  // the sending repeated, as SendingRecord::repeats names it
-        std::string path;
+        int of = 0;  // the sending repeated, as SendingRecord::repeats names it; 0 none
+        SendingRecord file;  // path, size and CRC-32 that each station's sending must find
         std::vector<uint8_t> stations;
         uint8_t peerBefore = 0;
         bool running = false;       // one of them is being sent
         int64_t nextStartMs = 0;    // the next one starts no earlier
     };
     bool ReadyToResend() const;
-    ResendResult StartResend(int of, const std::string &path, const std::vector<uint8_t> &stations);
+    ResendResult StartResend(int of, const SendingRecord &file, const std::vector<uint8_t> &stations);
     void StepResend();
     int64_t ResendDueInMs();
     bool StartResendTo(uint8_t station);

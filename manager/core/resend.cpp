@@ -1,5 +1,5 @@
-// Resend to the failed: the Manager's part that repeats a sending to the stations it did
-// not reach, one single-station sending after the other.
+// Resend to the failed, and a sending to a list of stations: the Manager's part that sends
+// one file to several stations, one single-station sending after the other.
 #include <algorithm>
 #include <cstdint>
 
@@ -21,17 +21,6 @@ constexpr int64_t kResendPauseMs = 500;
 // passed while the link is not in data transfer mode waits for it.
 constexpr int64_t kResendWatchMs = 10;
 
-// Runs host-node commands from the window thread in command set mode, as the window's own
-// commands do, then gives the link back to the worker.
-template <typename Commands>
-void InCommandSetMode(AppState &state, Commands commands) {
-    HandLinkToWindow(state);
-    StartNetCenter(0);
-    commands();
-    StartNetCenter(1);
-    state.linkMode.store(LINK_DATA);
-}
-
 // The file is still the one the sending sent: it opens, with the size and CRC-32 recorded
 // (a sending of the history store whose CRC-32 could not be computed: the size alone).
 bool FileAsRecorded(const SendingRecord &record) {
@@ -43,25 +32,34 @@ bool FileAsRecorded(const SendingRecord &record) {
 
 }  // namespace
 
+void Manager::InCommandSetMode(const std::function<void()> &commands) {
+    AppState &state = core_.state;
+    HandLinkToWindow(state);
+    StartNetCenter(0);
+    commands();
+    StartNetCenter(1);
+    state.linkMode.store(LINK_DATA);
+}
+
 bool Manager::ReadyToResend() const {
     const AppState &state = core_.state;
-    // With loop sending checked, each resend would repeat without end.
     return state.linkMode.load() == LINK_DATA && state.sendState.load() == IDLE &&
-           !state.sendFile.IsOpen() && !state.loopSend.load() && !Resending();
+           !state.sendFile.IsOpen() && !Resending();
 }
 
 ResendResult Manager::ResendFailed(int id) {
-    if (!ReadyToResend()) return ResendResult::NotReady;
+    // With loop sending checked, each resend would repeat without end.
+    if (!ReadyToResend() || core_.state.loopSend.load()) return ResendResult::NotReady;
     const std::optional<SendingRecord> record = core_.sendings.Find(id);
     const std::vector<uint8_t> failed = core_.sendings.FailedStations(id);
     if (!record || failed.empty()) return ResendResult::NothingFailed;
     // Checked before anything reaches the host node, which is left as it is when it fails.
     if (!FileAsRecorded(*record)) return ResendResult::CannotOpen;
-    return StartResend(id, record->path, failed);
+    return StartResend(id, *record, failed);
 }
 
 ResendResult Manager::ResendStored(int row) {
-    if (!ReadyToResend()) return ResendResult::NotReady;
+    if (!ReadyToResend() || core_.state.loopSend.load()) return ResendResult::NotReady;
     std::optional<StoredSending> sending;
     std::vector<uint8_t> failed;
     try {
@@ -73,11 +71,25 @@ ResendResult Manager::ResendStored(int row) {
     }
     if (!sending || failed.empty()) return ResendResult::NothingFailed;
     if (!FileAsRecorded(sending->record)) return ResendResult::CannotOpen;
-    return StartResend(-row, sending->record.path, failed);
+    return StartResend(-row, sending->record, failed);
 }
 
-ResendResult Manager::StartResend(int of, const std::string &path, const std::vector<uint8_t> &stations) {
-    resend_ = ResendPlan{of, path, stations, core_.state.peerNode.load(), false, core_.Now()};
+ResendResult Manager::SendToStations(const std::string &path, const std::vector<uint8_t> &stations) {
+    if (!ReadyToResend() || stations.empty() || (core_.state.loopSend.load() && stations.size() > 1))
+        return ResendResult::NotReady;
+    SendingRecord file;
+    file.path = path;
+    SendFile opened;
+    if (!opened.Open(path)) return ResendResult::CannotOpen;
+    file.size = opened.Size();
+    opened.Close();
+    file.crc = QuickFileCRC32(path.c_str());
+    if (file.size == 0) return ResendResult::CannotOpen;
+    return StartResend(0, file, stations);
+}
+
+ResendResult Manager::StartResend(int of, const SendingRecord &file, const std::vector<uint8_t> &stations) {
+    resend_ = ResendPlan{of, file, stations, core_.state.peerNode.load(), false, core_.Now()};
     const uint8_t first = resend_.stations.front();
     resend_.stations.erase(resend_.stations.begin());
     if (!StartResendTo(first)) {
@@ -103,8 +115,7 @@ void Manager::StepResend() {
     }
     const uint8_t next = resend_.stations.front();
     resend_.stations.erase(resend_.stations.begin());
-    const std::optional<SendingRecord> record = core_.sendings.Find(resend_.of);
-    if (!record || !FileAsRecorded(*record) || !StartResendTo(next)) EndResend();
+    if (!FileAsRecorded(resend_.file) || !StartResendTo(next)) EndResend();
 }
 
 int64_t Manager::ResendDueInMs() {
@@ -115,12 +126,16 @@ int64_t Manager::ResendDueInMs() {
 
 bool Manager::StartResendTo(uint8_t station) {
     AppState &state = core_.state;
-    InCommandSetMode(state, [&] {
-        SetNodeActive(&station, 1);
+    InCommandSetMode([&] {
+        if (station != 0) SetNodeActive(&station, 1);  // 0 is a broadcast, to the active ones
         SetPeerNodeID(station, nullptr);
     });
     state.peerNode.store(station);
-    if (PrepareSending(resend_.path, resend_.of) != PrepareResult::Armed) return false;
+    // The flags of the last status report were the old receiver's; until the next one
+    // tells, the new receiver is taken to need activation, which the sending then asks
+    // for. Else a station not linked yet would count as ready, and then as missing.
+    state.hostFlags.store(HOST_NEEDS_ACTIVATION);
+    if (PrepareSending(resend_.file.path, resend_.of) != PrepareResult::Armed) return false;
     resend_.running = true;
     MeradonView &view = core_.view;
     view.EnableSendSetup(false);
@@ -134,7 +149,7 @@ void Manager::EndResend() {
     const uint8_t peer = resend_.peerBefore;
     resend_ = ResendPlan{};
     state.peerNode.store(peer);
-    if (IsShellActive()) InCommandSetMode(state, [&] { SetPeerNodeID(peer, nullptr); });
+    if (IsShellActive()) InCommandSetMode([&] { SetPeerNodeID(peer, nullptr); });
     // The window kept its sending controls off between the stations; this end gives
     // them back.
     core_.view.PostCommand(CMD_TRANSFER_END);

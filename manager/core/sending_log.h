@@ -82,6 +82,11 @@ public:
 
     std::vector<SendingRecord> Records() const;
     std::optional<SendingRecord> Find(int id) const;
+    // The id of the latest sending, 0 before the first.
+    int LastId() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return nextId_ - 1;
+    }
     // The stations of sending `id` that did not succeed, ascending, without those that a
     // later sending of the same file (same path, or same size and CRC-32) reached.
     std::vector<uint8_t> FailedStations(int id) const;

@@ -95,4 +95,32 @@ std::string Base64(const std::string &bytes) {
     return text;
 }
 
+std::optional<std::string> DecodeBase64(std::string_view text) {
+    if (text.size() % 4 != 0) return std::nullopt;
+    std::string bytes;
+    bytes.reserve(text.size() / 4 * 3);
+    for (size_t i = 0; i < text.size(); i += 4) {
+        uint32_t group = 0;
+        int padding = 0;
+        for (size_t k = 0; k < 4; ++k) {
+            const char c = text[i + k];
+            int value = -1;
+            if (c >= 'A' && c <= 'Z') value = c - 'A';
+            else if (c >= 'a' && c <= 'z') value = c - 'a' + 26;
+            else if (c >= '0' && c <= '9') value = c - '0' + 52;
+            else if (c == '+') value = 62;
+            else if (c == '/') value = 63;
+            // Padding only at the end of the last group, at most two.
+            if (c == '=' && i + 4 == text.size() && k >= 2 && (k == 3 || text[i + 3] == '=')) {
+                ++padding;
+                value = 0;
+            }
+            if (value < 0 || (padding && c != '=')) return std::nullopt;
+            group = group << 6 | static_cast<uint32_t>(value);
+        }
+        for (int k = 0; k < 3 - padding; ++k) bytes += static_cast<char>(group >> (16 - 8 * k) & 0xFF);
+    }
+    return bytes;
+}
+
 }  // namespace meradon::daemon

@@ -6,6 +6,7 @@
 #include <ctime>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "manager/core/history/history_facts.h"
 #include "manager/core/host_settings.h"
@@ -42,5 +43,7 @@ std::string ReceivedPayload(const ReceptionFact &file, const std::optional<std::
 
 // RFC 4648 base64, with padding.
 std::string Base64(const std::string &bytes);
+// Its reverse; nullopt for text that is not base64 with padding.
+std::optional<std::string> DecodeBase64(std::string_view text);
 
 }  // namespace meradon::daemon

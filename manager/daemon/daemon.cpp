@@ -93,14 +93,17 @@ bool Daemon::TakeDataMode() {
     return true;
 }
 
-void Daemon::PublishInfo() {
-    if (!bridge_) return;
+std::string Daemon::InfoText() const {
     const bool udp = settings_.link == LinkKind::Udp;
     const LinkInfo link{udp ? "udp" : "serial",
                         udp ? Format("%s:%u", settings_.hostAddress.c_str(), unsigned{settings_.hostPort})
                             : settings_.serialPort,
                         inDataMode_ ? "data" : "none"};
-    bridge_->Publish("bridge/info", InfoPayload(MERADON_VERSION, link, node_, nodeReadAt_), true);
+    return InfoPayload(MERADON_VERSION, link, node_, nodeReadAt_);
+}
+
+void Daemon::PublishInfo() {
+    if (bridge_) bridge_->Publish("bridge/info", InfoText(), true);
 }
 
 // A station's topic is published when what it carries changes, and again after each
@@ -196,6 +199,8 @@ int64_t Daemon::Step() {
     }
     for (const LoopCommand &command : view_.TakeCommands()) HandleCommand(command);
     const WindowStep step = manager_.PumpQueues();
+    HandleRequests();
+    const int64_t sendingDue = WatchSending();
     if (bridge_) {
         const bool connected = bridge_->TakeConnected();
         if (connected) PublishInfo();
@@ -203,7 +208,7 @@ int64_t Daemon::Step() {
     }
     PublishReceivedFiles();
     if (bridge_) bridge_->SendQueued();
-    int64_t wait = step.queuedLeft ? 0 : step.dueInMs;
+    int64_t wait = step.queuedLeft ? 0 : std::min(step.dueInMs, sendingDue);
     if (!inDataMode_) wait = std::min(wait, std::max<int64_t>(nextOpenMs_ - clock_.NowMs(), 0));
     return wait;
 }
@@ -220,6 +225,14 @@ int Daemon::Run(int signalFd) {
         bridge_ = std::make_unique<MqttBridge>(settings_.broker, [this] { view_.Wake(); });
         bridge_->UseOutbox(manager_.Context().history, settings_.outputDir / kHistoryFileName,
                            [this](const std::string &line) { manager_.Context().Line(line); });
+        inbox_ = std::make_unique<RequestInbox>(
+            [this](const std::string &command, const std::string &payload) {
+                bridge_->Publish("response/" + command, payload, false);
+            },
+            [this] { view_.Wake(); });
+        bridge_->TakeRequests([this](std::string_view command, std::string_view payload) {
+            inbox_->Take(command, payload);
+        });
         std::string why;
         if (!bridge_->Start(why)) {
             Log(LogLevel::Error, "MQTT: " + why);

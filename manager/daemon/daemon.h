@@ -7,9 +7,12 @@
 
 #include <array>
 #include <ctime>
+#include <deque>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "manager/core/clock.h"
 #include "manager/core/host_settings.h"
@@ -18,11 +21,14 @@
 #include "manager/daemon/daemon_settings.h"
 #include "manager/daemon/daemon_view.h"
 #include "manager/daemon/mqtt_bridge.h"
+#include "manager/daemon/request_inbox.h"
 
 namespace meradon::daemon {
 
 // The longest wait between two attempts to open the link.
 constexpr int64_t kMostReopenWaitMs = 10'000;
+// Send requests that wait while one sending runs; one more is refused.
+constexpr std::size_t kMostWaitingSends = 16;
 
 class Daemon {
 public:
@@ -49,6 +55,20 @@ private:
     void PublishInfo();
     void PublishStations(bool all);
     void PublishReceivedFiles();
+    std::string InfoText() const;
+
+    // Requests of other programs, run by the main loop (daemon_requests.cpp).
+    void HandleRequests();
+    void HandleRequest(const BridgeRequest &request);
+    void QueueSend(const BridgeRequest &request);
+    void Cancel(const BridgeRequest &request);
+    void RunHostCommand(const BridgeRequest &request);
+    void StartNextSend();
+    // Progress of the running sending, and its answer once it has ended. Returns how long
+    // the loop may sleep.
+    int64_t WatchSending();
+    void Answer(const BridgeRequest &request, bool ok, const std::string &error,
+                const nlohmann::json &fields = nlohmann::json::object());
 
     const DaemonSettings &settings_;
     SystemClock clock_;
@@ -63,6 +83,24 @@ private:
     std::unique_ptr<MqttBridge> bridge_;
     // What each station's topic last carried; a station never seen has none.
     std::array<std::string, kLastQualityStation> stationPayloads_;
+
+    struct WaitingSend {
+        BridgeRequest request;
+        std::filesystem::path path;  // resolved inside the send directory, or written
+        std::vector<uint8_t> stations;  // 0: broadcast
+    };
+    struct RunningSend {
+        RunningSend(WaitingSend waiting, int first) : send(std::move(waiting)), firstSending(first) {}
+        WaitingSend send;
+        int firstSending = 0;  // the sendings of the log it made: from this id on
+        bool cancelled = false;
+        int64_t nextProgressMs = 0;
+        std::string lastProgress;
+    };
+    std::unique_ptr<RequestInbox> inbox_;
+    std::deque<WaitingSend> waitingSends_;
+    std::optional<RunningSend> runningSend_;
+    int64_t nextHostCommandMs_ = 0;
 };
 
 }  // namespace meradon::daemon

@@ -47,6 +47,7 @@ bool MqttBridge::Start(std::string &error) {
     mosquitto_connect_callback_set(client_, OnConnect);
     mosquitto_disconnect_callback_set(client_, OnDisconnect);
     mosquitto_publish_callback_set(client_, OnPublish);
+    mosquitto_message_callback_set(client_, OnMessage);
     mosquitto_reconnect_delay_set(client_, 1, 10, true);
     const std::string stateTopic = settings_.base + "/bridge/state";
     mosquitto_will_set(client_, stateTopic.c_str(), 7, "offline", kQos, true);
@@ -181,6 +182,10 @@ void MqttBridge::OnConnect(mosquitto *, void *self, int result) {
     Log(LogLevel::Notice, "MQTT broker " + bridge->settings_.url + " connected");
     bridge->up_.store(true);
     bridge->Publish("bridge/state", "online", true);
+    if (bridge->takeRequest_) {
+        const std::string requests = bridge->settings_.base + "/request/+";
+        mosquitto_subscribe(bridge->client_, nullptr, requests.c_str(), kQos);
+    }
     bridge->connected_.store(true);
     bridge->toSend_.store(true);
     bridge->wake_();
@@ -214,6 +219,16 @@ void MqttBridge::OnDisconnect(mosquitto *, void *self, int result) {
         std::lock_guard<std::mutex> lock(bridge->outboxMutex_);  // a stop waiting sees up_ false
     }
     bridge->acknowledged_.notify_all();
+}
+
+void MqttBridge::OnMessage(mosquitto *, void *self, const mosquitto_message *message) {
+    auto *bridge = static_cast<MqttBridge *>(self);
+    const std::string_view topic(message->topic);
+    const std::string prefix = bridge->settings_.base + "/request/";
+    if (!bridge->takeRequest_ || topic.substr(0, prefix.size()) != prefix) return;
+    bridge->takeRequest_(topic.substr(prefix.size()),
+                         std::string_view(static_cast<const char *>(message->payload),
+                                          message->payloadlen > 0 ? static_cast<size_t>(message->payloadlen) : 0));
 }
 
 }  // namespace meradon::daemon

@@ -16,11 +16,13 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "manager/daemon/broker_settings.h"
 #include "manager/daemon/outbox.h"
 
 struct mosquitto;
+struct mosquitto_message;
 
 namespace meradon::daemon {
 
@@ -61,6 +63,12 @@ public:
 
     const std::string &Base() const { return settings_.base; }
 
+    // What arrives on <base>/request/<command> (subscribed with QoS 1 on every
+    // connection) is handed to `take` on the client's thread: the command and the payload.
+    // Set before Start.
+    using RequestTaker = std::function<void(std::string_view command, std::string_view payload)>;
+    void TakeRequests(RequestTaker take) { takeRequest_ = std::move(take); }
+
 private:
     static void OnConnect(mosquitto *client, void *self, int result);
     static void OnDisconnect(mosquitto *client, void *self, int result);
@@ -68,9 +76,11 @@ private:
     // Under outboxMutex_: hands the client the outbox's next messages, a few at a time;
     // the record line for messages found dropped goes into `said`.
     void HandNext(std::string &said);
+    static void OnMessage(mosquitto *client, void *self, const mosquitto_message *message);
 
     BrokerSettings settings_;
     std::function<void()> wake_;
+    RequestTaker takeRequest_;
     mosquitto *client_ = nullptr;
     std::atomic<bool> connected_{false};
     std::atomic<bool> up_{false};

@@ -2,11 +2,13 @@
 // loopback port): what the network does reaches the topics, also across a broker that is
 // stopped and started again, and a gateway that dies is announced by its last will. Files
 // received while the broker is away reach it once it is back, in order, also when the
-// gateway was killed and started again meanwhile.
+// gateway was killed and started again meanwhile. The requests of other programs are run
+// or refused, and a flood of them leaves reception whole.
 #include <signal.h>
 
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -44,6 +46,23 @@ public:
         process_->Finish();
     }
     std::string Url() const { return "mqtt://127.0.0.1:" + std::to_string(port_); }
+    uint16_t Port() const { return port_; }
+    // Publishes each line of `lines` as one message on `topic` below the base.
+    void PublishLines(const std::string &topic, const std::string &lines, int qos = 1) const {
+        const std::string file = TempPath("lines-" + std::to_string(port_));
+        std::ofstream(file) << lines;
+        Child pub("sh", {"-c", "mosquitto_pub -h 127.0.0.1 -p " + std::to_string(port_) + " -q " +
+                                   std::to_string(qos) + " -t " + kBase + "/" + topic + " -l < '" + file + "'"},
+                  {});
+        EXPECT_EQ(pub.Finish().status, 0);
+    }
+    // Publishes the contents of `file` as one message.
+    void PublishFile(const std::string &topic, const std::string &file) const {
+        Child pub("mosquitto_pub", {"-h", "127.0.0.1", "-p", std::to_string(port_), "-q", "1", "-t",
+                                    kBase + "/" + topic, "-f", file},
+                  {});
+        EXPECT_EQ(pub.Finish().status, 0);
+    }
     // A subscriber to everything below the base, with a session that outlives it.
     std::unique_ptr<Child> Subscribe() const {
         return std::make_unique<Child>("mosquitto_sub", std::vector<std::string>{"-h", "127.0.0.1", "-p",
@@ -194,6 +213,194 @@ INSTANTIATE_TEST_SUITE_P(Meradond, BridgeUnderFaults,
                                            BridgeCase{"OutboxFullWhileBrokerAway", Upset::kOutboxFullWhileBrokerAway,
                                                       2048}),
                          [](const auto &info) { return std::string(info.param.name); });
+
+// A gateway on hostsim (stations 2 and 3 active, 4 present) with a send directory that
+// holds hello.bin and a link that leads out of it, and a subscriber to the whole base.
+class Gateway {
+public:
+    explicit Gateway(const std::string &name)
+        : broker(FreeTcpPort()), sendDir(TempPath("send-" + name)), outside(TempPath("outside-" + name)) {
+        EXPECT_TRUE(broker.Start());
+        sim = hostsim::HostSim::StartUdp("127.0.0.1", 0);
+        sim->AddStations({kStation, 3}, true);
+        sim->AddStations({4}, false);
+        std::filesystem::remove_all(sendDir);
+        std::filesystem::create_directories(sendDir);
+        std::ofstream(sendDir + "/hello.bin", std::ios::binary).write(reinterpret_cast<const char *>(hello.data()),
+                                                                        static_cast<std::streamsize>(hello.size()));
+        std::ofstream(sendDir + "/big.bin") << std::string(200'000, 'B');
+        std::ofstream(outside) << "not for the network";
+        std::filesystem::create_symlink(outside, sendDir + "/out-link");
+        const std::string settings = TempPath("requests-" + name + ".toml");
+        std::ofstream(settings) << "local_port = " << FreeUdpPort() << "\n";
+        daemon = std::make_unique<Child>(
+            MERADOND_PATH,
+            std::vector<std::string>{"--config", settings, "--connect", "127.0.0.1:" + std::to_string(sim->Port()),
+                                     "--output-dir", TempPath("requests-out-" + name), "--send-dir", sendDir,
+                                     "--broker", broker.Url(), "--base", kBase},
+            std::vector<std::string>{});
+        watcher = broker.Subscribe();
+        EXPECT_TRUE(watcher->WaitForOutput("\"mode\":\"data\"", 20s)) << daemon->Finish().err;
+    }
+
+    Broker broker;
+    std::string sendDir, outside;
+    std::vector<uint8_t> hello = MakeContent(3000);
+    std::unique_ptr<hostsim::HostSim> sim;
+    std::unique_ptr<Child> daemon;
+    std::unique_ptr<Child> watcher;
+
+private:
+    static std::vector<uint8_t> MakeContent(size_t size) {
+        std::vector<uint8_t> bytes(size);
+        for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>(i * 7 + i / 251);
+        return bytes;
+    }
+};
+
+enum class Volume { kOne, kTenMiB, kQueueFull };
+
+struct RequestCase {
+    const char *name;
+    const char *command;
+    std::string payload;
+    std::string answer;   // on the subscriber, below the base
+    std::string logged;   // or in meradond's log, when no id can be read
+    std::vector<uint8_t> arrivesAt = {};  // stations that must get the file whole
+    Volume volume = Volume::kOne;
+};
+
+void PrintTo(const RequestCase &c, std::ostream *os) { *os << c.name; }
+
+class BridgeRequests : public ::testing::TestWithParam<RequestCase> {};
+
+TEST_P(BridgeRequests, AreRunOrRefused) {
+    const RequestCase &c = GetParam();
+    Gateway gw(c.name);
+    std::vector<uint8_t> sent = gw.hello;
+    if (c.volume == Volume::kTenMiB) {
+        const std::string file = TempPath("ten-mib.json");
+        std::ofstream(file) << "{\"id\":\"big\",\"data\":\"" << std::string(10 * 1024 * 1024, 'A') << "\"}";
+        gw.broker.PublishFile(std::string("request/") + c.command, file);
+    } else if (c.volume == Volume::kQueueFull) {
+        // One sending runs, 16 wait, and the next is refused; a cancel ends the first.
+        gw.broker.PublishLines("request/send", R"({"id":"q0","stations":[2],"file":"big.bin"})");
+        ASSERT_TRUE(gw.watcher->WaitForOutput(kBase + "/sending {\"done\":", 20s)) << gw.daemon->Finish().err;
+        std::string lines;
+        for (int i = 1; i <= 17; ++i)
+            lines += R"({"id":"q)" + std::to_string(i) + R"(","stations":[3],"file":"hello.bin"})" + "\n";
+        gw.broker.PublishLines("request/send", lines);
+        ASSERT_TRUE(gw.watcher->WaitForOutput(kBase + R"(/response/send {"error":"queue full","id":"q17","ok":false})",
+                                              20s))
+            << gw.daemon->Finish().err;
+        gw.broker.PublishLines("request/cancel", R"({"id":"c"})");
+        EXPECT_TRUE(gw.watcher->WaitForOutput(kBase + R"(/response/cancel {"cancelled":true,"id":"c","ok":true})", 20s));
+    } else {
+        gw.broker.PublishLines(std::string("request/") + c.command, c.payload);
+    }
+    if (!c.answer.empty()) {
+        EXPECT_TRUE(gw.watcher->WaitForOutput(kBase + "/" + c.answer, 30s))
+            << gw.daemon->Finish(1s).err << gw.watcher->Finish(1s).out;
+    }
+    if (!c.logged.empty()) {
+        EXPECT_TRUE(gw.daemon->WaitForError(c.logged, 20s)) << gw.daemon->Finish().err;
+    }
+    if (c.payload.find("\"data\"") != std::string::npos) sent.assign({'h', 'i', '!'});
+    if (!c.arrivesAt.empty()) {
+        EXPECT_TRUE(gw.watcher->WaitForOutput(",\"pass\":1,\"size\":" + std::to_string(sent.size()) + "}", 1s));
+    }
+    for (uint8_t station : c.arrivesAt) {
+        const auto files = gw.sim->ReceivedFiles(station);
+        ASSERT_EQ(files.size(), 1u) << int(station);
+        EXPECT_TRUE(files[0].crcOk);
+        EXPECT_EQ(files[0].data, sent);
+    }
+    if (c.arrivesAt.empty() && c.volume == Volume::kOne) {
+        for (uint8_t station : {2, 3}) EXPECT_TRUE(gw.sim->ReceivedFiles(station).empty());
+    }
+}
+
+const std::string kOutside = R"(response/send {"error":"file must stay inside the send directory",)";
+
+INSTANTIATE_TEST_SUITE_P(
+    Meradond, BridgeRequests,
+    ::testing::Values(
+        RequestCase{"FileInSendDir", "send", R"({"id":"file","stations":[2],"file":"hello.bin"})",
+                    R"(response/send {"id":"file","ok":true,"results":[{"ok":true,"reason":"成功","station":2}]})", "",
+                    {2}},
+        RequestCase{"Data", "send", R"({"id":7,"stations":[3],"data":"aGkh","name":"hi.txt"})",
+                    R"(response/send {"id":7,"ok":true,"results":[{"ok":true,"reason":"成功","station":3}]})", "", {3}},
+        RequestCase{"Broadcast", "send", R"({"id":"all","stations":"broadcast","file":"hello.bin"})",
+                    R"(response/send {"id":"all","ok":true,"results":[{"ok":true,"reason":"成功","station":2},)"
+                    R"({"ok":true,"reason":"成功","station":3}]})",
+                    "", {2, 3}},
+        RequestCase{"DotDot", "send", R"({"id":"up","stations":[2],"file":"../outside-DotDot"})",
+                    kOutside + R"("id":"up","ok":false})", ""},
+        RequestCase{"Absolute", "send", R"({"id":"abs","stations":[2],"file":"/etc/hostname"})",
+                    kOutside + R"("id":"abs","ok":false})", ""},
+        RequestCase{"SymlinkOut", "send", R"({"id":"link","stations":[2],"file":"out-link"})",
+                    kOutside + R"("id":"link","ok":false})", ""},
+        RequestCase{"BadJson", "send", R"({"id":"j","stations":[2],)", "", "refused: the request is not JSON"},
+        RequestCase{"WrongType", "send", R"({"id":"t","stations":[2],"file":"hello.bin","loop":"yes"})",
+                    R"(response/send {"error":"loop must be true or false","id":"t","ok":false})", ""},
+        RequestCase{"MissingId", "send", R"({"stations":[2],"file":"hello.bin"})", "",
+                    "refused: the request has no id"},
+        RequestCase{"StationOutOfRange", "send", R"({"id":"r","stations":[2,255],"file":"hello.bin"})",
+                    R"(response/send {"error":"each of stations must be 1 to 254","id":"r","ok":false})", ""},
+        RequestCase{"UnknownCommand", "format", R"({"id":"u"})",
+                    R"(response/format {"error":"unknown command \"format\"","id":"u","ok":false})", ""},
+        RequestCase{"TenMiB", "send", "", "", "refused: the request is larger than 1048576 bytes", {},
+                    Volume::kTenMiB},
+        RequestCase{"QueueFull", "send", "",
+                    R"(response/send {"error":"not every station received the file","id":"q0","ok":false,)"
+                    R"("results":[{"ok":false,"reason":"失败: 已取消","station":2}]})",
+                    "", {}, Volume::kQueueFull},
+        RequestCase{"Info", "info", R"({"id":"i"})", R"(response/info {"host":{"broadcast")", ""},
+        RequestCase{"SetReceiver", "set_receiver", R"({"id":"rx","station":"broadcast"})",
+                    R"(response/set_receiver {"id":"rx","ok":true,"receiver":"broadcast"})", ""},
+        RequestCase{"AddStation", "add_station", R"({"id":"add","station":4})",
+                    R"(response/add_station {"id":"add","ok":true,"stations":[)", ""}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+// Thousands of requests, good and bad, while station 2 sends a file: the file arrives
+// whole, the refusals without an id are logged once a second at most, and the gateway
+// still answers afterwards.
+TEST(BridgeRequestFlood, LeavesReceptionWhole) {
+    Gateway gw("Flood");
+    std::string lines;
+    for (int i = 0; i < 20'000; ++i) {
+        switch (i % 4) {
+        case 0: lines += "{\"id\":" + std::to_string(i) + "}\n"; break;
+        case 1: lines += "{\"id\":" + std::to_string(i) + ",\n"; break;
+        case 2: lines += "[]\n"; break;
+        default: lines += "{\"id\":true}\n"; break;
+        }
+    }
+    const std::string file = TempPath("flood-lines"), stop = TempPath("flood-stop");
+    std::ofstream(file) << lines;
+    std::filesystem::remove(stop);
+    // Again and again until the file has arrived, so that the flood spans its reception.
+    Child flood("sh", {"-c", "while [ ! -e '" + stop + "' ]; do mosquitto_pub -h 127.0.0.1 -p " +
+                                 std::to_string(gw.broker.Port()) + " -q 0 -t " + kBase + "/request/info -l < '" +
+                                 file + "' || exit 1; done"},
+                {});
+    ASSERT_TRUE(gw.daemon->WaitForError("refused", 20s)) << gw.daemon->Finish().err;
+    const std::vector<uint8_t> content(40'000, 0x3C);
+    gw.sim->SendFileFromStation(kStation, content);
+    EXPECT_TRUE(gw.watcher->WaitForOutput("\"crc\":\"ok\",\"data\":", 60s)) << gw.daemon->Finish().err;
+    EXPECT_TRUE(gw.watcher->WaitForOutput("\"size\":40000", 1s));
+    std::ofstream{stop};
+    EXPECT_EQ(flood.Finish().status, 0);
+    gw.broker.PublishLines("request/info", R"({"id":"after"})");
+    EXPECT_TRUE(gw.watcher->WaitForOutput(R"("id":"after","link":)", 20s)) << gw.daemon->Finish().err;
+    ::kill(gw.daemon->Pid(), SIGTERM);
+    const Result r = gw.daemon->Finish(10s);
+    std::istringstream log(r.err);
+    int refusalLines = 0;
+    for (std::string line; std::getline(log, line);) refusalLines += line.find("refused") != std::string::npos;
+    EXPECT_GE(refusalLines, 1);
+    EXPECT_LE(refusalLines, 30) << "refusals without an id are logged once a second at most";
+}
 
 }  // namespace
 }  // namespace clitest

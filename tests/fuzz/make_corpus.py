@@ -181,9 +181,21 @@ def trace_writer():
     }
 
 
+def bridge_request():
+    """[command index][payload]: 0 send, 1 cancel, 2 add_station, 3 set_receiver, 4 refresh, 5 info."""
+    return {
+        "send_file": bytes([0]) + b'{"id":"a","stations":[2,3],"file":"report.txt","loop":false}',
+        "send_data": bytes([0]) + b'{"id":7,"stations":"broadcast","data":"aGVsbG8=","name":"x.bin"}',
+        "send_both": bytes([0]) + b'{"id":1,"stations":[255],"file":"a","data":"=","name":"../b"}',
+        "set_receiver": bytes([3]) + b'{"id":"r","station":"broadcast"}',
+        "add_station": bytes([2]) + b'{"id":2.5,"station":-1}',
+        "not_json": bytes([5]) + b'{"id":[1,{"id":',
+    }
+
+
 def main():
     for target in (serial_receive, udp_receive, packet_profiles, discovery_answer,
-                   station_bitmaps, trace_writer):
+                   station_bitmaps, trace_writer, bridge_request):
         directory = HERE / "corpus" / target.__name__
         shutil.rmtree(directory, ignore_errors=True)
         directory.mkdir(parents=True)
