@@ -134,14 +134,14 @@ private:
     // The stations still to be resent to (window thread only).
     struct ResendPlan {
         int of = 0;  // the sending repeated, as SendingRecord::repeats names it
-        std::string path;
+        SendingRecord sending;  // its file as recorded: each station's turn checks it again
         std::vector<uint8_t> stations;
         uint8_t peerBefore = 0;
         bool running = false;       // one of them is being sent
         int64_t nextStartMs = 0;    // the next one starts no earlier
     };
     bool ReadyToResend() const;
-    ResendResult StartResend(int of, const std::string &path, const std::vector<uint8_t> &stations);
+    ResendResult StartResend(int of, const SendingRecord &sending, const std::vector<uint8_t> &stations);
     void StepResend();
     int64_t ResendDueInMs();
     bool StartResendTo(uint8_t station);

@@ -57,7 +57,7 @@ ResendResult Manager::ResendFailed(int id) {
     if (!record || failed.empty()) return ResendResult::NothingFailed;
     // Checked before anything reaches the host node, which is left as it is when it fails.
     if (!FileAsRecorded(*record)) return ResendResult::CannotOpen;
-    return StartResend(id, record->path, failed);
+    return StartResend(id, *record, failed);
 }
 
 ResendResult Manager::ResendStored(int row) {
@@ -73,11 +73,11 @@ ResendResult Manager::ResendStored(int row) {
     }
     if (!sending || failed.empty()) return ResendResult::NothingFailed;
     if (!FileAsRecorded(sending->record)) return ResendResult::CannotOpen;
-    return StartResend(-row, sending->record.path, failed);
+    return StartResend(-row, sending->record, failed);
 }
 
-ResendResult Manager::StartResend(int of, const std::string &path, const std::vector<uint8_t> &stations) {
-    resend_ = ResendPlan{of, path, stations, core_.state.peerNode.load(), false, core_.Now()};
+ResendResult Manager::StartResend(int of, const SendingRecord &sending, const std::vector<uint8_t> &stations) {
+    resend_ = ResendPlan{of, sending, stations, core_.state.peerNode.load(), false, core_.Now()};
     const uint8_t first = resend_.stations.front();
     resend_.stations.erase(resend_.stations.begin());
     if (!StartResendTo(first)) {
@@ -103,8 +103,7 @@ void Manager::StepResend() {
     }
     const uint8_t next = resend_.stations.front();
     resend_.stations.erase(resend_.stations.begin());
-    const std::optional<SendingRecord> record = core_.sendings.Find(resend_.of);
-    if (!record || !FileAsRecorded(*record) || !StartResendTo(next)) EndResend();
+    if (!FileAsRecorded(resend_.sending) || !StartResendTo(next)) EndResend();
 }
 
 int64_t Manager::ResendDueInMs() {
@@ -120,7 +119,7 @@ bool Manager::StartResendTo(uint8_t station) {
         SetPeerNodeID(station, nullptr);
     });
     state.peerNode.store(station);
-    if (PrepareSending(resend_.path, resend_.of) != PrepareResult::Armed) return false;
+    if (PrepareSending(resend_.sending.path, resend_.of) != PrepareResult::Armed) return false;
     resend_.running = true;
     MeradonView &view = core_.view;
     view.EnableSendSetup(false);

@@ -45,17 +45,13 @@ std::optional<StoredSending> HistoryReader::Sending(int64_t id) {
 }
 
 std::vector<uint8_t> HistoryReader::StillFailed(int64_t id) {
-    Statement query(db_,
-        "SELECT f.station FROM sending_stations f JOIN sendings s ON s.id = f.sending "
-        "WHERE f.sending = ?1 AND f.outcome = 'failed' AND NOT EXISTS ("
-        "  SELECT 1 FROM sendings later JOIN sending_stations got ON got.sending = later.id "
-        "  WHERE later.id > s.id AND later.size = s.size AND later.crc32 = s.crc32 "
-        "  AND got.station = f.station AND got.outcome = 'succeeded') "
-        "ORDER BY f.station");
-    query.Bind(1, id);
-    std::vector<uint8_t> stations;
-    while (query.Step()) stations.push_back(static_cast<uint8_t>(query.Int(0)));
-    return stations;
+    const std::optional<StoredSending> sending = Sending(id);
+    if (!sending || !sending->crc) return {};
+    Statement sameFile(db_, "SELECT id FROM sendings WHERE id > ?1 AND size = ?2 AND crc32 = ?3 ORDER BY id");
+    sameFile.Bind(1, id).Bind(2, int64_t{sending->record.size}).Bind(3, int64_t{*sending->crc});
+    std::vector<SendingRecord> later;
+    while (sameFile.Step()) later.push_back(Sending(sameFile.Int(0))->record);
+    return meradon::StillFailed(sending->record, later);
 }
 
 std::vector<StoredSending> HistoryReader::Read(const SendingQuery &query, int64_t only) {
