@@ -32,8 +32,14 @@ class Database;
 
 constexpr char kHistoryFileName[] = "history.sqlite";
 
+// How many days quality samples and record lines are kept: at least one, as they are
+// deleted once a day; at most a century, which is as good as keeping them for ever (more
+// is taken for a typo).
+constexpr int kDefaultRetentionDays = 400;
+constexpr int kMinRetentionDays = 1, kMaxRetentionDays = 36500;
+
 struct HistoryOptions {
-    int retentionDays = 400;
+    int retentionDays = kDefaultRetentionDays;
     std::size_t queueLimit = 100000;
     std::chrono::milliseconds retryAfter{5000};
     std::function<int64_t()> nowSeconds;              // wall clock, Unix seconds
