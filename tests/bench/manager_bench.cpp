@@ -472,9 +472,10 @@ void WindowUnderBurst(int seconds, int rate) {
 // view is shown again, reading the store when its last read is 3 s old), or steps the plot's
 // span between 7 and 30 days with the arrow keys (the plot reads the store at once). The
 // answer is from the event's posting to the end of its handling, waiting included for what
-// the window thread was doing. Then the longest time that one queuing of a fact took in the
-// store, whichever thread queued it: the worker's record lines and sendings queue like the
-// window thread's samples, so that is the longest the worker can have waited on the store.
+// the window thread was doing. Then the longest that a queuing of a fact waited for the
+// store's queue, whichever thread queued it: the worker's record lines and sendings queue
+// like the window thread's samples, so that is the longest the worker can have waited on the
+// store.
 void WindowWhileHistoryWrites(int seconds, int rate) {
     meradon_ui_test::WindowSession s("bench-history");
     if (!OpenInDataMode(s, "history")) return;
@@ -535,9 +536,9 @@ void WindowWhileHistoryWrites(int seconds, int rate) {
     };
     print("\"发送结果\" clicked", clickMs);
     print("the plot's span stepped (7 / 30 days)", spanMs);
-    std::printf("           longest queuing of a fact in the store %.1f us; writer %.1f ms behind at the end; "
+    std::printf("           longest wait of a thread queuing a fact %.1f us; writer %.1f ms behind at the end; "
                 "station 1 has %lld samples in the store\n",
-                std::chrono::duration<double, std::micro>(core.history.LongestAdd()).count(), behindMs,
+                std::chrono::duration<double, std::micro>(core.history.LongestQueueWait()).count(), behindMs,
                 static_cast<long long>(stored));
     lateness.Print();
 }

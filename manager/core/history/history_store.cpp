@@ -53,24 +53,20 @@ void HistoryStore::Close() {
 
 void HistoryStore::Add(HistoryFact fact) {
     const SteadyTime start = std::chrono::steady_clock::now();
-    bool queued = false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
+        const int64_t waited =
+            std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start).count();
+        if (waited > longestWaitNs_.load(std::memory_order_relaxed)) longestWaitNs_.store(waited);  // under the lock
         if (!open_) return;
         if (queue_.size() + pendingCount_ >= options_.queueLimit) {
             ++dropped_;
-        } else {
-            queue_.push_back(std::move(fact));
-            ++queuedCount_;
-            queued = true;
+            return;
         }
+        queue_.push_back(std::move(fact));
+        ++queuedCount_;
     }
-    if (queued) work_.notify_one();
-    const int64_t took =
-        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start).count();
-    int64_t longest = longestAddNs_.load(std::memory_order_relaxed);
-    while (took > longest && !longestAddNs_.compare_exchange_weak(longest, took, std::memory_order_relaxed)) {
-    }
+    work_.notify_one();
 }
 
 bool HistoryStore::Flush() {

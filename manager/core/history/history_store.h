@@ -62,9 +62,9 @@ public:
 
     // Queues a fact and returns at once; while the store is not open, nothing is kept.
     void Add(HistoryFact fact);
-    // The longest that one Add of an open store took, in whichever thread: what a thread
-    // that queues a fact can be held up by the store (the benchmark's figure).
-    std::chrono::nanoseconds LongestAdd() const { return std::chrono::nanoseconds(longestAddNs_.load()); }
+    // The longest that an Add waited for the queue's lock, in whichever thread: all that a
+    // thread queuing a fact can wait on the store for (the benchmark's figure).
+    std::chrono::nanoseconds LongestQueueWait() const { return std::chrono::nanoseconds(longestWaitNs_.load()); }
     // Waits until what was queued before has been written; false when the writer's next
     // attempt failed (it goes on trying).
     bool Flush();
@@ -91,7 +91,7 @@ private:
     uint64_t queuedCount_ = 0, writtenCount_ = 0, attempts_ = 0;
     std::size_t pendingCount_ = 0;  // facts the writer holds: they count against the limit
     std::size_t dropped_ = 0;
-    std::atomic<int64_t> longestAddNs_{0};
+    std::atomic<int64_t> longestWaitNs_{0};
 
     // The writer thread's own.
     std::unique_ptr<Database> db_;
