@@ -33,7 +33,7 @@ struct Core {
 
     // Starts the history store in the output directory (at window creation; a core
     // without it keeps no history).
-    void OpenHistory(int retentionDays = HistoryOptions{}.retentionDays);
+    void OpenHistory(int retentionDays = kDefaultRetentionDays);
 
     // Tells the operator `text` in a message box and in the record, and goes on: the
     // worker never waits for a person. A box of the same text still open is not shown

@@ -27,7 +27,7 @@ Manager::Manager(MeradonView &view, Clock &clock, std::filesystem::path outputDi
 
 Manager::~Manager() { Stop(); }
 
-void Manager::Start() {
+void Manager::Start(int retentionDays) {
     AppState &state = core_.state;
     const int64_t now = core_.Now();
     state.lastPollTime.store(now);
@@ -36,7 +36,7 @@ void Manager::Start() {
     state.linkMode.store(LINK_NO_MODE);
     state.loopSend.store(core_.view.IsChecked(ControlId::LoopSending) ? 1 : 0);
     RaiseThreadPriority(kWindowNice);
-    core_.OpenHistory();
+    core_.OpenHistory(retentionDays);
     worker_.Start();
 }
 

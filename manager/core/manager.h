@@ -54,8 +54,8 @@ public:
 
     // Window creation: stamps the start times, sets linkMode = 0xFF, asks for a higher
     // scheduling priority for the calling thread and the worker, starts the history
-    // store and the worker.
-    void Start();
+    // store (keeping quality samples and record lines `retentionDays`) and the worker.
+    void Start(int retentionDays = kDefaultRetentionDays);
     // Exit: releases a waiting worker and joins it, then writes what the history store
     // still holds.
     void Stop();

@@ -1,6 +1,7 @@
 #include "manager/core/sending_log.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include "manager/core/send_report.h"
 #include "manager/core/text_format.h"
@@ -132,21 +133,30 @@ std::optional<SendingRecord> SendingLog::Find(int id) const {
 
 std::vector<uint8_t> SendingLog::FailedStations(int id) const {
     std::lock_guard<std::mutex> lock(mutex_);
-    std::vector<uint8_t> failed;
     const SendingRecord *record = Locate(id);
-    if (!record || !record->Ended()) return failed;
+    if (!record) return {};
+    // Only the later sendings of a file of its size are copied: loop passes make many.
+    std::vector<SendingRecord> later;
+    std::copy_if(records_.begin() + (id - records_.front().id) + 1, records_.end(), std::back_inserter(later),
+                 [&](const SendingRecord &other) { return other.size == record->size; });
+    return StillFailed(*record, later);
+}
+
+std::vector<uint8_t> StillFailed(const SendingRecord &sending, const std::vector<SendingRecord> &later) {
+    std::vector<uint8_t> failed;
+    if (!sending.Ended()) return failed;
     const auto sameFile = [&](const SendingRecord &other) {
-        return other.path == record->path || (other.size == record->size && other.crc == record->crc);
+        return other.size == sending.size && other.crc == sending.crc && sending.crc != kCrcNotComputed;
     };
     const auto reachedSince = [&](uint8_t station) {
-        for (auto later = records_.begin() + (id - records_.front().id) + 1; later != records_.end(); ++later) {
-            if (!sameFile(*later)) continue;
-            for (const StationResult &r : later->stations)
-                if (r.station == station && r.outcome == StationOutcome::Succeeded) return true;
-        }
-        return false;
+        return std::any_of(later.begin(), later.end(), [&](const SendingRecord &other) {
+            return sameFile(other) &&
+                   std::any_of(other.stations.begin(), other.stations.end(), [&](const StationResult &r) {
+                       return r.station == station && r.outcome == StationOutcome::Succeeded;
+                   });
+        });
     };
-    for (const StationResult &r : record->stations)
+    for (const StationResult &r : sending.stations)
         if (r.outcome != StationOutcome::Succeeded && !reachedSince(r.station)) failed.push_back(r.station);
     return failed;
 }

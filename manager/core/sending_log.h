@@ -87,8 +87,8 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         return nextId_ - 1;
     }
-    // The stations of sending `id` that did not succeed, ascending, without those that a
-    // later sending of the same file (same path, or same size and CRC-32) reached.
+    // The stations of sending `id` that did not get its file and that no later sending of
+    // this run took it to since (StillFailed).
     std::vector<uint8_t> FailedStations(int id) const;
 
     // The oldest sendings are dropped beyond this many (loop sending adds one per pass).
@@ -104,6 +104,12 @@ private:
     int nextId_ = 1;
     std::function<void(const SendingRecord &)> changed_;
 };
+
+// The stations of the ended `sending` that did not get its file, ascending, without those
+// that one of `later` (sendings started after it) took the same file to: the same size and
+// CRC-32, a CRC-32 that was computed. The same path is not enough, since the file there may
+// have changed. This run's results and the history store's both judge by it.
+std::vector<uint8_t> StillFailed(const SendingRecord &sending, const std::vector<SendingRecord> &later);
 
 // The records as CSV (UTF-8, a header row): one line per station of each sending, or one
 // with an empty station for a sending meant for none.

@@ -239,7 +239,7 @@ int Daemon::Run(int signalFd) {
             return 1;
         }
     }
-    manager_.Start();
+    manager_.Start(settings_.retentionDays);
     Log(LogLevel::Info, "meradond " MERADON_VERSION " on " + settings_.LinkText() + ", output in " +
                             settings_.outputDir.string());
     sd_notify(0, "READY=1");

@@ -149,6 +149,12 @@ const std::map<std::string, KeyReader> &Keys() {
         {"retransmission", [](const toml::node &n, DaemonSettings &s) { return Flag(n, s.retransmission); }},
         {"trace_output", [](const toml::node &n, DaemonSettings &s) { return Flag(n, s.traceOutput); }},
         {"autosave", [](const toml::node &n, DaemonSettings &s) { return Flag(n, s.autoSave); }},
+        {"retention_days", [](const toml::node &n, DaemonSettings &s) -> std::optional<std::string> {
+             int64_t v = 0;
+             if (auto e = Number(n, kMinRetentionDays, kMaxRetentionDays, v)) return e;
+             s.retentionDays = static_cast<int>(v);
+             return std::nullopt;
+         }},
         {"mqtt.broker", [](const toml::node &n, DaemonSettings &s) -> std::optional<std::string> {
              std::string url;
              if (auto e = Text(n, url)) return e;

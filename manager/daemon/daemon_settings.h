@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "manager/core/history/history_store.h"
 #include "manager/daemon/broker_settings.h"
 
 namespace meradon::daemon {
@@ -34,6 +35,7 @@ struct DaemonSettings {
     bool retransmission = false;    // "支持数据重传"
     bool traceOutput = false;       // "输出运行信息": the stations' debug packets
     bool autoSave = true;           // the operation record, every hour
+    int retentionDays = kDefaultRetentionDays;  // of the history's quality samples and record lines
     BrokerSettings broker;          // the MQTT bridge; no URL: none
 
     // What the link is called in file names and log lines: the port, or the address.

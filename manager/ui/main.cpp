@@ -23,13 +23,16 @@
 namespace {
 
 const char kUsage[] =
-    "usage: meradon [--output-dir DIR] [--demo | --connect ADDRESS:PORT] [--data-mode]\n"
+    "usage: meradon [--output-dir DIR] [--retention-days N] [--demo | --connect ADDRESS:PORT]\n"
+    "               [--data-mode]\n"
     "\n"
     "Zelkora Wireless Network Manager: runs a Zelkora radio network through its host node,\n"
     "attached by a serial port or by UDP.\n"
     "\n"
     "  --output-dir DIR  where received files, trace logs and saved records go\n"
     "                    (default ~/Meradon, created on first use)\n"
+    "  --retention-days N  days that history.sqlite keeps link-quality samples and\n"
+    "                    record lines, 1 to 36500 (default 400)\n"
     "  --demo            start a stand-in host node (hostsim) with a small live network on\n"
     "                    127.0.0.1, point the network interface at it and open the link;\n"
     "                    it ends with the window\n"
@@ -47,6 +50,7 @@ struct Options {
     QString hostAddress;  // --connect
     uint16_t hostPort = 0;
     bool dataMode = false;
+    int retentionDays = meradon::kDefaultRetentionDays;
 };
 
 [[noreturn]] void Fail(const std::string &error) {
@@ -94,6 +98,13 @@ Options Parse(const QStringList &args) {
             }
             if (value.isEmpty()) Fail("--output-dir needs a directory");
             o.outputDir = value.toStdString();
+        } else if (arg == "--retention-days") {
+            if (i + 1 >= args.size()) Fail("--retention-days needs a number of days");
+            const QString value = args[++i];
+            bool ok = false;
+            o.retentionDays = value.toInt(&ok);
+            if (!ok || o.retentionDays < meradon::kMinRetentionDays || o.retentionDays > meradon::kMaxRetentionDays)
+                Fail("--retention-days wants a number of days from 1 to 36500, not " + value.toStdString());
         } else {
             Fail("unknown option " + arg.toStdString());
         }
@@ -153,7 +164,7 @@ int main(int argc, char **argv) {
     std::optional<meradon::ui::DemoHost> demo;
     int code = 0;
     {
-        meradon::ui::MainWindow window(options.outputDir);
+        meradon::ui::MainWindow window(options.outputDir, options.retentionDays);
         window.SetSetupDialogs(meradon::ui::LibrarySetupDialogs());
         // exit() rather than quit(): quit() first asks the windows to close, and closing the
         // main window only hides it.

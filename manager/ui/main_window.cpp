@@ -31,7 +31,7 @@ constexpr int kRedrawMs = 33;
 
 }  // namespace
 
-MainWindow::MainWindow(const std::filesystem::path &outputDir, QWidget *parent)
+MainWindow::MainWindow(const std::filesystem::path &outputDir, int retentionDays, QWidget *parent)
     : QMainWindow(parent), view_(this), manager_(std::make_unique<Manager>(view_, clock_, outputDir)) {
     setObjectName("mainWindow");
     setWindowTitle(kManagerCaption);
@@ -66,7 +66,7 @@ MainWindow::MainWindow(const std::filesystem::path &outputDir, QWidget *parent)
     // A coarse timer may fire 5 % late: minutes on the hour of the auto-save.
     stepTimer_->setTimerType(Qt::PreciseTimer);
     connect(stepTimer_, &QTimer::timeout, this, &MainWindow::StepCore);
-    manager_->Start();
+    manager_->Start(retentionDays);
     StepCore();
 }
 

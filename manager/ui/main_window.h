@@ -44,7 +44,9 @@ enum Command : int {
 class MainWindow : public QMainWindow {
     Q_OBJECT
 public:
-    explicit MainWindow(const std::filesystem::path &outputDir, QWidget *parent = nullptr);
+    // `retentionDays`: how long the history store keeps quality samples and record lines.
+    explicit MainWindow(const std::filesystem::path &outputDir, int retentionDays = kDefaultRetentionDays,
+                        QWidget *parent = nullptr);
     ~MainWindow() override;
 
     Manager &Core() { return *manager_; }

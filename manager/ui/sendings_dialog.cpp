@@ -9,6 +9,7 @@
 #include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -104,10 +105,8 @@ void SendingsDialog::ShowNewest() {
     status_->clear();
     resendShown_ = false;
     Redraw();
-    const int count = tree_->topLevelItemCount();
-    if (!count) return;
-    // This run's sendings are listed oldest first, the store's newest first.
-    QTreeWidgetItem *newest = tree_->topLevelItem(FromStore() ? 0 : count - 1);
+    if (!tree_->topLevelItemCount()) return;
+    QTreeWidgetItem *newest = tree_->topLevelItem(0);
     tree_->setCurrentItem(newest);
     tree_->scrollToItem(newest->childCount() ? newest->child(newest->childCount() - 1) : newest);
 }
@@ -115,7 +114,11 @@ void SendingsDialog::ShowNewest() {
 bool SendingsDialog::FromStore() const { return span_->currentIndex() > kThisRun; }
 
 std::vector<SendingRecord> SendingsDialog::Records() {
-    if (!FromStore()) return manager_.Context().sendings.Records();
+    if (!FromStore()) {
+        std::vector<SendingRecord> records = manager_.Context().sendings.Records();
+        std::reverse(records.begin(), records.end());  // newest first, as the store lists them
+        return records;
+    }
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
     if (span_->currentIndex() == storedSpan_ && now - storeReadAtMs_ < kStoreReadMs) return stored_;
     storedSpan_ = span_->currentIndex();
@@ -165,8 +168,7 @@ void SendingsDialog::Redraw() {
             item->setExpanded(true);
             if (r.id == selected) tree_->setCurrentItem(item);
         }
-        if (!tree_->currentItem() && tree_->topLevelItemCount())  // the newest
-            tree_->setCurrentItem(tree_->topLevelItem(FromStore() ? 0 : tree_->topLevelItemCount() - 1));
+        if (!tree_->currentItem() && tree_->topLevelItemCount()) tree_->setCurrentItem(tree_->topLevelItem(0));
         for (int c = 0; c < kColumns; ++c)
             if (c != kFile) tree_->resizeColumnToContents(c);
     }

@@ -1,10 +1,10 @@
 // The results of the sendings of a chosen span: one entry per sending (file, size, start,
 // duration, mode, the sending it repeats) with one line per receiving station and its
-// outcome. "本次运行" lists this run's, oldest first; "今天", "最近 7 天" and "全部" list
-// the history store's, newest first, numbered by the store. "重发失败站点" repeats the
-// selected sending to the stations that did not get the file (for the store's, those
-// that have not got the same file since), "保存" writes the list as CSV into the output
-// directory. Redrawn while open.
+// outcome, newest first. "本次运行" lists this run's, numbered by the run; "今天",
+// "最近 7 天" and "全部" list the history store's, numbered by the store. "重发失败站点"
+// repeats the selected sending to the stations that did not get the file and have not got
+// the same file since (one rule for both, StillFailed), "保存" writes the list as CSV into
+// the output directory. Redrawn while open.
 #pragma once
 
 #include <QDialog>

@@ -1,20 +1,22 @@
 // Manager benchmark: what meradon costs and how fast it answers with the link open in data
 // transfer mode -- idle CPU, the first packet after a quiet spell, a steady flood of data
-// packets, a burst (and the main window's answers during one), a big file received -- and
+// packets, a burst (and the main window's answers during one), a big file received, the
+// main window's answers while the history store takes 1,000 link-quality samples a second --
+// and
 // how fast the manager core sends a file, each sending held against the library's stream
 // writer loop measured in the same run on the same kind of link. Prints figures; decides
-// nothing. With the defaults a run takes about six minutes, two of them the 1 MiB over the
+// nothing. With the defaults a run takes about seven minutes, two of them the 1 MiB over the
 // paced pty, once the manager sends over UDP near the writer loop's rate (until then its
 // 100 MiB take as long as they take).
 //
 //   manager_bench [--idle-seconds N] [--quiet-seconds N] [--quiet-spells N]
 //                 [--flood-seconds N] [--flood-rate N] [--burst-seconds N] [--burst-rate N]
 //                 [--big-bytes N] [--big-rate N] [--file-bytes N] [--pty-reference-bytes N]
-//                 [--meradon PATH]
+//                 [--history-seconds N] [--history-rate N] [--meradon PATH]
 //
 // meradon runs as its own process (offscreen), pointed at a hostsim on 127.0.0.1 that runs
 // inside the benchmark, so the figures of its process are meradon's alone; the window under
-// a burst is the one row that runs the main window in-process, to click it. For the same
+// a burst and the window beside the history store run the main window in-process, to click it. For the same
 // reason the big sending runs the manager core in a process of its own: the benchmark
 // starts itself again with --send-to-port PORT (not meant to be given by hand).
 #include <signal.h>
@@ -23,7 +25,11 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QComboBox>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QMouseEvent>
+#include <QTableWidget>
 #include <QTimer>
 #include <algorithm>
 #include <atomic>
@@ -41,6 +47,7 @@
 #include <vector>
 
 #include "link/frame.h"
+#include "manager/core/history/history_reader.h"
 #include "sim/host_sim.h"
 #include "sim/station_traffic.h"
 #include "tests/bench/bench_options.h"
@@ -81,6 +88,8 @@ struct Options {
     int bigRate = 10000;
     std::size_t fileBytes = 1 << 20;
     std::size_t ptyReferenceBytes = 64 << 10;
+    int historySeconds = 60;
+    int historyRate = 1000;
     std::string meradon = MERADON_PROGRAM;
     uint16_t sendToPort = 0;
 };
@@ -298,6 +307,31 @@ void RunMeradon(const Options &options) {
 
 // ---- the main window under a burst ------------------------------------------------------
 
+// The window thread's own lateness beside the answers measured: a zero timer posted every
+// 10 ms, and how long after its posting it ran.
+class WindowLateness {
+public:
+    WindowLateness() {
+        QObject::connect(&probe_, &QTimer::timeout, [this] {
+            const auto posted = Clock::now();
+            QTimer::singleShot(0, [this, posted] {
+                ms_.push_back(std::chrono::duration<double, std::milli>(Clock::now() - posted).count());
+            });
+        });
+        probe_.start(10);
+    }
+    void Stop() { probe_.stop(); }
+    void Print() const {
+        std::printf("           window thread's zero timer, posted every 10 ms: "
+                    "late by median %.2f ms, worst %.2f ms\n",
+                    Median(ms_), ms_.empty() ? 0.0 : *std::max_element(ms_.begin(), ms_.end()));
+    }
+
+private:
+    QTimer probe_;
+    std::vector<double> ms_;
+};
+
 // Runs the window's event loop until `done` holds; the milliseconds it took, or nullopt
 // after `timeout`. Each event handled (the window's timer step among them) is a chance to
 // see it, so the figure is late by at most the time of one event.
@@ -310,6 +344,21 @@ std::optional<double> MsUntil(const std::function<bool()> &done, std::chrono::mi
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
+// The window's link opened and taken into data transfer mode; false, saying so after `row`,
+// when it did not get there.
+bool OpenInDataMode(meradon_ui_test::WindowSession &s, const char *row) {
+    if (!s.OpenInCommandMode()) {
+        std::fprintf(stderr, "%s: the link did not open in command set mode\n", row);
+        return false;
+    }
+    s.Click("dataModeRadio");
+    if (!MsUntil([&] { return s.State().hostFlags.load() != 0; }, 5s)) {
+        std::fprintf(stderr, "%s: no status from the host node in data transfer mode\n", row);
+        return false;
+    }
+    return true;
+}
+
 // The real main window in this process, offscreen, in data transfer mode towards a hostsim
 // that floods it as in the burst above. About once a second the operator clicks "传送" for
 // a file of one chunk. The answer is the sending's first record line: the worker has woken,
@@ -320,23 +369,10 @@ std::optional<double> MsUntil(const std::function<bool()> &done, std::chrono::mi
 // the sending before it, as the operator must. The first comes a second into the burst:
 // the link's first activation step is due 500 ms after it opened, whatever the window does.
 void WindowUnderBurst(int seconds, int rate) {
-    int argc = 1;
-    char name[] = "manager_bench";
-    char *argv[] = {name, nullptr};
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    QApplication app(argc, argv);
     meradon_ui_test::WindowSession s("bench-window");
     s.sim->AddStations({kStation}, true);
     s.sim->UpdateSettings([](hostsim::HostSettings &h) { h.peer = kStation; });
-    if (!s.OpenInCommandMode()) {
-        std::fprintf(stderr, "window: the link did not open in command set mode\n");
-        return;
-    }
-    s.Click("dataModeRadio");
-    if (!MsUntil([&] { return s.State().hostFlags.load() != 0; }, 5s)) {
-        std::fprintf(stderr, "window: no status from the host node in data transfer mode\n");
-        return;
-    }
+    if (!OpenInDataMode(s, "window")) return;
     auto *shown = s.Find<QLabel>("transferText");
     std::filesystem::create_directories(s.dir);
     const std::vector<uint8_t> payload(64, 0x5A);
@@ -347,17 +383,7 @@ void WindowUnderBurst(int seconds, int rate) {
         });
         over = true;
     });
-    // Beside the answers, the window thread's own lateness: a zero timer posted every 10 ms,
-    // and how long after its posting it ran.
-    std::vector<double> lateness;
-    QTimer probe;
-    QObject::connect(&probe, &QTimer::timeout, [&] {
-        const auto posted = Clock::now();
-        QTimer::singleShot(0, [&lateness, posted] {
-            lateness.push_back(std::chrono::duration<double, std::milli>(Clock::now() - posted).count());
-        });
-    });
-    probe.start(10);
+    WindowLateness lateness;
     auto *records = s.Find<meradon::ui::RecordList>("recordList");
     std::vector<double> ms, chunkMs;
     int unanswered = 0;
@@ -385,7 +411,7 @@ void WindowUnderBurst(int seconds, int rate) {
         MsUntil([&] { return Clock::now() >= next || over.load(); }, 2s);
     }
     burst.join();
-    probe.stop();
+    lateness.Stop();
     std::printf("window     main window in this process, %d packets a second for %d s: \"传送\" clicked %zu times, ",
                 rate, seconds, ms.size() + static_cast<std::size_t>(unanswered));
     if (!ms.empty())
@@ -397,8 +423,85 @@ void WindowUnderBurst(int seconds, int rate) {
         std::printf("           the chunk shown as sent after median %.1f ms, worst %.1f ms, %zu of %zu clicks\n",
                     Median(chunkMs), *std::max_element(chunkMs.begin(), chunkMs.end()), chunkMs.size(),
                     ms.size() + static_cast<std::size_t>(unanswered));
-    std::printf("           window thread's zero timer, posted every 10 ms: late by median %.2f ms, worst %.2f ms\n",
-                Median(lateness), lateness.empty() ? 0.0 : *std::max_element(lateness.begin(), lateness.end()));
+    lateness.Print();
+}
+
+// The main window in this process while the history store takes --history-rate link-quality
+// samples a second (signal packets of stations 1 to 254 in turn) for --history-seconds, with
+// station 1's plot open on the last 7 days and the results view on its last 7 days, both read
+// from the store. Every 250 ms the operator acts, in turn: clicks "发送结果" (the results
+// view is shown again, reading the store when its last read is 3 s old), or steps the plot's
+// span between 7 and 30 days with the arrow keys (the plot reads the store at once). The
+// answer is from the event's posting to the end of its handling, waiting included for what
+// the window thread was doing. Then the longest that a queuing of a fact waited for the
+// store's queue, whichever thread queued it: the worker's record lines and sendings queue
+// like the window thread's samples, so that is the longest the worker can have waited on the
+// store.
+void WindowWhileHistoryWrites(int seconds, int rate) {
+    meradon_ui_test::WindowSession s("bench-history");
+    if (!OpenInDataMode(s, "history")) return;
+    auto *stations = s.Find<QTableWidget>("stationList");
+    emit stations->cellDoubleClicked(0, 1);
+    auto *plotSpan = s.Find<QComboBox>("qualitySpan");
+    plotSpan->setCurrentIndex(3);  // the last 7 days
+    s.Click("sendingsButton");
+    s.Find<QComboBox>("sendingsSpan")->setCurrentIndex(2);  // the last 7 days
+    auto *results = s.Find<QAbstractButton>("sendingsButton");
+
+    std::atomic<bool> over{false};
+    std::thread samples([&] {
+        SendPaced(static_cast<long>(seconds) * rate, rate,
+                  [&](long i) { s.sim->SendSignal(0x40, static_cast<uint8_t>(i % 254 + 1)); });
+        over = true;
+    });
+    WindowLateness lateness;
+    Clock::time_point posted;
+    std::vector<double> clickMs, spanMs;
+    QObject::connect(results, &QAbstractButton::clicked, [&] {
+        clickMs.push_back(std::chrono::duration<double, std::milli>(Clock::now() - posted).count());
+    });
+    QObject::connect(plotSpan, &QComboBox::currentIndexChanged, [&] {
+        spanMs.push_back(std::chrono::duration<double, std::milli>(Clock::now() - posted).count());
+    });
+    const QPointF centre(results->width() / 2.0, results->height() / 2.0);
+    for (long turn = 0; !over.load(); ++turn) {
+        MsUntil([&] { return over.load(); }, 250ms);
+        posted = Clock::now();
+        const std::size_t answered = clickMs.size() + spanMs.size();
+        if (turn % 2 == 0) {
+            for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease})
+                QCoreApplication::postEvent(results, new QMouseEvent(type, centre, results->mapToGlobal(centre),
+                                                                     Qt::LeftButton, type == QEvent::MouseButtonPress
+                                                                         ? Qt::LeftButton : Qt::NoButton,
+                                                                     Qt::NoModifier));
+        } else {
+            const int key = plotSpan->currentIndex() == 3 ? Qt::Key_Down : Qt::Key_Up;
+            QCoreApplication::postEvent(plotSpan, new QKeyEvent(QEvent::KeyPress, key, Qt::NoModifier));
+        }
+        MsUntil([&] { return clickMs.size() + spanMs.size() > answered; }, 5s);
+    }
+    samples.join();
+    lateness.Stop();
+    meradon::Core &core = s.window->Core().Context();
+    const auto flushStart = Clock::now();
+    core.history.Flush();
+    const double behindMs = std::chrono::duration<double, std::milli>(Clock::now() - flushStart).count();
+    const auto stored = meradon::HistoryReader(s.dir / meradon::kHistoryFileName)
+                            .QualityFigures(1, meradon::kFromTheStart, meradon::kUntilNow).count;
+    std::printf("history    main window in this process, %d quality samples a second for %d s into the store\n",
+                rate, seconds);
+    const auto print = [](const char *what, const std::vector<double> &ms) {
+        std::printf("           %s: %zu, answered after median %.1f ms, 99 %% %.1f ms, worst %.1f ms\n", what,
+                    ms.size(), Median(ms), Percentile(ms, 0.99),
+                    ms.empty() ? 0.0 : *std::max_element(ms.begin(), ms.end()));
+    };
+    print("\"发送结果\" clicked", clickMs);
+    print("the plot's span stepped (7 / 30 days)", spanMs);
+    std::printf("           longest wait of a thread queuing a fact %.1f us; writer %.1f ms behind at the end; "
+                "station 1 has %lld samples in the store\n",
+                std::chrono::duration<double, std::micro>(core.history.LongestQueueWait()).count(), behindMs,
+                static_cast<long long>(stored));
+    lateness.Print();
 }
 
 // ---- the manager core sending a file ---------------------------------------------------
@@ -578,7 +681,8 @@ Options Parse(int argc, char **argv) {
     bench::ParseOptions(argc, argv,
                         "[--idle-seconds N] [--quiet-seconds N] [--quiet-spells N] [--flood-seconds N] "
                         "[--flood-rate N] [--burst-seconds N] [--burst-rate N] [--big-bytes N] [--big-rate N] "
-                        "[--file-bytes N] [--pty-reference-bytes N] [--meradon PATH]",
+                        "[--file-bytes N] [--pty-reference-bytes N] [--history-seconds N] [--history-rate N] "
+                        "[--meradon PATH]",
                         [&](const std::string &key, const char *text) {
                             const long value = std::strtol(text, nullptr, 10);
                             const int positive = static_cast<int>(std::max(1L, value));
@@ -593,6 +697,8 @@ Options Parse(int argc, char **argv) {
                             else if (key == "--big-rate") o.bigRate = positive;
                             else if (key == "--file-bytes") o.fileBytes = static_cast<std::size_t>(value);
                             else if (key == "--pty-reference-bytes") o.ptyReferenceBytes = static_cast<std::size_t>(value);
+                            else if (key == "--history-seconds") o.historySeconds = positive;
+                            else if (key == "--history-rate") o.historyRate = positive;
                             else if (key == "--meradon") o.meradon = text;
                             else if (key == "--send-to-port") o.sendToPort = static_cast<uint16_t>(value);
                             else return false;
@@ -609,7 +715,16 @@ int main(int argc, char **argv) {
     if (options.sendToPort) return SendingProcess(options.sendToPort, options.bigBytes);
     std::printf("load average at the start: %s\n", bench::LoadAverage().c_str());
     RunMeradon(options);
-    WindowUnderBurst(options.burstSeconds, options.burstRate);
+    {
+        // The window sections share the one application object a process may have.
+        int argc = 1;
+        char name[] = "manager_bench";
+        char *qtArgv[] = {name, nullptr};
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        QApplication app(argc, qtArgv);
+        WindowUnderBurst(options.burstSeconds, options.burstRate);
+        WindowWhileHistoryWrites(options.historySeconds, options.historyRate);
+    }
     SendFileOverPty(options.fileBytes, options.ptyReferenceBytes);
     SendBigOverUdp(options.bigBytes);
     std::printf("load average at the end:   %s\n", bench::LoadAverage().c_str());

@@ -189,6 +189,8 @@ TEST(MeradondSettings, BadSettingsAreRefusedWithFileAndLine) {
                            Bad{"connect = \"localhost:12580\"\n", ":1: connect wants the host node's IPv4 address"},
                            Bad{"connect = \"255.255.255.255:12580\"\n", ":1: connect wants the host node's IPv4"},
                            Bad{"connect = [1, 2\n", ":1:"},
+                           Bad{"connect = \"127.0.0.1:1\"\nretention_days = 0\n",
+                               ":2: retention_days wants a number from 1 to 36500"},
                            Bad{"connect = \"127.0.0.1:1\"\nserial = \"ttyS0\"\n", ":2: give only one of connect and serial"}}) {
         const std::string file = TempPath("bad.toml");
         std::ofstream(file) << bad.text;

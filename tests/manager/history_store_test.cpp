@@ -137,6 +137,19 @@ TEST(HistoryStore, WhatTheCoreLearntIsReadBackAfterARestart) {
         ASSERT_TRUE(third.history.Flush());
         EXPECT_EQ(reader.StillFailed(broadcast.id).empty(), file == sent) << file;
     }
+    // This run's own sendings are judged alike: the same path with other content there
+    // does not settle a failure, the same content under another path does.
+    const uint32_t otherCrc = QuickFileCRC32(other.c_str());
+    const auto sendTo9 = [&](const std::string &file, uint32_t crc, uint8_t hostFlags) {
+        const int id = third.sendings.Begin(file, 1000, crc, 9, false, 0, f.clock.Local(), f.clock.NowMs(), states);
+        third.sendings.Report(9, hostFlags, states, f.clock.NowMs());
+        return id;
+    };
+    const int missed = sendTo9(other, otherCrc, HOST_RECEIVER_SUSPENDED);
+    sendTo9(other, sentCrc, 0);
+    EXPECT_EQ(third.sendings.FailedStations(missed), (std::vector<uint8_t>{9}));
+    sendTo9((f.dir / "copy.bin").string(), otherCrc, 0);
+    EXPECT_TRUE(third.sendings.FailedStations(missed).empty());
     third.history.Close();
 
     const std::vector<std::string> lines = RecordLinesIn(f.dir);

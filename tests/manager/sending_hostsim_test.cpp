@@ -221,10 +221,10 @@ TEST(SendingWithHostSim, BroadcastResultsAndResendToTheSuspendedStationOnly) {
 }
 
 // After a restart the history store still knows which stations missed a sending: the
-// resend reaches them alone and settles the sending.
-TEST(SendingWithHostSim, AnEarlierRunsSendingIsResentFromTheStoreToItsFailedStation) {
+// resend reaches them alone, one after the other, and settles the sending.
+TEST(SendingWithHostSim, AnEarlierRunsSendingIsResentFromTheStoreToItsFailedStations) {
     HostSimSession s("send-resend-stored");
-    s.sim->AddStations({3, 5}, true);
+    s.sim->AddStations({3, 5, 7}, true);
     const auto content = Pattern(700, 0x21);
     const std::string file = s.WriteFile("earlier.bin", content);
     {
@@ -238,7 +238,8 @@ TEST(SendingWithHostSim, AnEarlierRunsSendingIsResentFromTheStoreToItsFailedStat
         broadcast.start = s.clock.Local();
         broadcast.durationMs = 900;
         broadcast.mode = SendMode::Broadcast;
-        broadcast.stations = {{3, StationOutcome::Succeeded}, {5, StationOutcome::Suspended}};
+        broadcast.stations = {{3, StationOutcome::Succeeded}, {5, StationOutcome::Suspended},
+                              {7, StationOutcome::LinkLost}};
         earlier.Add(SendingFact{broadcast});
         ASSERT_TRUE(earlier.Flush());
     }
@@ -248,17 +249,22 @@ TEST(SendingWithHostSim, AnEarlierRunsSendingIsResentFromTheStoreToItsFailedStat
     ASSERT_EQ(s.manager.ResendStored(1), ResendResult::Started);
     ASSERT_TRUE(s.RunWindowUntil([&] { return !s.manager.Resending() && s.SendingOver(); }, 20s))
         << ::testing::PrintToString(s.view.LineTexts());
-    const auto five = s.sim->ReceivedFiles(5);
-    ASSERT_EQ(five.size(), 1u);
-    EXPECT_EQ(five[0].data, content);
+    for (uint8_t station : {5, 7}) {
+        const auto files = s.sim->ReceivedFiles(station);
+        ASSERT_EQ(files.size(), 1u) << int(station);
+        EXPECT_EQ(files[0].data, content) << int(station);
+    }
     EXPECT_TRUE(s.sim->ReceivedFiles(3).empty());
 
     ASSERT_TRUE(s.manager.Context().history.Flush());
     HistoryReader store(s.dir / kHistoryFileName);
     const std::vector<StoredSending> sendings = store.Sendings({});
-    ASSERT_EQ(sendings.size(), 2u);
-    EXPECT_EQ(sendings[0].record.repeats, 1);
-    EXPECT_EQ(sendings[0].record.stations, (std::vector<StationResult>{{5, StationOutcome::Succeeded}}));
+    ASSERT_EQ(sendings.size(), 3u);
+    for (std::size_t i : {0u, 1u}) {
+        EXPECT_EQ(sendings[i].record.repeats, 1) << i;
+        EXPECT_EQ(sendings[i].record.stations,
+                  (std::vector<StationResult>{{uint8_t(i ? 5 : 7), StationOutcome::Succeeded}})) << i;
+    }
     EXPECT_TRUE(store.StillFailed(1).empty());
     EXPECT_EQ(s.manager.ResendStored(1), ResendResult::NothingFailed);
 }

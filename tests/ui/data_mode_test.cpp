@@ -259,14 +259,14 @@ TEST(DataMode, ResultsViewResendsToTheFailedAndQualityIsPlottedAndKept) {
     EXPECT_FALSE(s.Enabled("sendButton")) << "the resend is a sending like any other";
     ASSERT_TRUE(WaitFor([&] { return !s.window->Core().Resending() && s.Enabled("sendButton"); }, 20000));
     ASSERT_TRUE(WaitFor([&] { return tree->topLevelItemCount() == 2; }));
-    QTreeWidgetItem *resend = tree->topLevelItem(1);
+    QTreeWidgetItem *resend = tree->topLevelItem(0);  // newest first
     EXPECT_EQ(resend->text(6), "1");
     ASSERT_EQ(resend->childCount(), 1);
     EXPECT_EQ(resend->child(0)->text(1), "站点 5: 成功");
     EXPECT_EQ(s.sim->ReceivedFiles(5).size(), 1u);
     EXPECT_EQ(s.sim->ReceivedFiles(3).size(), 1u);
     // Station 5 holds the file now: the broadcast has no station left to offer.
-    tree->setCurrentItem(tree->topLevelItem(0));
+    tree->setCurrentItem(tree->topLevelItem(1));
     EXPECT_FALSE(s.Enabled("resendButton"));
     // Shown again, the view is on the newest sending, without the old status line.
     s.Click("saveSendingsButton");
@@ -275,7 +275,7 @@ TEST(DataMode, ResultsViewResendsToTheFailedAndQualityIsPlottedAndKept) {
     tree->window()->close();
     s.Click("sendingsButton");
     EXPECT_TRUE(status->text().isEmpty()) << status->text().toStdString();
-    EXPECT_EQ(tree->currentItem(), tree->topLevelItem(1));
+    EXPECT_EQ(tree->currentItem(), tree->topLevelItem(0));
 
     // Today's sendings from the history store, newest first: station 5 has got the file
     // since, so the broadcast offers nothing more to resend.

@@ -45,17 +45,27 @@ std::optional<StoredSending> HistoryReader::Sending(int64_t id) {
 }
 
 std::vector<uint8_t> HistoryReader::StillFailed(int64_t id) {
-    Statement query(db_,
-        "SELECT f.station FROM sending_stations f JOIN sendings s ON s.id = f.sending "
-        "WHERE f.sending = ?1 AND f.outcome = 'failed' AND NOT EXISTS ("
-        "  SELECT 1 FROM sendings later JOIN sending_stations got ON got.sending = later.id "
-        "  WHERE later.id > s.id AND later.size = s.size AND later.crc32 = s.crc32 "
-        "  AND got.station = f.station AND got.outcome = 'succeeded') "
-        "ORDER BY f.station");
-    query.Bind(1, id);
-    std::vector<uint8_t> stations;
-    while (query.Step()) stations.push_back(static_cast<uint8_t>(query.Int(0)));
-    return stations;
+    const std::optional<StoredSending> sending = Sending(id);
+    if (!sending || !sending->crc) return {};
+    // The later sendings of a file of its size and CRC-32 in one statement (a loop sending
+    // makes thousands), with their outcomes for its stations alone.
+    Statement later(db_,
+        "SELECT s.id, f.station, f.outcome, f.reason FROM sendings s JOIN sending_stations f ON f.sending = s.id "
+        "WHERE s.id > ?1 AND s.size = ?2 AND s.crc32 = ?3 "
+        "AND f.station IN (SELECT station FROM sending_stations WHERE sending = ?1) ORDER BY s.id");
+    later.Bind(1, id).Bind(2, int64_t{sending->record.size}).Bind(3, int64_t{*sending->crc});
+    std::vector<SendingRecord> records;
+    while (later.Step()) {
+        if (records.empty() || records.back().id != later.Int(0)) {
+            SendingRecord &r = records.emplace_back();
+            r.id = static_cast<int>(later.Int(0));
+            r.size = sending->record.size;
+            r.crc = *sending->crc;
+        }
+        records.back().stations.push_back(
+            {static_cast<uint8_t>(later.Int(1)), OutcomeFromCodes(later.Text(2), later.Text(3))});
+    }
+    return meradon::StillFailed(sending->record, records);
 }
 
 std::vector<StoredSending> HistoryReader::Read(const SendingQuery &query, int64_t only) {

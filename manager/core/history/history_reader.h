@@ -65,8 +65,8 @@ public:
     // Newest first.
     std::vector<StoredSending> Sendings(const SendingQuery &query);
     std::optional<StoredSending> Sending(int64_t id);
-    // The stations of sending `id` that did not get its file and have not got the same
-    // file (by size and CRC-32) in a later sending either, ascending.
+    // The stations of sending `id` that did not get its file and that no later sending
+    // took the same file to since, ascending (judged as this run's are: StillFailed).
     std::vector<uint8_t> StillFailed(int64_t id);
     std::vector<StoredReception> Receptions(int64_t since, uint8_t station);
     // A station's samples in [since, until], oldest first.

@@ -62,8 +62,12 @@ void HistoryStore::Close() {
 }
 
 void HistoryStore::Add(HistoryFact fact) {
+    const SteadyTime start = std::chrono::steady_clock::now();
     {
         std::lock_guard<std::mutex> lock(mutex_);
+        const int64_t waited =
+            std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start).count();
+        if (waited > longestWaitNs_.load(std::memory_order_relaxed)) longestWaitNs_.store(waited);  // under the lock
         if (!open_) return;
         if (queue_.size() + pendingCount_ >= options_.queueLimit) {
             ++dropped_;

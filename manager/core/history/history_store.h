@@ -13,6 +13,7 @@
 // Reception goes on either way.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -33,8 +34,14 @@ class Database;
 
 constexpr char kHistoryFileName[] = "history.sqlite";
 
+// How many days quality samples and record lines are kept: at least one, as they are
+// deleted once a day; at most a century, which is as good as keeping them for ever (more
+// is taken for a typo).
+constexpr int kDefaultRetentionDays = 400;
+constexpr int kMinRetentionDays = 1, kMaxRetentionDays = 36500;
+
 struct HistoryOptions {
-    int retentionDays = 400;
+    int retentionDays = kDefaultRetentionDays;
     std::size_t queueLimit = 100000;
     std::chrono::milliseconds retryAfter{5000};
     std::function<int64_t()> nowSeconds;              // wall clock, Unix seconds
@@ -56,6 +63,9 @@ public:
 
     // Queues a fact and returns at once; while the store is not open, nothing is kept.
     void Add(HistoryFact fact);
+    // The longest that an Add waited for the queue's lock, in whichever thread: all that a
+    // thread queuing a fact can wait on the store for (the benchmark's figure).
+    std::chrono::nanoseconds LongestQueueWait() const { return std::chrono::nanoseconds(longestWaitNs_.load()); }
     // Waits until what was queued before has been written; false when the writer's next
     // attempt failed (it goes on trying).
     bool Flush();
@@ -88,6 +98,7 @@ private:
     std::size_t dropped_ = 0;
     SteadyTime gatherUntil_{};  // the queue is written by then at the latest
     bool urgent_ = false;       // the queue holds a fact that is written at once
+    std::atomic<int64_t> longestWaitNs_{0};
 
     // The writer thread's own.
     std::unique_ptr<Database> db_;
