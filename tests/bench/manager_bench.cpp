@@ -66,6 +66,7 @@ namespace {
 
 using bench::Clock;
 using bench::Median;
+using bench::Percentile;
 using bench::SecondsSince;
 using bench::SendPaced;
 using namespace std::chrono_literals;
