@@ -21,12 +21,15 @@
 #include "manager/daemon/daemon_settings.h"
 #include "manager/daemon/daemon_view.h"
 #include "manager/daemon/mqtt_bridge.h"
+#include "manager/daemon/wake_event.h"
 #include "manager/daemon/request_inbox.h"
 
 namespace meradon::daemon {
 
 // The longest wait between two attempts to open the link.
 constexpr int64_t kMostReopenWaitMs = 10'000;
+// The shortest time between two steps of the main loop when it is woken at once again.
+constexpr int64_t kBusyStepGapMs = 2;
 // Send requests that wait while one sending runs; one more is refused.
 constexpr std::size_t kMostWaitingSends = 16;
 
@@ -80,6 +83,9 @@ private:
     std::string lastFailure_;  // said once until the link comes back
     std::optional<HostSettings> node_;  // as read when the link last came up
     std::time_t nodeReadAt_ = 0;
+    // The broker's side (the bridge, the requests) wakes the loop here, the core through
+    // the view.
+    WakeEvent networkWake_;
     std::unique_ptr<MqttBridge> bridge_;
     // What each station's topic last carried; a station never seen has none.
     std::array<std::string, kLastQualityStation> stationPayloads_;

@@ -1,29 +1,13 @@
 #include "manager/daemon/daemon_view.h"
 
-#include <unistd.h>
-
 #include <utility>
-
 
 #include "manager/daemon/journal_log.h"
 
 namespace meradon::daemon {
 
-DaemonView::DaemonView(const DaemonSettings &settings)
-    : settings_(settings), wake_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
-
-DaemonView::~DaemonView() {
-    if (wake_ >= 0) ::close(wake_);
-}
-
-void DaemonView::Wake() {
-    const uint64_t one = 1;
-    [[maybe_unused]] ssize_t n = ::write(wake_, &one, sizeof one);
-}
-
 std::vector<LoopCommand> DaemonView::TakeCommands() {
-    uint64_t count = 0;
-    [[maybe_unused]] ssize_t n = ::read(wake_, &count, sizeof count);
+    wake_.Clear();
     std::lock_guard<std::mutex> lock(mutex_);
     std::vector<LoopCommand> taken(commands_.begin(), commands_.end());
     commands_.clear();

@@ -3,8 +3,6 @@
 // once and the worker goes on), and commands are handed to the daemon's main loop.
 #pragma once
 
-#include <sys/eventfd.h>
-
 #include <bitset>
 #include <deque>
 #include <mutex>
@@ -15,6 +13,7 @@
 #include "manager/core/manager.h"
 #include "manager/core/view.h"
 #include "manager/daemon/daemon_settings.h"
+#include "manager/daemon/wake_event.h"
 
 namespace meradon::daemon {
 
@@ -26,20 +25,19 @@ struct LoopCommand {
 
 class DaemonView final : public MeradonView {
 public:
-    explicit DaemonView(const DaemonSettings &settings);
-    ~DaemonView() override;
+    explicit DaemonView(const DaemonSettings &settings) : settings_(settings) {}
 
     // The manager answers the worker's requests; set before the manager starts.
     void Attach(Manager &manager) { manager_ = &manager; }
     // The main loop sleeps on this descriptor; it is readable when something was posted.
-    int WakeDescriptor() const { return wake_; }
+    int WakeDescriptor() const { return wake_.Descriptor(); }
     // Main loop: what was posted since the last call.
     std::vector<LoopCommand> TakeCommands();
     // Main loop: the station rows (0-253) whose cells changed since the last call.
     std::vector<int> TakeChangedRows();
     // Main loop: the files received since the last call, in order.
     std::vector<ReceptionFact> TakeReceivedFiles();
-    void Wake();
+    void Wake() { wake_.Wake(); }
 
     void AddRecordLine(const std::string &text, LineStyle style) override;
     void SetControlText(ControlId, const std::string &) override {}
@@ -63,7 +61,7 @@ public:
 private:
     const DaemonSettings &settings_;
     Manager *manager_ = nullptr;
-    int wake_ = -1;
+    WakeEvent wake_;
     std::mutex mutex_;
     std::deque<LoopCommand> commands_;
     std::bitset<kStations> changedRows_;
