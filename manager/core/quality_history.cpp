@@ -8,7 +8,7 @@ void QualityHistory::Add(uint8_t station, int64_t nowMs, const QualityValues &va
     if (station == 0 || station > kLastQualityStation) return;
     std::deque<QualitySample> &ring = rings_[station];
     ring.push_back({nowMs, values});
-    while (ring.size() > kCapacity || nowMs - ring.front().timeMs > kSpanMs) ring.pop_front();
+    while (ring.size() > capacity_ || nowMs - ring.front().timeMs > kSpanMs) ring.pop_front();
 }
 
 std::vector<QualitySample> QualityHistory::Since(uint8_t station, int64_t sinceMs) const {

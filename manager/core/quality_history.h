@@ -3,6 +3,7 @@
 // signal packets are taken there.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <deque>
@@ -26,6 +27,9 @@ public:
     static constexpr int64_t kSpanMs = 24LL * 3600 * 1000;
     static constexpr std::size_t kCapacity = 24 * 3600;
 
+    // The most samples a station's ring keeps, kCapacity unless set lower: a program without
+    // a plot (meradond) keeps only the newest, as the history store holds the rest.
+    void LimitTo(std::size_t samples) { capacity_ = std::clamp<std::size_t>(samples, 1, kCapacity); }
     // Stations 1-254; any other number is ignored.
     void Add(uint8_t station, int64_t nowMs, const QualityValues &values);
     // The station's samples taken after `sinceMs`, oldest first.
@@ -39,6 +43,7 @@ public:
 
 private:
     std::array<std::deque<QualitySample>, 256> rings_;
+    std::size_t capacity_ = kCapacity;
 };
 
 }  // namespace meradon

@@ -38,6 +38,7 @@ int64_t WatchdogPingMs() {
 Daemon::Daemon(const DaemonSettings &settings)
     : settings_(settings), view_(settings), manager_(view_, clock_, settings.outputDir) {
     view_.Attach(manager_);
+    manager_.Context().quality.LimitTo(1);  // a station's topic needs its newest sample only
     manager_.State().netSettings.localAddress = settings.localAddress;
     manager_.State().netSettings.localPort = settings.localPort;
     manager_.State().comSettings.portName = settings.serialPort;
