@@ -229,7 +229,7 @@ int Daemon::Run(int signalFd) {
                            [this](const std::string &line) { manager_.Context().Line(line); });
         inbox_ = std::make_unique<RequestInbox>(
             [this](const std::string &command, const std::string &payload) {
-                bridge_->Publish("response/" + command, payload, false);
+                bridge_->PublishNow("response/" + command, payload);
             },
             [this] { networkWake_.Wake(); });
         bridge_->TakeRequests([this](std::string_view command, std::string_view payload) {

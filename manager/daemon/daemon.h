@@ -70,8 +70,13 @@ private:
     // Progress of the running sending, and its answer once it has ended. Returns how long
     // the loop may sleep.
     int64_t WatchSending();
+    // A request's answer. Those that end a sending taken from the queue go through the
+    // outbox (the requester may wait minutes, across a broker away); every other answer
+    // is for a requester there now, and is not kept: a flood of requests must not queue
+    // its answers on the disk before the network's own messages.
+    enum class Kept { No, InOutbox };
     void Answer(const BridgeRequest &request, bool ok, const std::string &error,
-                const nlohmann::json &fields = nlohmann::json::object());
+                const nlohmann::json &fields = nlohmann::json::object(), Kept kept = Kept::No);
 
     const DaemonSettings &settings_;
     SystemClock clock_;

@@ -27,8 +27,15 @@ constexpr bool Is(const RequestBody &body) {
 
 }  // namespace
 
-void Daemon::Answer(const BridgeRequest &request, bool ok, const std::string &error, const nlohmann::json &fields) {
-    if (bridge_) bridge_->Publish("response/" + request.command, ResponsePayload(request.id, ok, error, fields), false);
+void Daemon::Answer(const BridgeRequest &request, bool ok, const std::string &error, const nlohmann::json &fields,
+                    Kept kept) {
+    if (!bridge_) return;
+    const std::string topic = "response/" + request.command;
+    const std::string payload = ResponsePayload(request.id, ok, error, fields);
+    if (kept == Kept::InOutbox)
+        bridge_->Publish(topic, payload, false);
+    else
+        bridge_->PublishNow(topic, payload);
 }
 
 void Daemon::HandleRequests() {
@@ -87,11 +94,11 @@ void Daemon::StartNextSend() {
             break;
         case ResendResult::CannotOpen:
             state.loopSend.store(0);
-            Answer(next.request, false, "the file cannot be read, or is empty");
+            Answer(next.request, false, "the file cannot be read, or is empty", nlohmann::json::object(), Kept::InOutbox);
             break;
         default:
             state.loopSend.store(0);
-            Answer(next.request, false, "the link is not ready for a sending");
+            Answer(next.request, false, "the link is not ready for a sending", nlohmann::json::object(), Kept::InOutbox);
             break;
         }
     }
@@ -190,7 +197,7 @@ int64_t Daemon::WatchSending() {
                                          {"size", state.sendSize.load()},
                                          {"pass", state.loopCount.load() + 1}};
         std::string text = progress.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-        if (text != running.lastProgress && bridge_) bridge_->Publish("sending", text, false);
+        if (text != running.lastProgress && bridge_) bridge_->PublishNow("sending", text);
         running.lastProgress = std::move(text);
         running.nextProgressMs = now + kProgressEveryMs;
     }
@@ -221,7 +228,7 @@ int64_t Daemon::WatchSending() {
     }
     const std::string error = outcomes.empty() ? "no station was active" : "not every station received the file";
     state.loopSend.store(0);
-    Answer(running.send.request, allOk, error, {{"results", std::move(results)}});
+    Answer(running.send.request, allOk, error, {{"results", std::move(results)}}, Kept::InOutbox);
     runningSend_.reset();
     StartNextSend();
     return runningSend_ ? 0 : INT64_MAX;

@@ -18,6 +18,9 @@ constexpr int kQos = 1;
 // Outbox messages with the client at a time: enough to keep the connection busy, few
 // enough that the outbox rather than the client's memory holds a backlog.
 constexpr std::size_t kMostHanded = 64;
+// Messages of QoS 1 the client sends before it waits for acknowledgements (MQTT 5 brokers
+// may ask for fewer); 65,535 is the most the protocol counts.
+constexpr int kMostInFlight = 65535;
 // How long a stop waits for the broker to acknowledge what it was handed.
 constexpr auto kMostStopWait = std::chrono::seconds(2);
 
@@ -44,6 +47,10 @@ bool MqttBridge::Start(std::string &error) {
     }
     mosquitto_int_option(client_, MOSQ_OPT_PROTOCOL_VERSION,
                          settings_.protocol == 5 ? MQTT_PROTOCOL_V5 : MQTT_PROTOCOL_V311);
+    // The client's default lets 20 messages wait for their acknowledgement and holds the
+    // rest back: answers to a flood of requests would then keep a received file's message
+    // waiting behind them. The outbox paces itself (kMostHanded); answers go at once.
+    mosquitto_int_option(client_, MOSQ_OPT_SEND_MAXIMUM, kMostInFlight);
     mosquitto_connect_callback_set(client_, OnConnect);
     mosquitto_disconnect_callback_set(client_, OnDisconnect);
     mosquitto_publish_callback_set(client_, OnPublish);
@@ -122,8 +129,16 @@ void MqttBridge::Publish(const std::string &topic, const std::string &payload, b
         outbox_->Append(full, payload);
         return;
     }
+    HandToClient(full, payload, retain);
+}
+
+void MqttBridge::PublishNow(const std::string &topic, const std::string &payload) {
+    if (client_) HandToClient(settings_.base + "/" + topic, payload, false);
+}
+
+void MqttBridge::HandToClient(const std::string &fullTopic, const std::string &payload, bool retain) {
     if (!up_.load()) return;
-    mosquitto_publish(client_, nullptr, full.c_str(), static_cast<int>(payload.size()), payload.data(), kQos,
+    mosquitto_publish(client_, nullptr, fullTopic.c_str(), static_cast<int>(payload.size()), payload.data(), kQos,
                       retain);
 }
 

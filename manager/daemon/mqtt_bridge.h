@@ -54,6 +54,10 @@ public:
     // with the count, when the broker takes messages again). Without an outbox they are
     // sent only while the broker is there. Safe from any thread.
     void Publish(const std::string &topic, const std::string &payload, bool retain);
+    // Not retained and not kept: handed to the client while the broker is there (QoS 1),
+    // else dropped. For what only matters to whoever listens now (an answer, progress).
+    // Safe from any thread.
+    void PublishNow(const std::string &topic, const std::string &payload);
     // Main loop: hands the client the outbox's next messages while the broker is there,
     // when the store wrote some, the broker acknowledged some, or it connected.
     void SendQueued();
@@ -73,6 +77,8 @@ private:
     static void OnConnect(mosquitto *client, void *self, int result);
     static void OnDisconnect(mosquitto *client, void *self, int result);
     static void OnPublish(mosquitto *client, void *self, int mid);
+    // While the broker is there: QoS 1, not kept.
+    void HandToClient(const std::string &fullTopic, const std::string &payload, bool retain);
     // Under outboxMutex_: hands the client the outbox's next messages, a few at a time;
     // the record line for messages found dropped goes into `said`.
     void HandNext(std::string &said);
