@@ -54,8 +54,12 @@ void RequestInbox::Refuse(const std::string &command, const ReadRequest &read) {
         count = std::exchange(unanswered_, 0);
         nextLog_ = now + std::chrono::seconds(1);
     }
-    // The command is the topic's last level, up to 64 KiB of anybody's text.
-    Log(LogLevel::Warning, "MQTT request on request/" + command.substr(0, 64) + " refused: " + read.error +
+    // The command is the topic's last level, up to 64 KiB of anybody's text: cut short,
+    // and without control characters, so that it cannot forge lines of the log.
+    std::string shown = command.substr(0, 64);
+    for (char &c : shown)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+    Log(LogLevel::Warning, "MQTT request on request/" + shown + " refused: " + read.error +
                                (count > 1 ? " (" + std::to_string(count) + " refused since the last such line)" : ""));
 }
 
